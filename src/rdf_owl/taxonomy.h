@@ -30,7 +30,7 @@
 #include <vector>
 #include <expected>
 
-#include "rdf_owl/taxonomy_deps.h"
+#include "index/deps_stub.h"
 
 namespace zudizid::taxonomy {
 

@@ -1,0 +1,43 @@
+#include "index/taxonomy_index.h"
+
+#include "index/errors.h"
+#include "index/value_keys.h"
+
+namespace zudizid::index {
+
+std::expected<void, DbError> TaxonomyIndexAdapter::insert(PropertyValue value,
+                                                          const Uuid& node_id) {
+  if (const std::string* name = as_string(value)) hierarchy_.register_class(node_id, *name);
+  return {};
+}
+
+std::expected<void, DbError> TaxonomyIndexAdapter::remove(const PropertyValue&,
+                                                          const Uuid& node_id) {
+  hierarchy_.remove_class(node_id);
+  return {};
+}
+
+std::expected<std::vector<Uuid>, DbError> TaxonomyIndexAdapter::query(
+    const IndexQuery& query) const {
+  const auto* eq = std::get_if<IndexQuery::Equals>(&query.q);
+  const std::string* name = eq ? as_string(eq->value) : nullptr;
+  if (!name) {
+    return std::unexpected(
+        message_error("TaxonomyIndex only supports IndexQuery::Equals(String(label))"));
+  }
+  std::vector<Uuid> out;
+  if (auto id = hierarchy_.class_id_by_name(*name)) out.push_back(*id);
+  return out;
+}
+
+std::expected<void, DbError> TaxonomyIndexAdapter::clear() {
+  hierarchy_.clear();
+  return {};
+}
+
+std::expected<void, DbError> TaxonomyIndexAdapter::add_subclass(const Uuid& child,
+                                                                const Uuid& parent) {
+  return hierarchy_.add_subclass(parent, child);
+}
+
+}  // namespace zudizid::index
