@@ -32,7 +32,8 @@ int three_way(const T& a, const T& b) {
 }
 
 int bytes_cmp(const void* a, std::size_t na, const void* b, std::size_t nb) {
-  int c = std::memcmp(a, b, std::min(na, nb));
+  const std::size_t n = std::min(na, nb);
+  int c = n == 0 ? 0 : std::memcmp(a, b, n);  // data() of an empty vector may be null
   if (c != 0) return c < 0 ? -1 : 1;
   return three_way(na, nb);
 }
@@ -108,7 +109,7 @@ std::uint64_t mix_bytes(std::uint64_t h, const void* data, std::size_t n) {
     h = mix(h, word);
   }
   word = 0;
-  std::memcpy(&word, p + i, n - i);
+  if (n > i) std::memcpy(&word, p + i, n - i);
   return mix(h, word ^ (static_cast<std::uint64_t>(n) << 56));
 }
 
