@@ -9,7 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <shared_mutex>
+#include <pthread.h>
 
 namespace kelm::tree {
 
@@ -37,6 +37,11 @@ class ConcurrencyControl {
     ConcurrencyControl& cc_;
   };
 
+  ConcurrencyControl();
+  ~ConcurrencyControl();
+  ConcurrencyControl(const ConcurrencyControl&) = delete;
+  ConcurrencyControl& operator=(const ConcurrencyControl&) = delete;
+
   Shared read() { return Shared(*this); }
   Exclusive write() { return Exclusive(*this); }
 
@@ -44,7 +49,9 @@ class ConcurrencyControl {
   static constexpr uint32_t kExclusiveBit = 1u << 31;
   std::atomic<uint32_t> active_{0};
   std::atomic<bool> upgrade_complete_{false};
-  std::shared_mutex rw_;
+  // Writer-preferring, so a batch is not starved by a steady stream of
+  // overlapping readers.
+  pthread_rwlock_t rw_;
 };
 
 // Created on first use, never freed.
