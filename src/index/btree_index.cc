@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "index/errors.h"
 
 namespace zudizid::index {
 
@@ -50,11 +49,11 @@ std::expected<std::vector<Uuid>, DbError> BTreeIndex::query(const IndexQuery& qu
       return collect(m.begin(), m.upper_bound(q.value));
     }
     std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::Range& q) const {
-      if (exact_cmp(q.start, q.end) > 0) return std::vector<Uuid>{};
+      if (KeyLess{}(q.end, q.start)) return std::vector<Uuid>{};
       return collect(m.lower_bound(q.start), m.upper_bound(q.end));
     }
     std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::FullText&) const {
-      return std::unexpected(index_error("BTree index does not support full-text search"));
+      return std::unexpected(DbError::index("BTree index does not support full-text search"));
     }
   };
   return std::visit(Visitor{map_}, query.q);

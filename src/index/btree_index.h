@@ -25,7 +25,7 @@ class BTreeIndex final : public Index {
   std::uint64_t len() const override { return map_.size(); }
 
  private:
-  using Map = std::map<PropertyValue, std::vector<Uuid>, ExactLess>;
+  using Map = std::map<PropertyValue, std::vector<Uuid>, KeyLess>;
   static std::vector<Uuid> collect(Map::const_iterator from, Map::const_iterator to);
 
   Map map_;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "index/errors.h"
 
 namespace zudizid::index {
 
@@ -22,11 +21,11 @@ std::expected<void, DbError> HashIndex::remove(const PropertyValue& value, const
 
 std::expected<std::vector<Uuid>, DbError> HashIndex::query(const IndexQuery& query) const {
   const auto* eq = std::get_if<IndexQuery::Equals>(&query.q);
-  if (!eq) return std::unexpected(index_error("Hash index only supports equality queries"));
+  if (!eq) return std::unexpected(DbError::index("Hash index only supports equality queries"));
   auto it = map_.find(eq->value);
   // The stored identity is looser than equality only for NaN, which equals
   // nothing.
-  if (it == map_.end() || !value_eq(it->first, eq->value)) return std::vector<Uuid>{};
+  if (it == map_.end() || !it->first.eq(eq->value)) return std::vector<Uuid>{};
   return it->second;
 }
 

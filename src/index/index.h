@@ -11,7 +11,7 @@
 #include <expected>
 #include <vector>
 
-#include "index/deps_stub.h"
+#include "storage/node.h"
 #include "index/index_query.h"
 
 namespace zudizid::taxonomy {

@@ -3,7 +3,6 @@
 
 #include "common/log.h"
 #include "index/btree_index.h"
-#include "index/errors.h"
 #include "index/hash_index.h"
 #include "index/index_manager.h"
 #include "index/taxonomy_index.h"
@@ -26,14 +25,14 @@ std::expected<std::unique_ptr<Index>, DbError> IndexManager::make_index(
     case IndexType::Taxonomy: return std::make_unique<TaxonomyIndexAdapter>();
     case IndexType::FullText: {
       if (!fulltext_opener_) {
-        return std::unexpected(index_error("Full-text indexes are not available"));
+        return std::unexpected(DbError::index("Full-text indexes are not available"));
       }
       std::optional<std::filesystem::path> dir;
       if (dir_) dir = *dir_ / fmt::format("fulltext_{}", name);
       return fulltext_opener_(dir);
     }
   }
-  return std::unexpected(index_error("unknown index type"));
+  return std::unexpected(DbError::index("unknown index type"));
 }
 
 void IndexManager::unregister_if_same(const std::string& name, const Index* index) {
@@ -52,7 +51,7 @@ std::expected<std::string, DbError> IndexManager::create_index(RecordSource& sou
   ZLOG(Info, kGraphLog, "Creating index on {}.{}", label, property);
   const std::string name = fmt::format("{}_{}", label, property);
   auto already = [&] {
-    return std::unexpected(index_error(fmt::format("Index {} already exists", name)));
+    return std::unexpected(DbError::index(fmt::format("Index {} already exists", name)));
   };
   {
     std::shared_lock lock(indexes_mu_);
@@ -94,7 +93,7 @@ std::expected<std::string, DbError> IndexManager::create_index(RecordSource& sou
     std::unique_lock metadata_lock(metadata_mu_);  // one writer of the file at a time
     if (auto saved = save_metadata(dir_, metadata_); !saved) {
       ZLOG(Warn, kIndexLog, "Failed to remove index {} from metadata after a failed fill: {}",
-           name, error_text(saved.error()));
+           name, saved.error().display());
     }
     return std::unexpected(std::move(filled.error()));
   }
@@ -110,7 +109,7 @@ std::expected<void, DbError> IndexManager::fill(RecordSource& source, const std:
     if (!nodes) return std::unexpected(std::move(nodes.error()));
     std::uint64_t node_count = 0, edge_count = 0;
     for (const auto& node : *nodes) {
-      if (auto r = index_node(name, string_value(node.label), node.id); !r) return r;
+      if (auto r = index_node(name, PropertyValue::string(node.label), node.id); !r) return r;
       ++node_count;
     }
     auto edges = source.scan_edges();

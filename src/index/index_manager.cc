@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "common/log.h"
-#include "index/errors.h"
 #include "index/metadata_file.h"
 #include "index/taxonomy_index.h"
 #include "index/value_keys.h"
@@ -39,7 +38,7 @@ std::expected<void, DbError> IndexManager::save_metadata(
   for (const auto& [name, record] : metadata) entries.push_back(record);
   auto written = write_file_atomically(*dir, kMetadataFileName, encode_metadata(entries));
   if (!written) {
-    return std::unexpected(message_error("Failed to write metadata: " + written.error().display()));
+    return std::unexpected(DbError::message("Failed to write metadata: " + written.error().display()));
   }
   return {};
 }
@@ -56,16 +55,16 @@ std::expected<void, DbError> IndexManager::load_metadata(RecordSource& source) {
   // permanent).
   auto bytes = read_whole_file(path);
   if (!bytes || !*bytes) {
-    DbError err = message_error(
+    DbError err = DbError::message(
         "Failed to read metadata: " +
         (bytes ? std::string("file vanished while opening") : bytes.error().display()));
-    ZLOG(Error, kLog, "Failed to load index metadata: {}", error_text(err));
+    ZLOG(Error, kLog, "Failed to load index metadata: {}", err.display());
     return std::unexpected(std::move(err));
   }
   auto decoded = decode_metadata(**bytes);
   if (!decoded) {
-    DbError err = serialization_error("Failed to deserialize metadata: " + decoded.error());
-    ZLOG(Error, kLog, "Failed to load index metadata: {}", error_text(err));
+    DbError err = DbError::serialization("Failed to deserialize metadata: " + decoded.error());
+    ZLOG(Error, kLog, "Failed to load index metadata: {}", err.display());
     return std::unexpected(std::move(err));
   }
 
@@ -133,7 +132,7 @@ std::expected<void, DbError> IndexManager::load_metadata(RecordSource& source) {
       Index& index = *fresh_indexes.at(name).index;
       for (const auto& node : *nodes) {
         if (node.label != record.label) continue;
-        auto inserted = index.insert(string_value(node.label), node.id);
+        auto inserted = index.insert(PropertyValue::string(node.label), node.id);
         if (!inserted) return inserted;
         ++counts[name];
       }
@@ -184,7 +183,7 @@ std::expected<std::vector<Uuid>, DbError> IndexManager::get(std::string_view nam
                                                             const IndexQuery& query) const {
   std::shared_lock lock(indexes_mu_);
   auto it = indexes_.find(std::string(name));
-  if (it == indexes_.end()) return std::unexpected(index_error(fmt::format("Index not found: {}", name)));
+  if (it == indexes_.end()) return std::unexpected(DbError::index(fmt::format("Index not found: {}", name)));
   return it->second.index->query(query);
 }
 

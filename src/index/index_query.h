@@ -4,7 +4,7 @@
 #include <string>
 #include <variant>
 
-#include "index/deps_stub.h"
+#include "storage/property_value.h"
 
 namespace zudizid::index {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "index/deps_stub.h"
+#include "storage/node.h"
 
 namespace zudizid::index {
 

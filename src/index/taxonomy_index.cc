@@ -1,6 +1,5 @@
 #include "index/taxonomy_index.h"
 
-#include "index/errors.h"
 #include "index/value_keys.h"
 
 namespace zudizid::index {
@@ -23,7 +22,7 @@ std::expected<std::vector<Uuid>, DbError> TaxonomyIndexAdapter::query(
   const std::string* name = eq ? as_string(eq->value) : nullptr;
   if (!name) {
     return std::unexpected(
-        message_error("TaxonomyIndex only supports IndexQuery::Equals(String(label))"));
+        DbError::message("TaxonomyIndex only supports IndexQuery::Equals(String(label))"));
   }
   std::vector<Uuid> out;
   if (auto id = hierarchy_.class_id_by_name(*name)) out.push_back(*id);

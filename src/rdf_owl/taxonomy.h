@@ -30,11 +30,12 @@
 #include <vector>
 #include <expected>
 
-#include "index/deps_stub.h"
+#include "common/uuid.h"
+#include "storage/db_error.h"
 
 namespace zudizid::taxonomy {
 
-using ClassId = Uuid;
+using ClassId = common::Uuid;
 
 class TaxonomyIndex {
  public:

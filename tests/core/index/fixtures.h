@@ -7,27 +7,29 @@
 #include <vector>
 
 #include "index/record_source.h"
+#include "storage/node.h"
 
 namespace zudizid::testing {
 
-inline PropertyValue Null() { return PropertyValue(); }
-inline PropertyValue Bool(bool b) { return PropertyValue(b); }
-inline PropertyValue Int(std::int64_t i) { return PropertyValue(i); }
-inline PropertyValue Float(double d) { return PropertyValue(d); }
-inline PropertyValue Str(std::string s) { return PropertyValue(std::move(s)); }
-inline PropertyValue Bin(std::vector<std::uint8_t> b) { return PropertyValue(Bytes(std::move(b))); }
-inline PropertyValue List(std::vector<PropertyValue> l) { return PropertyValue(PropertyList(std::move(l))); }
+inline PropertyValue Null() { return PropertyValue::null(); }
+inline PropertyValue Bool(bool b) { return PropertyValue::boolean(b); }
+inline PropertyValue Int(std::int64_t i) { return PropertyValue::integer(i); }
+inline PropertyValue Float(double d) { return PropertyValue::float64(d); }
+inline PropertyValue Str(std::string s) { return PropertyValue::string(std::move(s)); }
+inline PropertyValue Bin(std::vector<std::uint8_t> b) { return PropertyValue::bytes(std::move(b)); }
+inline PropertyValue List(std::vector<PropertyValue> l) { return PropertyValue::list(std::move(l)); }
 inline PropertyValue Obj(std::vector<std::pair<std::string, PropertyValue>> o) {
-  return PropertyValue(PropertyObject(std::move(o)));
+  return PropertyValue::object(std::move(o));
 }
 
 inline Uuid id(int n) {
-  Uuid u{};
-  u.bytes[15] = static_cast<std::uint8_t>(n);
-  u.bytes[14] = static_cast<std::uint8_t>(n >> 8);
-  u.bytes[13] = static_cast<std::uint8_t>(n >> 16);
-  return u;
+  Uuid::Bytes b{};
+  b[15] = static_cast<std::uint8_t>(n);
+  b[14] = static_cast<std::uint8_t>(n >> 8);
+  b[13] = static_cast<std::uint8_t>(n >> 16);
+  return Uuid(b);
 }
+inline int id_number(const Uuid& u) { return u.bytes()[15] | u.bytes()[14] << 8 | u.bytes()[13] << 16; }
 
 inline Node node(int n, std::string label, PropertyMap props = {},
                  NodeKind kind = NodeKind::Individual) {

@@ -8,7 +8,6 @@
 
 #include "common/log.h"
 #include "fixtures.h"
-#include "index/errors.h"
 #include "index/metadata_file.h"
 #include "python_ref.h"
 
@@ -124,10 +123,10 @@ TEST(IndexManagerLoad, RepairsRebuildsAndRewritesOnlyWhenNeeded) {
     FakeSource source = graph();
     auto r = manager.load_metadata(source);
     if (want.error.empty()) {
-      ASSERT_TRUE(r.has_value()) << error_text(r.error());
+      ASSERT_TRUE(r.has_value()) << r.error().display();
     } else {
       ASSERT_FALSE(r.has_value());
-      EXPECT_EQ(error_text(r.error()), want.error);
+      EXPECT_EQ(r.error().display(), want.error);
       EXPECT_TRUE(logged(cap, log::Level::Error, "Failed to load index metadata: " + want.error));
     }
     EXPECT_TRUE(logged(cap, log::Level::Info, "Loading index metadata from " + file.string()));
@@ -171,7 +170,7 @@ TEST(IndexManagerLoad, RebuiltIndexesAnswerQueries) {
   EXPECT_EQ(tax->all_subclasses(id(10)).size(), 2u);
   auto missing = manager.get("Person_name", {IndexQuery::Equals{Str("x")}});
   ASSERT_FALSE(missing.has_value());
-  EXPECT_EQ(error_text(missing.error()), "Index error: Index not found: Person_name");
+  EXPECT_EQ(missing.error().display(), "Index error: Index not found: Person_name");
 }
 
 TEST(IndexManagerLoad, ScanFailureLeavesRegistryEmptyAndMissingFileIsFine) {
@@ -187,7 +186,7 @@ TEST(IndexManagerLoad, ScanFailureLeavesRegistryEmptyAndMissingFileIsFine) {
   IndexManager manager(dir.path());
   auto r = manager.load_metadata(source);
   ASSERT_FALSE(r.has_value());
-  EXPECT_EQ(error_text(r.error()), "disk on fire");
+  EXPECT_EQ(r.error().display(), "disk on fire");
   EXPECT_TRUE(manager.list().empty());
   EXPECT_EQ(manager.find_by_label_property("Person", "age"), std::nullopt);
 }
@@ -204,7 +203,7 @@ TEST(IndexManagerCreate, NamesDuplicatesAndPersistedSizes) {
   for (auto type : {IndexType::Hash, IndexType::BTree, IndexType::Taxonomy}) {
     auto again = manager.create_index(source, "Person", "age", type);
     ASSERT_FALSE(again.has_value());
-    EXPECT_EQ(error_text(again.error()), "Index error: Index Person_age already exists");
+    EXPECT_EQ(again.error().display(), "Index error: Index Person_age already exists");
   }
   EXPECT_TRUE(logged(cap, log::Level::Info, "Creating index on Person.age"));
   EXPECT_TRUE(logged(cap, log::Level::Info, "Created Hash index: Person_age"));
@@ -247,7 +246,7 @@ TEST(IndexManagerCreate, LabelPropertyPairsNotJoinedNames) {
   EXPECT_EQ(manager.find_by_label_property("a", "b_c"), std::nullopt);
   auto clash = manager.create_index(source, "a", "b_c", IndexType::Hash);
   ASSERT_FALSE(clash.has_value());
-  EXPECT_EQ(error_text(clash.error()), "Index error: Index a_b_c already exists");
+  EXPECT_EQ(clash.error().display(), "Index error: Index a_b_c already exists");
 
   taxonomy::TaxonomyIndex t;
   t.register_class(id(7), "Animal");
@@ -273,7 +272,7 @@ TEST(IndexManagerCreate, FailedSaveOrFillLeavesNothingRegistered) {
   source.fail_nodes = DbError::message("scan failed");
   auto failed = manager.create_index(source, "Person", "age", IndexType::Hash);
   ASSERT_FALSE(failed.has_value());
-  EXPECT_EQ(error_text(failed.error()), "scan failed");
+  EXPECT_EQ(failed.error().display(), "scan failed");
   EXPECT_EQ(manager.find_by_label_property("Person", "age"), std::nullopt);
   EXPECT_EQ(manager.list().size(), 1u);
   auto listed = decode_metadata(read_file(idx / "metadata.bin"));
@@ -287,7 +286,7 @@ TEST(IndexManagerCreate, FailedSaveOrFillLeavesNothingRegistered) {
   write_file(idx, "not a directory");
   auto unsaved = manager.create_index(source, "Person", "age", IndexType::BTree);
   ASSERT_FALSE(unsaved.has_value());
-  EXPECT_EQ(error_text(unsaved.error()), "Failed to write metadata: Not a directory (os error 20)");
+  EXPECT_EQ(unsaved.error().display(), "Failed to write metadata: Not a directory (os error 20)");
   EXPECT_EQ(manager.find_by_label_property("Person", "age"), std::nullopt);
   EXPECT_EQ(manager.list().size(), 1u);
   // The same failure on drop: gone from memory, error returned.

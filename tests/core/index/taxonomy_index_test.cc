@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
-#include "index/errors.h"
 
 namespace zudizid::index {
 namespace {
@@ -50,7 +49,7 @@ TEST(TaxonomyIndexAdapter, LinksGoChildToParentAndRemovalCutsThem) {
 
   auto self = t.add_subclass(id(4), id(4));
   ASSERT_FALSE(self.has_value());
-  EXPECT_EQ(error_text(self.error()), "add_subclass: self-loops are not allowed in a class hierarchy");
+  EXPECT_EQ(self.error().display(), "add_subclass: self-loops are not allowed in a class hierarchy");
 
   ASSERT_TRUE(t.remove(Str("ignored"), id(2)));
   copy = *t.as_taxonomy();
@@ -68,7 +67,7 @@ TEST(TaxonomyIndexAdapter, OnlyNameEqualityQueries) {
   for (const auto& q : refused) {
     auto r = t.query(q);
     ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(error_text(r.error()), "TaxonomyIndex only supports IndexQuery::Equals(String(label))");
+    EXPECT_EQ(r.error().display(), "TaxonomyIndex only supports IndexQuery::Equals(String(label))");
   }
 }
 

@@ -8,7 +8,6 @@
 
 #include "fixtures.h"
 #include "index/btree_index.h"
-#include "index/errors.h"
 #include "index/hash_index.h"
 
 namespace zudizid::index {
@@ -22,7 +21,7 @@ const double kInf = std::numeric_limits<double>::infinity();
 
 Ids query_ok(const Index& index, IndexQuery q) {
   auto r = index.query(q);
-  EXPECT_TRUE(r.has_value()) << (r ? "" : error_text(r.error()));
+  EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().display());
   return r ? *r : Ids{};
 }
 
@@ -171,29 +170,30 @@ TEST(ValueIndex, RefusedQueries) {
   for (const auto& q : non_equality) {
     auto r = hash.query(q);
     ASSERT_FALSE(r.has_value());
-    EXPECT_EQ(error_text(r.error()), "Index error: Hash index only supports equality queries");
+    EXPECT_EQ(r.error().display(), "Index error: Hash index only supports equality queries");
   }
   auto r = btree.query({IndexQuery::FullText{"x"}});
   ASSERT_FALSE(r.has_value());
-  EXPECT_EQ(error_text(r.error()), "Index error: BTree index does not support full-text search");
+  EXPECT_EQ(r.error().display(), "Index error: BTree index does not support full-text search");
 }
 
 // --- against a model -------------------------------------------------------
 
 // An independent ordering for the model: numbers compared as long double
 // (exact for every int64 and double), NaN above all numbers.
+int kind(const PropertyValue& v) { return int(v.kind()); }
 int model_rank(const PropertyValue& v) {
   constexpr int ranks[] = {0, 1, 2, 2, 3, 4, 6, 5};  // Null Bool Int Float String Bytes Object List
-  return ranks[v.v.index()];
+  return ranks[kind(v)];
 }
 int model_cmp(const PropertyValue& a, const PropertyValue& b) {
   if (model_rank(a) != model_rank(b)) return model_rank(a) < model_rank(b) ? -1 : 1;
   switch (model_rank(a)) {
     case 0: return 0;
-    case 1: return int(std::get<bool>(a.v)) - int(std::get<bool>(b.v));
+    case 1: return int(a.as_bool()) - int(b.as_bool());
     case 2: {
       auto num = [](const PropertyValue& v) -> long double {
-        return v.v.index() == 2 ? (long double)std::get<std::int64_t>(v.v) : std::get<double>(v.v);
+        return kind(v) == 2 ? (long double)v.as_int() : v.as_float();
       };
       long double x = num(a), y = num(b);
       bool nx = std::isnan(x), ny = std::isnan(y);
@@ -201,12 +201,12 @@ int model_cmp(const PropertyValue& a, const PropertyValue& b) {
       return x < y ? -1 : (x > y ? 1 : 0);
     }
     case 3: {
-      int c = std::get<std::string>(a.v).compare(std::get<std::string>(b.v));
+      int c = a.as_string().compare(b.as_string());
       return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
     case 5: {
-      const auto& x = std::get<PropertyList>(a.v);
-      const auto& y = std::get<PropertyList>(b.v);
+      const auto& x = a.as_list();
+      const auto& y = b.as_list();
       for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
         if (int c = model_cmp(x[i], y[i])) return c;
       }
@@ -219,30 +219,30 @@ int model_cmp(const PropertyValue& a, const PropertyValue& b) {
 
 // Canonical text for the hash model: -0.0 as 0.0, every NaN alike.
 std::string canon(const PropertyValue& v) {
-  switch (v.v.index()) {
+  switch (kind(v)) {
     case 0: return "N";
-    case 1: return std::get<bool>(v.v) ? "T" : "F";
-    case 2: return "I" + std::to_string(std::get<std::int64_t>(v.v));
+    case 1: return v.as_bool() ? "T" : "F";
+    case 2: return "I" + std::to_string(v.as_int());
     case 3: {
-      double d = std::get<double>(v.v);
+      double d = v.as_float();
       if (std::isnan(d)) return "Fnan";
       char buf[64];
       snprintf(buf, sizeof buf, "F%a", d == 0 ? 0.0 : d);
       return buf;
     }
-    case 4: return "S" + std::get<std::string>(v.v) + "\x01";
+    case 4: return "S" + v.as_string() + "\x01";
     case 7: {
       std::string s = "L[";
-      for (const auto& e : std::get<PropertyList>(v.v)) s += canon(e) + ",";
+      for (const auto& e : v.as_list()) s += canon(e) + ",";
       return s + "]";
     }
   }
   return "?";
 }
 bool has_nan(const PropertyValue& v) {
-  if (v.v.index() == 3) return std::isnan(std::get<double>(v.v));
-  if (v.v.index() == 7) {
-    for (const auto& e : std::get<PropertyList>(v.v)) {
+  if (kind(v) == 3) return std::isnan(v.as_float());
+  if (kind(v) == 7) {
+    for (const auto& e : v.as_list()) {
       if (has_nan(e)) return true;
     }
   }
