@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
 #include <vector>
 
 #include "storage/node.h"
@@ -36,8 +37,9 @@ class Index {
   virtual std::expected<void, DbError> add_subclass(const Uuid& child, const Uuid& parent) {
     return {};
   }
-  // The class hierarchy behind a taxonomy index; null for every other kind.
-  virtual const taxonomy::TaxonomyIndex* as_taxonomy() const { return nullptr; }
+  // The class hierarchy behind a taxonomy index as an unchanging snapshot
+  // (later changes to the index do not reach it); null for every other kind.
+  virtual std::shared_ptr<const taxonomy::TaxonomyIndex> as_taxonomy() const { return nullptr; }
 };
 
 }  // namespace zudizid::index

@@ -218,17 +218,17 @@ void IndexManager::register_taxonomy(taxonomy::TaxonomyIndex hierarchy) {
   indexes_[std::string(kTaxonomyIndexName)] = Entry{std::move(index), "", "taxonomy"};
 }
 
-std::optional<taxonomy::TaxonomyIndex> IndexManager::get_taxonomy() const {
+std::shared_ptr<const taxonomy::TaxonomyIndex> IndexManager::get_taxonomy() const {
   // Waits for read access: answering "no hierarchy" while a writer holds the
   // lock would make instanceOf/subClassOf silently false.
   std::shared_lock lock(indexes_mu_);
   if (auto it = indexes_.find(std::string(kTaxonomyIndexName)); it != indexes_.end()) {
-    if (const auto* t = it->second.index->as_taxonomy()) return *t;
+    if (auto t = it->second.index->as_taxonomy()) return t;
   }
   for (const auto& [name, entry] : indexes_) {
-    if (const auto* t = entry.index->as_taxonomy()) return *t;
+    if (auto t = entry.index->as_taxonomy()) return t;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 }  // namespace zudizid::index

@@ -84,10 +84,12 @@ class IndexManager {
   // Installs `hierarchy` as "_taxonomy", replacing what was there.
   void register_taxonomy(taxonomy::TaxonomyIndex hierarchy);
 
-  // A deep copy of the class hierarchy ("_taxonomy" first, else the first
-  // user Taxonomy index), waiting for read access; none when no index holds
-  // one.
-  std::optional<taxonomy::TaxonomyIndex> get_taxonomy() const;
+  // The class hierarchy ("_taxonomy" first, else the first user Taxonomy
+  // index) as a read-only snapshot that later changes do not reach, waiting
+  // for read access; null when no index holds one. Handing out a shared
+  // snapshot instead of a deep copy makes this O(1) and lets the subclass
+  // memo serve every caller until the hierarchy changes.
+  std::shared_ptr<const taxonomy::TaxonomyIndex> get_taxonomy() const;
 
   // Registers, persists and fills a new index on (label, property); returns
   // its name. On any failure the index is not left registered.

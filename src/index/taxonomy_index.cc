@@ -4,15 +4,27 @@
 
 namespace zudizid::index {
 
+taxonomy::TaxonomyIndex& TaxonomyIndexAdapter::writable() {
+  if (shared_.exchange(false, std::memory_order_acq_rel)) {
+    hierarchy_ = std::make_shared<taxonomy::TaxonomyIndex>(*hierarchy_);
+  }
+  return *hierarchy_;
+}
+
+std::shared_ptr<const taxonomy::TaxonomyIndex> TaxonomyIndexAdapter::as_taxonomy() const {
+  shared_.store(true, std::memory_order_release);
+  return hierarchy_;
+}
+
 std::expected<void, DbError> TaxonomyIndexAdapter::insert(PropertyValue value,
                                                           const Uuid& node_id) {
-  if (const std::string* name = as_string(value)) hierarchy_.register_class(node_id, *name);
+  if (const std::string* name = as_string(value)) writable().register_class(node_id, *name);
   return {};
 }
 
 std::expected<void, DbError> TaxonomyIndexAdapter::remove(const PropertyValue&,
                                                           const Uuid& node_id) {
-  hierarchy_.remove_class(node_id);
+  writable().remove_class(node_id);
   return {};
 }
 
@@ -25,18 +37,18 @@ std::expected<std::vector<Uuid>, DbError> TaxonomyIndexAdapter::query(
         DbError::message("TaxonomyIndex only supports IndexQuery::Equals(String(label))"));
   }
   std::vector<Uuid> out;
-  if (auto id = hierarchy_.class_id_by_name(*name)) out.push_back(*id);
+  if (auto id = hierarchy_->class_id_by_name(*name)) out.push_back(*id);
   return out;
 }
 
 std::expected<void, DbError> TaxonomyIndexAdapter::clear() {
-  hierarchy_.clear();
+  writable().clear();
   return {};
 }
 
 std::expected<void, DbError> TaxonomyIndexAdapter::add_subclass(const Uuid& child,
                                                                 const Uuid& parent) {
-  return hierarchy_.add_subclass(parent, child);
+  return writable().add_subclass(parent, child);
 }
 
 }  // namespace zudizid::index

@@ -22,6 +22,36 @@ void erase_all(std::vector<ClassId>& list, const ClassId& id) {
 
 }  // namespace
 
+TaxonomyIndex::TaxonomyIndex(const TaxonomyIndex& other)
+    : children_(other.children_),
+      parents_(other.parents_),
+      names_(other.names_),
+      ids_by_name_(other.ids_by_name_) {
+  std::lock_guard lock(other.memo_mu_);
+  subclass_cache_ = other.subclass_cache_;
+}
+
+TaxonomyIndex& TaxonomyIndex::operator=(const TaxonomyIndex& other) {
+  if (this != &other) *this = TaxonomyIndex(other);
+  return *this;
+}
+
+TaxonomyIndex::TaxonomyIndex(TaxonomyIndex&& other) noexcept
+    : children_(std::move(other.children_)),
+      parents_(std::move(other.parents_)),
+      names_(std::move(other.names_)),
+      ids_by_name_(std::move(other.ids_by_name_)),
+      subclass_cache_(std::move(other.subclass_cache_)) {}
+
+TaxonomyIndex& TaxonomyIndex::operator=(TaxonomyIndex&& other) noexcept {
+  children_ = std::move(other.children_);
+  parents_ = std::move(other.parents_);
+  names_ = std::move(other.names_);
+  ids_by_name_ = std::move(other.ids_by_name_);
+  subclass_cache_ = std::move(other.subclass_cache_);
+  return *this;
+}
+
 void TaxonomyIndex::register_class(const ClassId& id, std::string_view name) {
   auto it = names_.find(id);
   if (it != names_.end() && it->second != name) {
@@ -72,10 +102,16 @@ TaxonomyIndex::IdSet TaxonomyIndex::closure(
   return visited;
 }
 
-TaxonomyIndex::IdList TaxonomyIndex::all_subclasses(const ClassId& x) {
+const TaxonomyIndex::IdSet& TaxonomyIndex::memo_locked(const ClassId& x) const {
   auto& slot = subclass_cache_[x];  // an entry exists afterwards, even for unknown x
   if (!slot) slot = closure(children_, x);
-  return IdList(slot->begin(), slot->end());
+  return *slot;
+}
+
+TaxonomyIndex::IdList TaxonomyIndex::all_subclasses(const ClassId& x) const {
+  std::lock_guard lock(memo_mu_);
+  const IdSet& set = memo_locked(x);
+  return IdList(set.begin(), set.end());
 }
 
 TaxonomyIndex::IdList TaxonomyIndex::all_superclasses(const ClassId& x) const {
@@ -101,13 +137,12 @@ std::optional<ClassId> TaxonomyIndex::class_id_by_name(std::string_view name) co
   return it->second;
 }
 
-bool TaxonomyIndex::named_class_is_subclass_of(std::string_view name, const ClassId& x) {
+bool TaxonomyIndex::named_class_is_subclass_of(std::string_view name, const ClassId& x) const {
   if (ids_by_name_.empty()) return false;
   auto id = class_id_by_name(name);
   if (!id || *id == x) return false;
-  auto& slot = subclass_cache_[x];
-  if (!slot) slot = closure(children_, x);
-  return slot->contains(*id);
+  std::lock_guard lock(memo_mu_);
+  return memo_locked(x).contains(*id);
 }
 
 void TaxonomyIndex::invalidate_subclass_cache(const ClassId& x) {
@@ -162,7 +197,13 @@ void TaxonomyIndex::clear() {
   subclass_cache_.clear();
 }
 
+bool TaxonomyIndex::has_memo_entry(const ClassId& x) const {
+  std::lock_guard lock(memo_mu_);
+  return subclass_cache_.contains(x);
+}
+
 bool TaxonomyIndex::has_fresh_memo(const ClassId& x) const {
+  std::lock_guard lock(memo_mu_);
   auto it = subclass_cache_.find(x);
   return it != subclass_cache_.end() && it->second.has_value();
 }

@@ -3,8 +3,10 @@
 // Classes are node ids carrying a name, linked by direct subclass relations.
 // The graph keeps one (the built-in "_taxonomy" index owns it); every EL
 // reasoner keeps its own. A plain in-memory value: copying copies every map,
-// the memo included. No locking inside: mutating operations (including the
-// memo-filling `all_subclasses`) need exclusive access.
+// the memo included. Operations that change classes or links need exclusive
+// access; the read operations are const and may run from several threads at
+// once on a shared, unchanging hierarchy -- the memo they fill has a lock of
+// its own.
 //
 // Invariants kept by every operation:
 //  - b is in children[a] exactly when a is in parents[b]; link lists hold no
@@ -29,6 +31,7 @@
 #include <unordered_set>
 #include <vector>
 #include <expected>
+#include <mutex>
 
 #include "common/uuid.h"
 #include "storage/db_error.h"
@@ -39,6 +42,12 @@ using ClassId = common::Uuid;
 
 class TaxonomyIndex {
  public:
+  TaxonomyIndex() = default;
+  TaxonomyIndex(const TaxonomyIndex& other);
+  TaxonomyIndex& operator=(const TaxonomyIndex& other);
+  TaxonomyIndex(TaxonomyIndex&& other) noexcept;
+  TaxonomyIndex& operator=(TaxonomyIndex&& other) noexcept;
+
   using IdList = std::vector<ClassId>;
   using IdSet = std::unordered_set<ClassId>;
 
@@ -55,7 +64,7 @@ class TaxonomyIndex {
 
   // Every transitive subclass of x (x itself only through a cycle). Fills
   // the memo, hence non-const.
-  IdList all_subclasses(const ClassId& x);
+  IdList all_subclasses(const ClassId& x) const;
   // Every transitive superclass of x (x itself only through a cycle).
   IdList all_superclasses(const ClassId& x) const;
   IdList direct_superclasses(const ClassId& x) const;
@@ -67,7 +76,7 @@ class TaxonomyIndex {
   // True when the class registered under `name` is a transitive subclass of
   // x other than x itself. This is the test behind the query predicates
   // instanceOf and subClassOf (called with a node's label as the name).
-  bool named_class_is_subclass_of(std::string_view name, const ClassId& x);
+  bool named_class_is_subclass_of(std::string_view name, const ClassId& x) const;
 
   // Marks stale the memo of x and of every transitive superclass of x.
   void invalidate_subclass_cache(const ClassId& x);
@@ -84,11 +93,13 @@ class TaxonomyIndex {
   std::size_t len() const { return names_.size(); }
 
   // --- memo introspection (tests) ------------------------------------------
-  bool has_memo_entry(const ClassId& x) const { return subclass_cache_.contains(x); }
+  bool has_memo_entry(const ClassId& x) const;
   // True when x has a memo entry that is not stale.
   bool has_fresh_memo(const ClassId& x) const;
 
  private:
+  // The memo slot of x, filled when absent or stale. Needs memo_mu_.
+  const IdSet& memo_locked(const ClassId& x) const;
   // Breadth-first closure of x over `links`, x excluded from the start.
   static IdSet closure(const std::unordered_map<ClassId, IdList>& links, const ClassId& x);
 
@@ -97,7 +108,8 @@ class TaxonomyIndex {
   std::unordered_map<ClassId, std::string> names_;
   std::unordered_map<std::string, ClassId> ids_by_name_;
   // nullopt = stale: computed again on the next all_subclasses.
-  std::unordered_map<ClassId, std::optional<IdSet>> subclass_cache_;
+  mutable std::unordered_map<ClassId, std::optional<IdSet>> subclass_cache_;
+  mutable std::mutex memo_mu_;  // guards subclass_cache_ only
 };
 
 }  // namespace zudizid::taxonomy

@@ -32,6 +32,8 @@ TEST(IndexManagerStress, HierarchyIsAlwaysVisibleWhileWritersRun) {
       for (int i = 0; i < kRounds; ++i) {
         ASSERT_TRUE(manager.index_node("P_k", Int(i % 7), id(w * kRounds + i)));
         if (i % 100 == 0) manager.register_taxonomy(t);
+        // Renames and new classes on the shared hierarchy while readers hold snapshots.
+        ASSERT_TRUE(manager.index_node("_taxonomy", Str("N" + std::to_string(i)), id(5000 + w)));
       }
     });
   }

@@ -58,6 +58,22 @@ TEST(TaxonomyIndexAdapter, LinksGoChildToParentAndRemovalCutsThem) {
   ASSERT_TRUE(t.remove(Null(), id(99)));  // unknown: no change, no error
 }
 
+TEST(TaxonomyIndexAdapter, SnapshotsNeverChangeUnderTheirReaders) {
+  TaxonomyIndexAdapter t;
+  ASSERT_TRUE(t.insert(Str("A"), id(1)));
+  auto before = t.as_taxonomy();
+  ASSERT_TRUE(t.insert(Str("B"), id(2)));
+  ASSERT_TRUE(t.add_subclass(id(2), id(1)));
+  EXPECT_EQ(before->class_id_by_name("B"), std::nullopt);
+  EXPECT_TRUE(before->all_subclasses(id(1)).empty());
+  auto after = t.as_taxonomy();
+  EXPECT_EQ(after->class_id_by_name("B"), id(2));
+  EXPECT_TRUE(after->named_class_is_subclass_of("B", id(1)));
+  ASSERT_TRUE(t.clear());
+  EXPECT_EQ(after->len(), 2u);
+  EXPECT_EQ(t.len(), 0u);
+}
+
 TEST(TaxonomyIndexAdapter, OnlyNameEqualityQueries) {
   TaxonomyIndexAdapter t;
   const IndexQuery refused[] = {{IndexQuery::Equals{Int(1)}},
