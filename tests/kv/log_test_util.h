@@ -46,7 +46,7 @@ class FaultyFile final : public File {
   std::atomic<int> read_errno{0};    // fail every read with this errno
   std::atomic<int> sync_errno{0};    // fail fdatasync/fsync with this errno
   std::atomic<size_t> max_write{0};  // cap each write at this many bytes (0 = no cap)
-  std::atomic<uint64_t> fail_reads_from{UINT64_MAX};  // read_errno applies at offsets >= this
+  std::atomic<uint64_t> fail_reads_from{0};  // read_errno applies at offsets >= this
   std::atomic<size_t> reads{0};
   std::atomic<size_t> syncs{0};
 
