@@ -75,7 +75,7 @@ LogKind log_kind_of(MessageKind kind) {
   return LogKind::Corrupted;
 }
 
-Result<MessageKind> message_kind_for(PageId pid, LogKind kind, bool blob) {
+Result<MessageKind> choose_message_kind(PageId pid, LogKind kind, bool blob) {
   if (pid == kBatchManifestPid && kind == LogKind::Skip && !blob) return MessageKind::BatchManifest;
   if (kind == LogKind::Replace) {
     if (pid == 0) return blob ? MessageKind::BlobMeta : MessageKind::InlineMeta;

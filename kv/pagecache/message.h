@@ -59,7 +59,7 @@ inline bool over_blob_threshold(uint64_t n, uint64_t segment_size) {
 
 // The kind byte for a change of `pid`; ReportableBug for a combination the
 // engine never produces.
-Result<MessageKind> message_kind_for(PageId pid, LogKind kind, bool blob);
+Result<MessageKind> choose_message_kind(PageId pid, LogKind kind, bool blob);
 
 struct MessageHeader {
   uint32_t crc32 = 0;

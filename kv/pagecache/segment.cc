@@ -92,6 +92,19 @@ bool SegmentCleaner::empty() const {
   return to_clean_.empty();
 }
 
+// ---- TruncationTask --------------------------------------------------------
+
+IoResult<void> TruncationTask::run() {
+  std::lock_guard lock(mu_);
+  if (!done_) {
+    ZLOG(Debug, kTarget, "truncating file to length {}", len_);
+    result_ = file_->set_len(len_);
+    if (result_) result_ = file_->sync_data();
+    done_ = true;
+  }
+  return result_;
+}
+
 // ---- SegmentAccountant -----------------------------------------------------
 
 Segment& SegmentAccountant::slot(size_t index) {
@@ -103,13 +116,11 @@ Result<void> SegmentAccountant::wait_pending_from(LogOffset from) {
   while (true) {
     auto it = pending_truncations_.lower_bound(from);
     if (it == pending_truncations_.end()) return {};
-    auto waiter = std::move(it->second);
+    auto task = std::move(it->second);
     pending_truncations_.erase(it);
-    auto got = waiter.wait();
-    if (!got) return std::unexpected(bug("threadpool should not crash"));
-    if (!*got) {
-      ZLOG(Error, kTarget, "failed to shrink file: {}", got->error().display());
-      return std::unexpected(Error::io(got->error()));
+    if (auto r = task->run(); !r) {
+      ZLOG(Error, kTarget, "failed to shrink file: {}", r.error().display());
+      return std::unexpected(Error::io(r.error()));
     }
   }
 }
@@ -355,12 +366,9 @@ Result<void> SegmentAccountant::free_segment(LogOffset offset) {
     if (pending_truncations_.count(last))
       return std::unexpected(bug(
           fmt::format("somehow segment {} was truncated before the previous truncation completed", last)));
-    auto file = config_.file;
-    pending_truncations_.emplace(last, threadpool::spawn([file, last]() -> IoResult<void> {
-                                   ZLOG(Debug, kTarget, "truncating file to length {}", last);
-                                   if (auto r = file->set_len(last); !r) return r;
-                                   return file->sync_data();
-                                 }));
+    auto task = std::make_shared<TruncationTask>(config_.file, last);
+    pending_truncations_.emplace(last, task);
+    (void)threadpool::spawn([task] { return task->run().has_value(); });
   }
   return {};
 }

@@ -94,6 +94,23 @@ class SegmentCleaner {
   std::map<LogOffset, std::set<PageId>> to_clean_;
 };
 
+// A file shrink running on the IO pool. Whoever needs it finished first runs
+// it (the pool job or a waiter), so waiting never depends on a free pool
+// thread: the waiter may hold the accountant's lock that busy pool threads
+// are queued on.
+class TruncationTask {
+ public:
+  TruncationTask(std::shared_ptr<File> file, uint64_t len) : file_(std::move(file)), len_(len) {}
+  IoResult<void> run();
+
+ private:
+  std::mutex mu_;
+  bool done_ = false;
+  IoResult<void> result_;
+  std::shared_ptr<File> file_;
+  uint64_t len_;
+};
+
 class SegmentAccountant {
  public:
   SegmentAccountant(LogConfig config, std::shared_ptr<SegmentCleaner> cleaner)
@@ -135,7 +152,7 @@ class SegmentAccountant {
   LogOffset tip_ = 0;
   Lsn max_stabilized_lsn_ = -1;
   std::map<Lsn, LogOffset> ordering_;
-  std::map<LogOffset, oneshot::Waiter<IoResult<void>>> pending_truncations_;
+  std::map<LogOffset, std::shared_ptr<TruncationTask>> pending_truncations_;
 };
 
 }  // namespace kelm::pagecache

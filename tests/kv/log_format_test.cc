@@ -196,7 +196,7 @@ TEST(LogFormat, KindByteTable) {
       {9, LogKind::Corrupted, false, std::nullopt},
   };
   for (const auto& c : cases) {
-    auto got = message_kind_for(c.pid, c.kind, c.blob);
+    auto got = choose_message_kind(c.pid, c.kind, c.blob);
     if (c.want) {
       ASSERT_TRUE(got) << c.pid << " " << log_kind_name(c.kind);
       EXPECT_EQ(*got, *c.want);

@@ -137,3 +137,56 @@ struct SegmentImage {
 };
 
 }  // namespace kelm::testing
+
+#include "kv/pagecache/iobuf.h"
+#include "kv/pagecache/iterator.h"
+#include "kv/pagecache/logger.h"
+#include "kv/pagecache/segment.h"
+
+namespace kelm::testing {
+
+// A running log on an empty file.
+inline std::shared_ptr<pagecache::IoBufs> start_log(const pagecache::LogConfig& config) {
+  auto sa = std::make_unique<pagecache::SegmentAccountant>(config, std::make_shared<pagecache::SegmentCleaner>());
+  if (!sa->initialize_from_snapshot(pagecache::Snapshot{})) return nullptr;
+  auto lid = sa->next(0);
+  if (!lid) return nullptr;
+  pagecache::IoBufs::Options opts;
+  opts.config = config;
+  auto log = pagecache::IoBufs::start(std::move(opts), std::move(sa), 0, *lid, true);
+  return log ? *log : nullptr;
+}
+
+inline pagecache::IoBufs::BodyWriter fill_with(std::vector<uint8_t> body) {
+  return [body = std::move(body)](std::span<uint8_t> out) {
+    if (out.size() != body.size()) return false;
+    std::copy(body.begin(), body.end(), out.begin());
+    return true;
+  };
+}
+
+// Records a completed message as live with the segment accountant, the way
+// the page cache does: directly when the accountant is free, deferred else.
+inline Result<void> account(pagecache::IoBufs& log, PageId pid, Lsn lsn, DiskPtr ptr, uint64_t size) {
+  pagecache::FragmentInfo info{lsn, ptr, size};
+  if (!log.try_lock_accountant()) {
+    log.push_pending({true, pid, lsn, {}, info});
+    return {};
+  }
+  auto r = log.apply_pending();
+  if (r) r = log.accountant().mark_link(pid, info);
+  log.unlock_accountant();
+  return r;
+}
+
+// Every valid message of the log, in lsn order, as recovery's iterator sees it.
+inline std::vector<pagecache::LogItem> scan_log(const pagecache::LogConfig& config) {
+  std::vector<pagecache::LogItem> out;
+  auto scan = pagecache::scan_segment_headers(0, config);
+  if (!scan) return out;
+  pagecache::LogIter it(config, scan->ordering, std::nullopt, false);
+  while (auto item = it.next()) out.push_back(*item);
+  return out;
+}
+
+}  // namespace kelm::testing
