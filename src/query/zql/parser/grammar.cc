@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "query/zql/parser/grammar_table.h"
+#include "query/zql/parser/text_scan.h"
 
 namespace zudizid::query::zql::grammar {
 
@@ -152,23 +153,7 @@ class Matcher {
   // record neither nodes nor failures; this hand-written loop is equivalent
   // to interpreting their table forms.
   void skip() {
-    if (atomic_) return;
-    const std::size_t n = in_.size();
-    while (pos_ < n) {
-      char c = in_[pos_];
-      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-        ++pos_;
-      } else if (c == '/' && pos_ + 1 < n && in_[pos_ + 1] == '/') {
-        std::size_t e = in_.find('\n', pos_ + 2);
-        pos_ = e == std::string_view::npos ? n : e;
-      } else if (c == '/' && pos_ + 1 < n && in_[pos_ + 1] == '*') {
-        std::size_t e = in_.find("*/", pos_ + 2);
-        if (e == std::string_view::npos) return;  // unclosed: not whitespace
-        pos_ = e + 2;
-      } else {
-        return;
-      }
-    }
+    if (!atomic_) pos_ = skip_implicit_whitespace(in_, pos_);
   }
 
   std::size_t attempts_at(std::size_t p) const {
