@@ -43,14 +43,6 @@ BuildResult<PropertyValue> read_number(std::string_view text) {
   return PropertyValue::integer(*i);
 }
 
-// First child of the given rule, or nullopt.
-std::optional<ParseNode> child_of(const ParseNode& node, GrammarRule rule) {
-  for (ParseNode c : node.children()) {
-    if (c.rule() == rule) return c;
-  }
-  return std::nullopt;
-}
-
 // The number node of a primary that is exactly a number literal.
 std::optional<ParseNode> number_literal(const ParseNode& primary) {
   auto children = primary.children();
@@ -234,20 +226,24 @@ BuildResult<BinaryOperator> parse_comparison_operator(std::string_view text) {
 
 BuildResult<Expr> build_operand(const ParseNode& node) {
   std::optional<Expr> result;
-  std::optional<BinaryOperator> op;
+  BinaryOperator op = BinaryOperator::Add;
+  bool have_op = false;
   for (ParseNode c : node.children()) {
     switch (c.rule()) {
-      case GrammarRule::add_op: op = BinaryOperator::Add; break;
-      case GrammarRule::sub_op: op = BinaryOperator::Sub; break;
+      case GrammarRule::add_op:
+      case GrammarRule::sub_op:
+        op = c.rule() == GrammarRule::add_op ? BinaryOperator::Add : BinaryOperator::Sub;
+        have_op = true;
+        break;
       case GrammarRule::multiplicative_expression: {
         auto term = build_product(c);
         if (!term) return term;
         if (!result) {
           result = std::move(*term);
         } else {
-          if (!op) return build_error("Invalid expression");
-          result = Expr::binary(std::move(*result), *op, std::move(*term));
-          op.reset();
+          if (!have_op) return build_error("Invalid expression");
+          result = Expr::binary(std::move(*result), op, std::move(*term));
+          have_op = false;
         }
         break;
       }
