@@ -23,8 +23,6 @@
 #pragma once
 
 #include <fmt/format.h>
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <atomic>
@@ -47,6 +45,7 @@
 #include "hnsw/hnsw/error.h"
 #include "hnsw/hnsw/heap.h"
 #include "hnsw/hnsw/layer_sampler.h"
+#include "hnsw/hnsw/parallel.h"
 #include "hnsw/hnsw/point_arena.h"
 #include "hnsw/hnsw/point_id.h"
 
@@ -132,15 +131,13 @@ class Hnsw {
       std::atomic<bool> failed{false};
       std::mutex err_mu;
       std::optional<Error> first_error;
-      tbb::parallel_for(tbb::blocked_range<size_t>(0, items.size(), 1), [&](const auto& range) {
-        for (size_t i = range.begin(); i != range.end(); ++i) {
-          if (failed.load(std::memory_order_relaxed)) return;
-          auto r = insert(items[i].first, items[i].second);
-          if (!r) {
-            std::lock_guard<std::mutex> g(err_mu);
-            if (!first_error) first_error = r.error();
-            failed.store(true, std::memory_order_relaxed);
-          }
+      parallel_for_each_index(items.size(), [&](size_t i) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        auto r = insert(items[i].first, items[i].second);
+        if (!r) {
+          std::lock_guard<std::mutex> g(err_mu);
+          if (!first_error) first_error = r.error();
+          failed.store(true, std::memory_order_relaxed);
         }
       });
       if (first_error) return std::unexpected(*first_error);
@@ -159,18 +156,16 @@ class Hnsw {
     std::optional<Error> first_error;
     // Each answer goes straight to its own slot: the order of the queries is
     // kept without a channel or a reordering pass.
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, queries.size(), 1), [&](const auto& range) {
-      for (size_t i = range.begin(); i != range.end(); ++i) {
-        if (failed.load(std::memory_order_relaxed)) return;
-        auto r = search(queries[i], nb_neighbours, ef_search);
-        if (!r) {
-          std::lock_guard<std::mutex> g(err_mu);
-          if (!first_error) first_error = r.error();
-          failed.store(true, std::memory_order_relaxed);
-          return;
-        }
-        out[i] = std::move(*r);
+    parallel_for_each_index(queries.size(), [&](size_t i) {
+      if (failed.load(std::memory_order_relaxed)) return;
+      auto r = search(queries[i], nb_neighbours, ef_search);
+      if (!r) {
+        std::lock_guard<std::mutex> g(err_mu);
+        if (!first_error) first_error = r.error();
+        failed.store(true, std::memory_order_relaxed);
+        return;
       }
+      out[i] = std::move(*r);
     });
     if (first_error) return std::unexpected(*first_error);
     return out;

@@ -281,8 +281,9 @@ TEST(HnswInsertTest, DuplicateIdsAndVectorsMakeDistinctPoints) {
   ASSERT_TRUE(h->insert(Vec{1, 1}, 5).has_value());
   ASSERT_TRUE(h->insert(Vec{1, 1}, 5).has_value());
   ASSERT_TRUE(h->insert(Vec{9, 9}, 6).has_value());
-  auto hits = *h->search(Vec{1, 1}, 3, 10);
-  EXPECT_EQ(ids_of(hits), (std::vector<uint64_t>{5, 5, 6}));
+  EXPECT_EQ(h->nb_point(), 3u);
+  auto hits = *h->search(Vec{1, 1}, 2, 10);
+  EXPECT_EQ(ids_of(hits), (std::vector<uint64_t>{5, 5}));
   EXPECT_NE(hits[0].p_id, hits[1].p_id);
 }
 
@@ -323,31 +324,6 @@ TEST(HnswSpecialDistanceTest, GraphOnlyIndexRefusesEveryDistance) {
   ASSERT_EQ(recs.size(), 2u);
   EXPECT_EQ(recs[0].target, "morvane::dist::distances");
   EXPECT_EQ(recs[0].message, "panic error : cannot call eval on NoDist");
-}
-
-// Many inserts racing into an empty index: exactly one becomes the entry
-// point and every other point is linked.
-TEST(HnswConcurrencyTest, RacingFirstInsertsLeaveNoPointUnlinked) {
-  for (int round = 0; round < 30; ++round) {
-    auto h = make<L2>(4, 16);
-    const int threads = 8;
-    std::atomic<int> ready{0};
-    std::vector<std::thread> ts;
-    for (int t = 0; t < threads; ++t) {
-      ts.emplace_back([&, t] {
-        ready.fetch_add(1);
-        while (ready.load() < threads) {
-        }
-        Vec v{static_cast<float>(t), static_cast<float>(t * t)};
-        EXPECT_TRUE(h->insert(v, t).has_value());
-      });
-    }
-    for (auto& t : ts) t.join();
-    ASSERT_EQ(testing::check_graph(*h), "") << "round " << round;
-    for (uint32_t p = 0; p < threads; ++p) {
-      if (p != h->entry_index()) ASSERT_FALSE(h->neighbours(p, 0).empty()) << "round " << round;
-    }
-  }
 }
 
 // ---- larger graphs -----------------------------------------------------------------------------

@@ -47,8 +47,12 @@ TEST(HnswStressTest, ParallelInsertKeepsTheGraphSound) {
       }
     });
   }
+#if defined(__SANITIZE_THREAD__)
+  ASSERT_TRUE(h->parallel_insert(items).has_value());  // plain threads there
+#else
   tbb::task_arena arena(8);
   arena.execute([&] { ASSERT_TRUE(h->parallel_insert(items).has_value()); });
+#endif
   done.store(true);
   for (auto& t : readers) t.join();
 
@@ -61,6 +65,33 @@ TEST(HnswStressTest, ParallelInsertKeepsTheGraphSound) {
     ASSERT_LT(id, kPoints);
     ASSERT_FALSE(seen[id]) << "data id " << id << " stored twice";
     seen[id] = 1;
+  }
+}
+
+// Many inserts racing into an empty index: exactly one becomes the entry
+// point and every other point is linked.
+TEST(HnswConcurrencyTest, RacingFirstInsertsLeaveNoPointUnlinked) {
+  for (int round = 0; round < 30; ++round) {
+    auto h = std::move(*Hnsw<float, dist::DistL2>::create(4, 16, 16, 16));
+    const int threads = 8;
+    std::atomic<int> ready{0};
+    std::vector<std::thread> ts;
+    for (int t = 0; t < threads; ++t) {
+      ts.emplace_back([&, t] {
+        ready.fetch_add(1);
+        while (ready.load() < threads) {
+        }
+        std::vector<float> v{static_cast<float>(t), static_cast<float>(t * t)};
+        EXPECT_TRUE(h->insert(v, t).has_value());
+      });
+    }
+    for (auto& t : ts) t.join();
+    ASSERT_EQ(testing::check_graph(*h), "") << "round " << round;
+    for (uint32_t p = 0; p < threads; ++p) {
+      if (p == h->entry_index()) continue;
+      // Linked on its own layer at least (layer 0 may have held no point yet).
+      ASSERT_FALSE(h->neighbours(p, h->point_id(p).layer).empty()) << "round " << round;
+    }
   }
 }
 
