@@ -216,7 +216,7 @@ using IoResult = std::expected<T, IoError>;
 
 inline std::unexpected<FendralError> fail(FendralError e) { return std::unexpected(std::move(e)); }
 inline std::unexpected<IoError> io_fail(IoErrorKind kind, std::string message) {
-  return std::unexpected(IoError::custom(kind, std::move(message)));
+  return std::unexpected(IoError(kind, std::move(message)));
 }
 
 // A broken contract of a caller inside the engine (never caused by stored

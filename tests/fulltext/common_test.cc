@@ -45,14 +45,14 @@ TEST(VInt, TruncatedInputIsAnError) {
   auto r = vint::read_u64(in);
   ASSERT_FALSE(r.has_value());
   EXPECT_EQ(r.error().kind(), IoErrorKind::InvalidData);
-  EXPECT_EQ(r.error().message(), "Reach end of buffer while reading VInt");
+  EXPECT_EQ(r.error().display(), "Reach end of buffer while reading VInt");
 
   // 32-bit reads: at most five bytes, the fifth must end the value.
   Bytes six{0x00, 0x00, 0x00, 0x00, 0x00, 0x81};
   std::span<const uint8_t> in32(six);
   auto r32 = vint::read_u32(in32);
   ASSERT_FALSE(r32.has_value());
-  EXPECT_EQ(r32.error().message(), "Corrupted data. Invalid VInt 32");
+  EXPECT_EQ(r32.error().display(), "Corrupted data. Invalid VInt 32");
   Bytes max32{0x7F, 0x7F, 0x7F, 0x7F, 0x8F};
   std::span<const uint8_t> ok(max32);
   EXPECT_EQ(vint::read_u32(ok).value(), 0xFFFFFFFFu);
@@ -137,7 +137,7 @@ TEST(FileSlice, SlicesAndChecksRanges) {
   EXPECT_EQ(all->len(), 5u);
   auto past = slice.read_range(0, 6);
   ASSERT_FALSE(past.has_value());
-  EXPECT_EQ(past.error().message(), "end of requested range exceeds the fileslice length (6 > 5)");
+  EXPECT_EQ(past.error().display(), "end of requested range exceeds the fileslice length (6 > 5)");
   EXPECT_FALSE(slice.checked_sub_slice(2, 9).has_value());
   FileSlice inverted(slice.handle(), 4, 2);
   EXPECT_EQ(inverted.len(), 0u);
