@@ -118,44 +118,4 @@ std::optional<int64_t> parse_rfc3339(std::string_view s) {
   return static_cast<int64_t>(nanos);
 }
 
-std::string format_f64_debug(double v) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  std::string sign = std::signbit(v) ? "-" : "";
-  double a = std::fabs(v);
-  if (a == 0) return sign + "0.0";
-  // Shortest round-trip digits, then the decimal exponent of the first one.
-  std::string text = fmt::format("{}", a);
-  size_t epos = text.find_first_of("eE");
-  int exp10 = epos == std::string::npos ? 0 : std::atoi(text.c_str() + epos + 1);
-  std::string mant = text.substr(0, epos);
-  size_t dot = mant.find('.');
-  std::string int_part = mant.substr(0, dot);
-  std::string frac_part = dot == std::string::npos ? "" : mant.substr(dot + 1);
-  std::string digs = int_part + frac_part;
-  int exp = static_cast<int>(int_part.size()) - 1 + exp10;
-  size_t lead = 0;
-  while (lead + 1 < digs.size() && digs[lead] == '0') ++lead;
-  digs = digs.substr(lead);
-  exp -= static_cast<int>(lead);
-  while (digs.size() > 1 && digs.back() == '0') digs.pop_back();
-  if (a >= 1e-4 && a < 1e16) {
-    std::string out;
-    if (exp >= 0) {
-      size_t int_len = static_cast<size_t>(exp) + 1;
-      if (digs.size() <= int_len) {
-        out = digs + std::string(int_len - digs.size(), '0') + ".0";
-      } else {
-        out = digs.substr(0, int_len) + "." + digs.substr(int_len);
-      }
-    } else {
-      out = "0." + std::string(static_cast<size_t>(-exp - 1), '0') + digs;
-    }
-    return sign + out;
-  }
-  std::string out = digs.substr(0, 1);
-  if (digs.size() > 1) out += "." + digs.substr(1);
-  return sign + out + "e" + std::to_string(exp);
-}
-
 }  // namespace fendral

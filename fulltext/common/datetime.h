@@ -17,8 +17,5 @@ std::string format_rfc3339(int64_t nanos);
 // nanosecond count does not fit an i64.
 std::optional<int64_t> parse_rfc3339(std::string_view text);
 
-// Shortest round-trip text of a double in the debug style: "1.0", "2.5",
-// "1e16", "1e-5", "NaN", "inf".
-std::string format_f64_debug(double v);
 
 }  // namespace fendral

@@ -1,4 +1,4 @@
-// UTF-8 validation (strict: no overlong forms, no surrogates, <= U+10FFFF).
+// Small UTF-8 helpers for the tokenizers; validation lives in common/utf8.h.
 #pragma once
 
 #include <cstdint>
@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/utf8.h"
+
 namespace fendral {
 
-bool is_valid_utf8(std::span<const uint8_t> bytes);
-inline bool is_valid_utf8(std::string_view s) {
-  return is_valid_utf8(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
-}
+inline bool is_valid_utf8(std::span<const uint8_t> bytes) { return zudizid::common::is_valid_utf8(
+    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())); }
+inline bool is_valid_utf8(std::string_view s) { return zudizid::common::is_valid_utf8(s); }
 
 // Decodes one code point of valid UTF-8 at s[i]; returns its byte length.
 inline size_t decode_utf8(std::string_view s, size_t i, uint32_t* cp) {
@@ -27,22 +28,6 @@ inline size_t decode_utf8(std::string_view s, size_t i, uint32_t* cp) {
   return n;
 }
 
-inline void append_utf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
+inline void append_utf8(std::string& out, uint32_t cp) { zudizid::common::append_utf8(out, static_cast<char32_t>(cp)); }
 
 }  // namespace fendral

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/float_text.h"
 #include "fulltext/common/datetime.h"
 #include "fulltext/common/json_path_writer.h"
 #include "fulltext/common/utf8.h"
@@ -220,7 +221,7 @@ static std::string debug_value(ValueType t, std::span<const uint8_t> v) {
     case ValueType::Str: return is_valid_utf8(v) ? debug_quote(text) : std::string();
     case ValueType::U64: return v.size() == 8 ? std::to_string(read_be64(v)) : std::string();
     case ValueType::I64: return v.size() == 8 ? std::to_string(u64_to_i64(read_be64(v))) : std::string();
-    case ValueType::F64: return v.size() == 8 ? format_f64_debug(u64_to_f64(read_be64(v))) : std::string();
+    case ValueType::F64: return v.size() == 8 ? zudizid::common::float_debug(u64_to_f64(read_be64(v))) : std::string();
     case ValueType::Bool: return v.size() == 8 ? (read_be64(v) != 0 ? "true" : "false") : std::string();
     case ValueType::Date: return v.size() == 8 ? format_rfc3339(u64_to_i64(read_be64(v))) : std::string();
     case ValueType::Facet: return is_valid_utf8(v) ? "Facet(" + facet_text_form(text) + ")" : std::string();
