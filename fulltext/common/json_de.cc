@@ -140,3 +140,32 @@ Result<std::string> De::string(std::string_view expecting) {
 }
 
 }  // namespace fendral::json_de
+
+namespace fendral::json_de {
+
+std::string one_of(const std::vector<std::string_view>& names) {
+  if (names.size() == 1) return fmt::format("`{}`", names[0]);
+  if (names.size() == 2) return fmt::format("`{}` or `{}`", names[0], names[1]);
+  std::string out = "one of ";
+  for (size_t i = 0; i < names.size(); ++i) out += fmt::format("{}`{}`", i ? ", " : "", names[i]);
+  return out;
+}
+
+Result<size_t> variant(De& de, const std::vector<std::string_view>& names) {
+  auto v = de.value();
+  if (!v) return std::unexpected(v.error());
+  if (v->is_string()) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (v->as_string() == names[i]) return i;
+    }
+    return std::unexpected(de.custom(fmt::format("unknown variant `{}`, expected {}", v->as_string(), one_of(names))));
+  }
+  if (v->type() == json::Value::Type::UInt) {
+    if (v->as_uint() < names.size()) return static_cast<size_t>(v->as_uint());
+    return std::unexpected(de.custom(
+        fmt::format("invalid value: integer `{}`, expected variant index 0 <= i < {}", v->as_uint(), names.size())));
+  }
+  return std::unexpected(de.invalid_type(*v, "variant identifier"));
+}
+
+}  // namespace fendral::json_de

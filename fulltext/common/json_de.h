@@ -27,7 +27,8 @@ std::string debug(const Error& e);
 
 class De {
  public:
-  explicit De(std::string_view text) : r_(text) {}
+  explicit De(std::string_view text) : text_(text), r_(text) {}
+  std::string_view text() const { return text_; }
   json::Reader& reader() { return r_; }
 
   // A record given as an object (keys in any order) or, when `fields` is
@@ -60,8 +61,16 @@ class De {
   Error invalid_type(const json::Value& v, std::string_view expecting);
 
  private:
+  std::string_view text_;
   json::Reader r_;
   std::optional<size_t> seq_len_;
 };
 
+}  // namespace fendral::json_de
+
+namespace fendral::json_de {
+// "`a`", "`a` or `b`", "one of `a`, `b`, `c`"
+std::string one_of(const std::vector<std::string_view>& names);
+// Reads a unit-variant enum given by name or by index; returns the index.
+Result<size_t> variant(De& de, const std::vector<std::string_view>& names);
 }  // namespace fendral::json_de
