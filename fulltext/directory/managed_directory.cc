@@ -6,6 +6,7 @@
 
 #include "common/crc32.h"
 #include "common/json.h"
+#include "common/log.h"
 #include "fulltext/common/json_de.h"
 #include "fulltext/common/utf8.h"
 #include "fulltext/directory/footer.h"
@@ -109,6 +110,46 @@ IoResult<void> ManagedDirectory::register_managed_path(const std::string& path) 
 std::set<std::string> ManagedDirectory::managed_paths() const {
   std::shared_lock lock(meta_->mu);
   return meta_->managed_paths;
+}
+
+Result<ManagedDirectory::GarbageCollectionResult> ManagedDirectory::garbage_collect(
+    const std::set<std::string>& living_files) const {
+  constexpr const char* kTarget = "fendral::directory::managed_directory";
+  ZLOG(Info, kTarget, "Garbage collect");
+  std::set<std::string> living;
+  for (const auto& f : living_files) living.insert(normalize_path(f));
+  std::vector<std::string> candidates;
+  {
+    std::shared_lock read(meta_->mu);
+    auto lock = directory_->acquire_lock(meta_lock());
+    if (!lock) {
+      ZLOG(Error, kTarget, "Failed to acquire lock for GC");
+      return fail(FendralError::lock_failure(lock.error(), std::nullopt));
+    }
+    for (const auto& p : meta_->managed_paths) {
+      if (!living.contains(p)) candidates.push_back(p);
+    }
+  }
+  GarbageCollectionResult result;
+  std::set<std::string> deleted;
+  for (const auto& path : candidates) {
+    auto r = directory_->delete_file(path);
+    if (r) {
+      ZLOG(Info, kTarget, "Deleted {}", debug_quote(path));
+      deleted.insert(path);
+      result.deleted_files.push_back(path);
+    } else if (r.error().kind == DeleteError::Kind::FileDoesNotExist) {
+      deleted.insert(path);
+      result.deleted_files.push_back(path);
+    } else {
+      ZLOG(Error, kTarget, "Failed to delete {}", debug_quote(path));
+      result.failed_to_delete_files.push_back(path);
+    }
+  }
+  if (!deleted.empty()) {
+    if (auto r = forget_managed_paths(deleted); !r) return fail(FendralError(r.error()));
+  }
+  return result;
 }
 
 IoResult<void> ManagedDirectory::forget_managed_paths(const std::set<std::string>& paths) const {

@@ -42,6 +42,14 @@ class ManagedDirectory final : public Directory {
   Result<WatchHandle> watch(WatchCallback callback) const override { return directory_->watch(std::move(callback)); }
 
   IoResult<void> register_managed_path(const std::string& path) const;
+
+  struct GarbageCollectionResult {
+    std::vector<std::string> deleted_files;
+    std::vector<std::string> failed_to_delete_files;
+  };
+  // Deletes the managed files that are not in `living_files`, under the meta
+  // lock, and rewrites .managed.json when anything was deleted.
+  Result<GarbageCollectionResult> garbage_collect(const std::set<std::string>& living_files) const;
   // A copy of the managed set (read side of the lock).
   std::set<std::string> managed_paths() const;
   // Removes paths from the set and rewrites .managed.json (garbage collection).

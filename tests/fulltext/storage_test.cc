@@ -199,6 +199,27 @@ TEST(ManagedDirectory, RecordsFilesAndChecksFooters) {
   EXPECT_EQ(FendralError(inc.error()).display().rfind("Failed to open file for read: 'IncompatibleIndex(", 0), 0u);
 }
 
+TEST(ManagedDirectory, GarbageCollectDeletesUnusedManagedFiles) {
+  auto ram = std::make_unique<RamDirectory>();
+  RamDirectory raw = *ram;
+  auto managed = ManagedDirectory::wrap(std::move(ram)).value();
+  for (std::string name : {"a.idx", "b.idx", "c.idx"}) {
+    auto w = managed.open_write(name).value();
+    ASSERT_TRUE(w->terminate_ref().has_value());
+  }
+  ASSERT_TRUE(managed.atomic_write("meta.json", bytes_of("{}")).has_value());
+  ASSERT_TRUE(raw.delete_file("c.idx").has_value());  // already gone: counts as deleted
+  auto result = managed.garbage_collect({"meta.json", "a.idx"});
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->deleted_files, (std::vector<std::string>{"b.idx", "c.idx"}));
+  EXPECT_TRUE(result->failed_to_delete_files.empty());
+  EXPECT_FALSE(raw.exists("b.idx").value());
+  EXPECT_TRUE(raw.exists("a.idx").value());
+  EXPECT_FALSE(raw.exists(".fendral-meta.lock").value());  // the lock was released
+  auto saved = raw.atomic_read(".managed.json").value();
+  EXPECT_EQ(std::string(saved.begin(), saved.end()), "[\"a.idx\",\"meta.json\"]\n");
+}
+
 TEST(ManagedDirectory, WrapReadsTheList) {
   struct Case {
     std::string content;
