@@ -43,12 +43,35 @@ CASES = {
 }
 
 
+NODE_ID = "a0000000-0000-0000-0000-000000000001"
+NODE = {"id": NODE_ID, "label": "Person", "properties": {"name": "Anné"}, "kind": "Individual"}
+NODE2 = {"id": NODE_ID, "label": "Person", "properties": {"age": 41}, "kind": "Class"}
+EDGE_ID = "a0000000-0000-0000-0000-0000000003e9"
+EDGE = {"id": EDGE_ID, "source": NODE_ID, "target": "a0000000-0000-0000-0000-000000000002",
+        "edge_type": "KNOWS", "properties": {"since": 1.5}}
+# One record of every variant, in variant order (the C++ test builds the same).
+EXAMPLES = [
+    {"Begin": {"tx_id": 7, "timestamp": 41}},
+    {"InsertNode": {"tx_id": 7, "node": NODE}},
+    {"UpdateNode": {"tx_id": 7, "node_id": NODE_ID, "old_node": NODE, "new_node": NODE2}},
+    {"DeleteNode": {"tx_id": 7, "node_id": NODE_ID, "node": NODE}},
+    {"InsertEdge": {"tx_id": 7, "edge": EDGE}},
+    {"DeleteEdge": {"tx_id": 7, "edge_id": EDGE_ID, "edge": EDGE}},
+    {"Commit": {"tx_id": 7, "timestamp": 18446744073709551615}},
+    {"Abort": {"tx_id": 7}},
+    {"Checkpoint": {"timestamp": 9, "active_transactions": [3, 4]}},
+]
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     for name, data in CASES.items():
         with open(os.path.join(out, name + ".wal"), "wb") as f:
             f.write(data)
+    with open(os.path.join(out, "examples.wal"), "wb") as f:
+        for record in EXAMPLES:
+            f.write(frame(payload(record)))
     # Frame sizes, for the expected valid ends.
     with open(os.path.join(out, "sizes.txt"), "w") as f:
         for i, g in enumerate(GOOD):
