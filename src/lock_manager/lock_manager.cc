@@ -11,15 +11,13 @@ namespace {
 constexpr const char* kTarget = "zudizid::lock_manager";
 }
 
-std::expected<void, LockError> LockManager::acquire(TxId me, const NodeId& node, LockMode mode) {
+DbResult<void> LockManager::acquire(TxId me, const NodeId& node, LockMode mode) {
   const auto start = std::chrono::steady_clock::now();
   for (bool first = true;; first = false) {
     if (!first && std::chrono::steady_clock::now() - start > options_.timeout) {
-      return std::unexpected(LockError{
-          LockError::Kind::Timeout,
-          fmt::format("Lock timeout: tx{} waiting for {} lock on node {} (waited {}s)", me,
+      return std::unexpected(DbError::concurrency(fmt::format("Lock timeout: tx{} waiting for {} lock on node {} (waited {}s)", me,
                       lock_mode_name(mode), node.to_string(),
-                      std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count())});
+                      std::chrono::duration_cast<std::chrono::seconds>(options_.timeout).count())));
     }
 
     std::shared_ptr<Notifier> released;
@@ -63,9 +61,8 @@ std::expected<void, LockError> LockManager::acquire(TxId me, const NodeId& node,
         TxId victim = *std::max_element(cycle.begin(), cycle.end());
         if (victim == me) {
           graph_.remove_all_edges(me);
-          return std::unexpected(LockError{
-              LockError::Kind::Deadlock,
-              fmt::format("tx{} aborted (victim), was waiting for tx{}", me, holder)});
+          return std::unexpected(
+              DbError::deadlock(fmt::format("tx{} aborted (victim), was waiting for tx{}", me, holder)));
         }
         ZLOG(Debug, kTarget, "Deadlock detected, but tx{} is not the victim (victim: Some({}))", me, victim);
       }

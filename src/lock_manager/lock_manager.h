@@ -23,17 +23,11 @@
 #include <vector>
 
 #include "lock_manager/lock_types.h"
+#include "storage/db_error.h"
 #include "lock_manager/notifier.h"
 #include "lock_manager/wait_for_graph.h"
 
 namespace zudizid::lock_manager {
-
-// TEMPORARY until the database error lands.
-struct LockError {
-  enum class Kind { Deadlock, Timeout };
-  Kind kind;
-  std::string message;
-};
 
 struct LockManagerOptions {
   std::chrono::milliseconds timeout{5000};
@@ -51,7 +45,7 @@ class LockManager {
   // transaction. Fails with a Deadlock error when `tx` is chosen as the victim
   // of a wait-for cycle, or with a Concurrency error after the time-out. A
   // failure leaves locks already held by `tx` in place.
-  std::expected<void, LockError> acquire(TxId tx, const NodeId& node, LockMode mode);
+  DbResult<void> acquire(TxId tx, const NodeId& node, LockMode mode);
 
   // Releases every entry held by `tx`, wakes their waiters and removes `tx`
   // from the wait-for graph. Never fails.

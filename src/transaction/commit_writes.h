@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "transaction/types.h"
-#include "wal/wal_record.h"
+#include "storage/wal_record.h"
 
 namespace zudizid::transaction {
 
@@ -23,9 +23,12 @@ struct CommitWrites {
 };
 
 // The log records of one commit at commit timestamp `commit_ts`, in order:
-// Begin {tx_id, start_timestamp}; DeleteNode per deleted node; DeleteEdge per
-// deleted edge; InsertNode per node; InsertEdge per edge; Commit {tx_id,
-// commit_ts}. Replay applies them in this order, as the applier does.
+// Begin {tx_id, start_timestamp}; DeleteEdge per deleted edge; DeleteNode per
+// deleted node; InsertNode per node; InsertEdge per edge; Commit {tx_id,
+// commit_ts}. Edge deletions come before node deletions: deleting a node
+// removes its incident edges, so an edge the same commit deletes explicitly
+// must be closed first or its deletion would find no edge. Appliers and
+// replay apply a commit in this order.
 std::vector<wal::WalRecord> commit_records(const CommitWrites& writes, std::uint64_t commit_ts);
 
 }  // namespace zudizid::transaction

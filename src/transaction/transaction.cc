@@ -56,7 +56,7 @@ Result<void> Transaction::add_node(Node node) {
   if (state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   if (isolation_ == IsolationLevel::Serializable) {
     auto locked = host_->lock_manager().acquire(tx_id_, node.id, lock_manager::LockMode::Write);
-    if (!locked) return std::unexpected(from_lock_error(std::move(locked.error())));
+    if (!locked) return std::unexpected(std::move(locked.error()));
   }
   {
     std::unique_lock lock(tracking_->write_mu);
@@ -141,7 +141,7 @@ Result<Node> Transaction::get_node(const NodeId& id) {
   const bool snapshot = isolation_ == IsolationLevel::RepeatableRead || isolation_ == IsolationLevel::Serializable;
   if (isolation_ == IsolationLevel::Serializable) {
     auto locked = host_->lock_manager().acquire(tx_id_, id, lock_manager::LockMode::Read);
-    if (!locked) return std::unexpected(from_lock_error(std::move(locked.error())));
+    if (!locked) return std::unexpected(std::move(locked.error()));
   }
   if (snapshot) {
     std::unique_lock lock(tracking_->read_mu);
@@ -182,7 +182,7 @@ Result<void> Transaction::commit_inner() {
   if (serializable) {
     for (const NodeId& id : deleted_nodes_) {
       auto locked = host_->lock_manager().acquire(tx_id_, id, lock_manager::LockMode::Write);
-      if (!locked) return std::unexpected(from_lock_error(std::move(locked.error())));
+      if (!locked) return std::unexpected(std::move(locked.error()));
     }
   }
 
@@ -224,7 +224,7 @@ Result<void> Transaction::rollback_async(std::unique_ptr<Transaction> tx) {
   if (tx->state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   const std::uint64_t id = tx->tx_id_;
   ZLOG(Info, kTarget, "Rolling back transaction {} (async, writing WAL Abort)", id);
-  std::vector<wal::WalRecord> abort{wal::WalRecord::abort(id)};
+  std::vector<wal::WalRecord> abort{wal::Abort{id}};
   auto appended = tx->host_->wal().append_batch(abort);
   if (!appended) {
     ZLOG(Warn, kTarget, "Transaction {}: failed to write WAL Abort record: {} — rollback still applied in memory", id,

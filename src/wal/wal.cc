@@ -21,7 +21,7 @@ DbError to_db_error(FrameScanError e) {
 FrameDecoder record_decoder(std::vector<WalRecord>* out) {
   return [out](std::string_view payload, bool keep) -> std::expected<void, std::string> {
     auto record = WalRecord::from_json(payload);
-    if (!record) return std::unexpected(std::move(record.error()));
+    if (!record) return std::unexpected(record.error().to_string());
     if (keep && out != nullptr) out->push_back(std::move(*record));
     return {};
   };
@@ -43,8 +43,9 @@ DbResult<std::uint64_t> Wal::append_batch(std::span<const WalRecord> records) {
   std::string batch;
   std::string json;
   for (const WalRecord& record : records) {
+    if (auto ok = record.validate_for_log(); !ok) return std::unexpected(std::move(ok.error()));
     json.clear();
-    if (auto written = record.to_json(json); !written) return std::unexpected(DbError::serialization(written.error()));
+    record.to_json(json);
     append_frame(batch, json);
   }
   auto at = file_->append(batch, records.size());

@@ -71,9 +71,9 @@ TEST(LockManager, GrantAndConflictTable) {
       auto got = lm.acquire(s.tx, node(s.node), s.mode);
       EXPECT_EQ(got.has_value(), s.granted) << "tx" << s.tx << " node " << s.node;
       if (!s.granted && !got) {
-        EXPECT_EQ(got.error().kind, LockError::Kind::Timeout);
-        EXPECT_EQ(got.error().message,
-                  fmt::format("Lock timeout: tx{} waiting for {} lock on node {} (waited 0s)", s.tx,
+        EXPECT_EQ(got.error().kind(), DbError::Kind::Concurrency);
+        EXPECT_EQ(got.error().display(),
+                  fmt::format("Concurrency error: Lock timeout: tx{} waiting for {} lock on node {} (waited 0s)", s.tx,
                               lock_mode_name(s.mode), node(s.node).to_string()));
       }
     }
@@ -109,8 +109,8 @@ TEST(LockManager, DeadlockVictimIsLargestIdOnTheCycle) {
   wait_until_waiting(lm, 3);
   auto got = lm.acquire(7, node(1), W);
   ASSERT_FALSE(got);
-  EXPECT_EQ(got.error().kind, LockError::Kind::Deadlock);
-  EXPECT_EQ(got.error().message, "tx7 aborted (victim), was waiting for tx3");
+  EXPECT_EQ(got.error().kind(), DbError::Kind::Deadlock);
+  EXPECT_EQ(got.error().display(), "Deadlock detected: tx7 aborted (victim), was waiting for tx3");
   EXPECT_FALSE(lm.is_waiting(7));
   lm.release_all(7);
   EXPECT_TRUE(tx3.get());
@@ -131,7 +131,7 @@ TEST(LockManager, BystanderWithLargerIdIsNotTheVictim) {
   wait_until_waiting(lm, 5);
   auto got = lm.acquire(6, node(1), W);
   ASSERT_FALSE(got);
-  EXPECT_EQ(got.error().message, "tx6 aborted (victim), was waiting for tx5");
+  EXPECT_EQ(got.error().display(), "Deadlock detected: tx6 aborted (victim), was waiting for tx5");
   lm.release_all(6);
   ASSERT_TRUE(tx5.get());
   lm.release_all(5);
@@ -155,7 +155,7 @@ TEST(LockManager, VictimThatWaitedFirstFindsOutOnItsNextAttempt) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3000ms);
   auto r7 = tx7.get();
   ASSERT_FALSE(r7);
-  EXPECT_EQ(r7.error().message, "tx7 aborted (victim), was waiting for tx3");
+  EXPECT_EQ(r7.error().display(), "Deadlock detected: tx7 aborted (victim), was waiting for tx3");
 }
 
 TEST(LockManager, NonWaitingLargestIdNeverBlocksCycleResolution) {
@@ -171,7 +171,7 @@ TEST(LockManager, NonWaitingLargestIdNeverBlocksCycleResolution) {
   wait_until_waiting(lm, 3);
   auto got = lm.acquire(4, node(1), W);
   ASSERT_FALSE(got);
-  EXPECT_EQ(got.error().kind, LockError::Kind::Deadlock);
+  EXPECT_EQ(got.error().kind(), DbError::Kind::Deadlock);
   lm.release_all(4);
   EXPECT_TRUE(tx3.get());
   lm.release_all(100);

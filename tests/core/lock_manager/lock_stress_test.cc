@@ -43,7 +43,7 @@ TEST(LockManagerStress, WritersExclusiveAndCyclesBroken) {
         auto r = lm.acquire(tx, testing::node(idx + 1), mode);
         if (!r) {
           failed = true;
-          (r.error().kind == LockError::Kind::Deadlock ? victims : timeouts).fetch_add(1);
+          (r.error().kind() == DbError::Kind::Deadlock ? victims : timeouts).fetch_add(1);
           break;
         }
         TxId w = writer[idx].load();

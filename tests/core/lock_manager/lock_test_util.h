@@ -5,10 +5,10 @@
 namespace zudizid::lock_manager::testing {
 
 inline NodeId node(int n) {
-  NodeId id;
-  id.bytes[15] = static_cast<std::uint8_t>(n);
-  id.bytes[14] = static_cast<std::uint8_t>(n >> 8);
-  return id;
+  common::Uuid::Bytes b{};
+  b[15] = static_cast<std::uint8_t>(n);
+  b[14] = static_cast<std::uint8_t>(n >> 8);
+  return NodeId(b);
 }
 
 }  // namespace zudizid::lock_manager::testing

@@ -15,9 +15,9 @@ TEST(LockManagerTimeout, GivesUpAfterFiveSecondsOfHalfSecondSlices) {
   auto got = lm.acquire(2, testing::node(1), LockMode::Write);
   double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_FALSE(got);
-  EXPECT_EQ(got.error().kind, LockError::Kind::Timeout);
-  EXPECT_EQ(got.error().message,
-            "Lock timeout: tx2 waiting for Write lock on node 00000000-0000-0000-0000-000000000001 "
+  EXPECT_EQ(got.error().kind(), DbError::Kind::Concurrency);
+  EXPECT_EQ(got.error().display(),
+            "Concurrency error: Lock timeout: tx2 waiting for Write lock on node 00000000-0000-0000-0000-000000000001 "
             "(waited 5s)");
   EXPECT_GE(waited, 5.0);
   EXPECT_LE(waited, 5.6);

@@ -2,6 +2,9 @@
 // of a commit, and validation in commit order.
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -21,7 +24,7 @@ using testing::node;
 PropertyMap name(std::string v) { return {{"name", PropertyValue::string(std::move(v))}}; }
 
 class CommitTest : public ::testing::Test {
- protected:
+ public:
   std::unique_ptr<Transaction> begin(IsolationLevel level) {
     auto tx = Transaction::begin(g);
     tx->set_isolation(level);
@@ -173,12 +176,12 @@ TEST_F(CommitTest, CommitLogsEveryWriteIncludingEdgeDeletions) {
   // The setup commit wrote 5 records; ours follow.
   tail.assign(all->begin() + 5, all->end());
   std::vector<wal::WalRecord> expected = {
-      wal::WalRecord::begin(tx_id, start),
-      wal::WalRecord::delete_node(tx_id, id(2), node(2, "A")),
-      wal::WalRecord::delete_edge(tx_id, edge(1, 1, 2, "e").id, edge(1, 1, 2, "e")),
-      wal::WalRecord::insert_node(tx_id, node(3, "A")),
-      wal::WalRecord::insert_edge(tx_id, edge(2, 1, 3, "e")),
-      wal::WalRecord::commit(tx_id, commit_ts),
+      wal::WalRecord(wal::Begin{tx_id, start}),
+      wal::WalRecord(wal::DeleteEdge{tx_id, edge(1, 1, 2, "e").id, edge(1, 1, 2, "e")}),
+      wal::WalRecord(wal::DeleteNode{tx_id, id(2), node(2, "A")}),
+      wal::WalRecord(wal::InsertNode{tx_id, node(3, "A")}),
+      wal::WalRecord(wal::InsertEdge{tx_id, edge(2, 1, 3, "e")}),
+      wal::WalRecord(wal::Commit{tx_id, commit_ts}),
   };
   EXPECT_EQ(tail, expected);
   EXPECT_GT(g->wal().position(), before);

@@ -1,5 +1,6 @@
 #include "fake_graph.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 namespace zudizid::transaction::testing {
@@ -92,17 +93,17 @@ Result<void> FakeGraph::persist_clocks() {
 Result<void> FakeGraph::apply_commit(const CommitWrites& w, std::uint64_t t) {
   std::lock_guard lock(mu_);
   tx_commit_ts_[w.tx_id] = t;
-  for (const auto& [id, _] : w.deleted_nodes) {
-    if (!current_.erase(id)) return std::unexpected(DbError::node_not_found(id.to_string()));
-    std::erase_if(edges_, [&](const auto& kv) { return kv.second.source == id || kv.second.target == id; });
-    commit_ts_[id] = t;
-  }
   for (const auto& [id, _] : w.deleted_edges) {
     auto it = edges_.find(id);
     if (it == edges_.end()) return std::unexpected(DbError::edge_not_found(id.to_string()));
     commit_ts_[it->second.source] = t;
     commit_ts_[it->second.target] = t;
     edges_.erase(it);
+  }
+  for (const auto& [id, _] : w.deleted_nodes) {
+    if (!current_.erase(id)) return std::unexpected(DbError::node_not_found(id.to_string()));
+    std::erase_if(edges_, [&](const auto& kv) { return kv.second.source == id || kv.second.target == id; });
+    commit_ts_[id] = t;
   }
   for (const Node& n : w.nodes) {
     auto& chain = versions_[n.id];

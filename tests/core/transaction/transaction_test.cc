@@ -1,6 +1,7 @@
 // Begin, buffered writes, reads by isolation level, rollback and drop.
 #include "transaction/transaction.h"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -203,7 +204,7 @@ TEST_F(TransactionTest, RollbackAsyncWritesAbortAndNothingElse) {
   auto records = g->wal().read_all();
   ASSERT_TRUE(records);
   ASSERT_EQ(records->size(), 1u);
-  EXPECT_EQ((*records)[0], wal::WalRecord::abort(tx_id));
+  EXPECT_EQ((*records)[0], wal::WalRecord(wal::Abort{tx_id}));
   EXPECT_FALSE(g->get_node(id(1)));
   EXPECT_EQ(g->persisted.load(), 1);
   bool closing = false;

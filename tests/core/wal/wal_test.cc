@@ -44,15 +44,15 @@ std::vector<WalRecord> example_records() {
   Node older{uuid(1), "Person", {{"age", PropertyValue::integer(41)}}, NodeKind::Class};
   Edge knows{uuid(1001), uuid(1), uuid(2), "KNOWS", {{"since", PropertyValue::float64(1.5)}}};
   return {
-      WalRecord::begin(7, 41),
-      WalRecord::insert_node(7, ann),
-      WalRecord::update_node(7, uuid(1), ann, older),
-      WalRecord::delete_node(7, uuid(1), ann),
-      WalRecord::insert_edge(7, knows),
-      WalRecord::delete_edge(7, uuid(1001), knows),
-      WalRecord::commit(7, std::numeric_limits<std::uint64_t>::max()),
-      WalRecord::abort(7),
-      WalRecord::checkpoint(9, {3, 4}),
+      WalRecord(Begin{7, 41}),
+      WalRecord(InsertNode{7, ann}),
+      WalRecord(UpdateNode{7, uuid(1), ann, older}),
+      WalRecord(DeleteNode{7, uuid(1), ann}),
+      WalRecord(InsertEdge{7, knows}),
+      WalRecord(DeleteEdge{7, uuid(1001), knows}),
+      WalRecord(Commit{7, std::numeric_limits<std::uint64_t>::max()}),
+      WalRecord(Abort{7}),
+      WalRecord(Checkpoint{9, {3, 4}}),
   };
 }
 
@@ -157,7 +157,7 @@ TEST(Wal, SerialisationFailureWritesNothing) {
   ASSERT_TRUE(wal);
   Node bad{uuid(1), "X", {{"v", PropertyValue::float64(std::numeric_limits<double>::quiet_NaN())}},
            NodeKind::Individual};
-  std::vector<WalRecord> records{WalRecord::begin(1, 1), WalRecord::insert_node(1, bad)};
+  std::vector<WalRecord> records{WalRecord(Begin{1, 1}), WalRecord(InsertNode{1, bad})};
   auto r = (*wal)->append_batch(records);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind(), DbError::Kind::Serialization);
