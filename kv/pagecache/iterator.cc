@@ -133,12 +133,13 @@ std::optional<LogItem> LogIter::next() {
       case LogRead::Kind::Inline:
         ZLOG(Trace, kTarget, "read inline flush with header {} in LogIter::next", read->header.debug());
         *cur_lsn += read->length;
-        return LogItem{log_kind_of(read->header.kind), read->header.pid, lsn, DiskPtr::inline_at(lid), read->length};
+        return LogItem{*log_kind_of_message(read->header.kind), read->header.pid, lsn, DiskPtr::inline_at(lid),
+                       read->length};
       case LogRead::Kind::Blob:
         ZLOG(Trace, kTarget, "read blob flush in LogIter::next");
         *cur_lsn += read->length;
-        return LogItem{log_kind_of(read->header.kind), read->header.pid, lsn, DiskPtr::blob_at(lid, read->blob_id),
-                       read->length};
+        return LogItem{*log_kind_of_message(read->header.kind), read->header.pid, lsn,
+                       DiskPtr::blob_at(lid, read->blob_id), read->length};
     }
   }
 }

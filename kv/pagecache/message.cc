@@ -51,12 +51,11 @@ const char* log_kind_name(LogKind kind) {
     case LogKind::Link: return "Link";
     case LogKind::Free: return "Free";
     case LogKind::Skip: return "Skip";
-    case LogKind::Corrupted: return "Corrupted";
   }
   return "Corrupted";
 }
 
-LogKind log_kind_of(MessageKind kind) {
+std::optional<LogKind> log_kind_of_message(MessageKind kind) {
   switch (kind) {
     case MessageKind::Counter:
     case MessageKind::InlineMeta:
@@ -72,18 +71,11 @@ LogKind log_kind_of(MessageKind kind) {
     case MessageKind::Corrupted: break;
   }
   ZLOG(Debug, "kelm::pagecache", "encountered unexpected message kind byte {}", static_cast<uint8_t>(kind));
-  return LogKind::Corrupted;
+  return std::nullopt;
 }
 
 Result<MessageKind> choose_message_kind(PageId pid, LogKind kind, bool blob) {
-  if (pid == kBatchManifestPid && kind == LogKind::Skip && !blob) return MessageKind::BatchManifest;
-  if (kind == LogKind::Replace) {
-    if (pid == 0) return blob ? MessageKind::BlobMeta : MessageKind::InlineMeta;
-    if (pid == 1 && !blob) return MessageKind::Counter;
-    return blob ? MessageKind::BlobNode : MessageKind::InlineNode;
-  }
-  if (kind == LogKind::Link) return blob ? MessageKind::BlobLink : MessageKind::InlineLink;
-  if (kind == LogKind::Free && !blob) return MessageKind::Free;
+  if (auto k = message_kind_for(pid, kind, blob)) return *k;
   return std::unexpected(Error::reportable_bug(
       fmt::format("internal error: entered unreachable code: unexpected combination of PageId, LogKind, and blob "
                   "status: ({}, {}, {})",

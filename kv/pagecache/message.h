@@ -18,47 +18,32 @@
 
 #include "kv/error.h"
 #include "kv/pagecache/disk_ptr.h"
+#include "kv/pagecache/log_api.h"
+#include "kv/pagecache/page.h"
 
 namespace kelm::pagecache {
 
 inline constexpr size_t kSegHeaderLen = 20;
 inline constexpr size_t kMaxMsgHeaderLen = 32;  // also the red zone
-inline constexpr PageId kBatchManifestPid = UINT64_MAX - 666;  // 2^64 - 667
-inline constexpr PageId kCapPid = UINT64_MAX;                  // 2^64 - 1
+inline constexpr PageId kCapPid = UINT64_MAX;  // 2^64 - 1; batch manifests use kBatchManifestPid
 inline constexpr int64_t kLsnXor = 0x7FFF'FFFF'FFFF'FFFF;
-
-enum class MessageKind : uint8_t {
-  Corrupted = 0,
-  Canceled = 1,
-  Cap = 2,
-  BatchManifest = 3,
-  Free = 4,
-  Counter = 5,
-  InlineMeta = 6,
-  BlobMeta = 7,
-  InlineNode = 8,
-  BlobNode = 9,
-  InlineLink = 10,
-  BlobLink = 11,
-};
 
 // Bytes above 11 read as Corrupted (logged at debug level).
 MessageKind message_kind_from_byte(uint8_t byte);
 const char* message_kind_name(MessageKind kind);
 bool is_blob_kind(MessageKind kind);
 
-// The writer's description of a page change.
-enum class LogKind : uint8_t { Replace = 0, Link = 1, Free = 2, Skip = 3, Corrupted = 4 };
 const char* log_kind_name(LogKind kind);
-LogKind log_kind_of(MessageKind kind);
+// The change a valid message records; nothing for Corrupted.
+std::optional<LogKind> log_kind_of_message(MessageKind kind);
 
 // Whether a body of n serialized bytes goes to a blob file.
 inline bool over_blob_threshold(uint64_t n, uint64_t segment_size) {
   return n + kMaxMsgHeaderLen > segment_size / 4 - kSegHeaderLen;
 }
 
-// The kind byte for a change of `pid`; ReportableBug for a combination the
-// engine never produces.
+// message_kind_for, with the text of the defect for a combination the
+// engine never produces (ReportableBug).
 Result<MessageKind> choose_message_kind(PageId pid, LogKind kind, bool blob);
 
 struct MessageHeader {

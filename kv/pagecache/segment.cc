@@ -418,12 +418,12 @@ Result<void> SegmentAccountant::initialize_from_snapshot(const Snapshot& snapsho
   };
   for (PageId pid = 0; pid < snapshot.pt.size(); ++pid) {
     const PageState& st = snapshot.pt[pid];
-    if (const auto* p = std::get_if<PageState::Present>(&st.v)) {
-      if (auto r = add(pid, p->base.lsn, p->base.pointer.offset, p->base.size); !r) return r;
-      for (const auto& f : p->frags)
-        if (auto r = add(pid, f.lsn, f.pointer.offset, f.size); !r) return r;
-    } else if (const auto* f = std::get_if<PageState::Free>(&st.v)) {
-      if (auto r = add(pid, f->lsn, f->pointer.offset, kMaxMsgHeaderLen); !r) return r;
+    if (st.kind == PageState::Kind::Present) {
+      if (auto r = add(pid, st.base.lsn, st.base.ptr.offset, st.base.size); !r) return r;
+      for (const auto& f : st.frags)
+        if (auto r = add(pid, f.lsn, f.ptr.offset, f.size); !r) return r;
+    } else if (st.kind == PageState::Kind::Free) {
+      if (auto r = add(pid, st.base.lsn, st.base.ptr.offset, kMaxMsgHeaderLen); !r) return r;
     } else {
       return std::unexpected(bug(fmt::format("tried to recover pagestate from a {}", st.debug())));
     }

@@ -38,7 +38,7 @@ void put_ptr(std::vector<uint8_t>& out, const DiskPtr& p) {
 
 void put_frag(std::vector<uint8_t>& out, const Fragment& f) {
   put_i64(out, f.lsn);
-  put_ptr(out, f.pointer);
+  put_ptr(out, f.ptr);
   append_varint(f.size, out);
 }
 
@@ -88,31 +88,34 @@ Lsn normalize(Lsn lsn, uint64_t segment_size) { return lsn - lsn % static_cast<L
 
 }  // namespace
 
-std::string Fragment::debug() const { return fmt::format("({}, {}, {})", lsn, pointer.debug(), size); }
+std::string fragment_debug(const Fragment& f) { return fmt::format("({}, {}, {})", f.lsn, f.ptr.debug(), f.size); }
 
-std::string PageState::debug() const {
-  if (const auto* p = std::get_if<Present>(&v)) {
-    std::string frags;
-    for (const auto& f : p->frags) frags += (frags.empty() ? "" : ", ") + f.debug();
-    return fmt::format("Present {{ base: {}, frags: [{}] }}", p->base.debug(), frags);
-  }
-  if (const auto* f = std::get_if<Free>(&v)) return fmt::format("Free({}, {})", f->lsn, f->pointer.debug());
-  return "Uninitialized";
-}
-
-std::string Snapshot::debug() const {
+std::string snapshot_debug(const Snapshot& s) {
   std::string states;
-  for (const auto& s : pt) states += (states.empty() ? "" : ", ") + s.debug();
-  return fmt::format("Snapshot {{ stable_lsn: {}, active_segment: {}, pt: [{}] }}", opt_debug(stable_lsn),
-                     opt_debug(active_segment), states);
+  for (const auto& p : s.pt) states += (states.empty() ? "" : ", ") + p.debug();
+  return fmt::format("Snapshot {{ stable_lsn: {}, active_segment: {}, pt: [{}] }}", opt_debug(s.stable_lsn),
+                     opt_debug(s.active_segment), states);
 }
 
-Result<void> Snapshot::apply(LogKind kind, PageId pid, Lsn lsn, DiskPtr pointer, uint64_t size) {
+bool same_snapshot(const Snapshot& a, const Snapshot& b) {
+  if (a.stable_lsn != b.stable_lsn || a.active_segment != b.active_segment || a.pt.size() != b.pt.size()) return false;
+  for (size_t i = 0; i < a.pt.size(); ++i) {
+    const PageState& x = a.pt[i];
+    const PageState& y = b.pt[i];
+    if (x.kind != y.kind) return false;
+    if (x.kind == PageState::Kind::Present && (x.base != y.base || x.frags != y.frags)) return false;
+    if (x.kind == PageState::Kind::Free && (x.base.lsn != y.base.lsn || x.base.ptr != y.base.ptr)) return false;
+  }
+  return true;
+}
+
+Result<void> apply_to_snapshot(Snapshot& snap, LogKind kind, PageId pid, Lsn lsn, DiskPtr pointer, uint64_t size) {
+  auto& pt = snap.pt;
   ZLOG(Trace, kTarget, "trying to deserialize buf for pid {} ptr {} lsn {}", pid, pointer.debug(), lsn);
   bool extended = false;
   if (pid >= pt.size()) {
-    // Page ids come from checksummed log messages, but a huge one would still
-    // size an allocation: refuse ids far beyond any page table.
+    // Page ids come from checksummed messages, but a huge one would still
+    // size an allocation: no page table reaches beyond 2^37 ids.
     if (pid > (uint64_t{1} << 37)) return std::unexpected(Error::corruption());
     pt.resize(pid + 1);
     extended = true;
@@ -121,25 +124,26 @@ Result<void> Snapshot::apply(LogKind kind, PageId pid, Lsn lsn, DiskPtr pointer,
   switch (kind) {
     case LogKind::Replace:
       ZLOG(Trace, kTarget, "compact of pid {} at ptr {} lsn {}", pid, pointer.debug(), lsn);
-      state.v = PageState::Present{Fragment{lsn, pointer, size}, {}};
+      state = present_page(Fragment{lsn, pointer, size});
       return {};
     case LogKind::Link: {
-      if (auto* p = std::get_if<PageState::Present>(&state.v)) {
+      if (state.kind == PageState::Kind::Present) {
         ZLOG(Trace, kTarget, "append of pid {} at lid {} lsn {}", pid, pointer.offset, lsn);
-        Lsn last = p->frags.empty() ? p->base.lsn : p->frags.back().lsn;
+        Lsn last = state.frags.empty() ? state.base.lsn : state.frags.back().lsn;
         Fragment f{lsn, pointer, size};
         if (last < lsn) {
-          p->frags.push_back(f);
+          state.frags.push_back(f);
         } else {
           std::string frags;
-          for (const auto& x : p->frags) frags += (frags.empty() ? "" : ", ") + x.debug();
-          ZLOG(Debug, kTarget, "skipping merging item {} into existing PageState::Present([{}])", f.debug(), frags);
+          for (const auto& x : state.frags) frags += (frags.empty() ? "" : ", ") + fragment_debug(x);
+          ZLOG(Debug, kTarget, "skipping merging item {} into existing PageState::Present([{}])", fragment_debug(f),
+               frags);
         }
         return {};
       }
       ZLOG(Trace, kTarget, "skipping dangling append of pid {} at lid {} lsn {}", pid, pointer.offset, lsn);
       if (extended) {
-        bool placeholder = pt.back().is_uninitialized();
+        bool placeholder = pt.back().kind == PageState::Kind::Uninitialized;
         pt.pop_back();
         if (!placeholder) {
           ZLOG(Error, kTarget, "expected previous page state to be uninitialized");
@@ -150,10 +154,9 @@ Result<void> Snapshot::apply(LogKind kind, PageId pid, Lsn lsn, DiskPtr pointer,
     }
     case LogKind::Free:
       ZLOG(Trace, kTarget, "free of pid {} at ptr {} lsn {}", pid, pointer.debug(), lsn);
-      state.v = PageState::Free{lsn, pointer};
+      state = free_page(lsn, pointer);
       return {};
-    case LogKind::Skip:
-    case LogKind::Corrupted: break;
+    case LogKind::Skip: break;
   }
   ZLOG(Error, kTarget, "unexpected messagekind in snapshot application for pid {}: {}", pid, log_kind_name(kind));
   return std::unexpected(Error::corruption());
@@ -165,16 +168,16 @@ Result<std::vector<uint8_t>> serialize_snapshot_body(const Snapshot& s) {
   put_i64(out, stable);
   append_varint(s.active_segment ? *s.active_segment + 1 : 0, out);
   for (const auto& state : s.pt) {
-    if (const auto* p = std::get_if<PageState::Present>(&state.v)) {
-      if (p->frags.size() > kMaxSnapshotFrags)
+    if (state.kind == PageState::Kind::Present) {
+      if (state.frags.size() > kMaxSnapshotFrags)
         return std::unexpected(Error::reportable_bug(fmt::format("tried to serialize {}", state.debug())));
-      out.push_back(static_cast<uint8_t>(p->frags.size() + 1));
-      put_frag(out, p->base);
-      for (const auto& f : p->frags) put_frag(out, f);
-    } else if (const auto* f = std::get_if<PageState::Free>(&state.v)) {
+      out.push_back(static_cast<uint8_t>(state.frags.size() + 1));
+      put_frag(out, state.base);
+      for (const auto& f : state.frags) put_frag(out, f);
+    } else if (state.kind == PageState::Kind::Free) {
       out.push_back(0);
-      put_i64(out, f->lsn);
-      put_ptr(out, f->pointer);
+      put_i64(out, state.base.lsn);
+      put_ptr(out, state.base.ptr);
     } else {
       return std::unexpected(Error::reportable_bug(fmt::format("tried to serialize {}", state.debug())));
     }
@@ -200,18 +203,16 @@ Result<Snapshot> deserialize_snapshot_body(std::span<const uint8_t> body) {
       if (!lsn) return std::unexpected(lsn.error());
       auto p = r.ptr();
       if (!p) return std::unexpected(p.error());
-      state.v = PageState::Free{*lsn, *p};
+      state = free_page(*lsn, *p);
     } else {
-      PageState::Present present;
       auto base = r.frag();
       if (!base) return std::unexpected(base.error());
-      present.base = *base;
+      state = present_page(*base);
       for (int i = 1; i < *tag; ++i) {
         auto f = r.frag();
         if (!f) return std::unexpected(f.error());
-        present.frags.push_back(*f);
+        state.frags.push_back(*f);
       }
-      state.v = std::move(present);
     }
     s.pt.push_back(std::move(state));
   }
@@ -270,7 +271,7 @@ Result<std::optional<Snapshot>> read_snapshot(const LogConfig& config) {
 }
 
 Result<void> write_snapshot(const LogConfig& config, const Snapshot& snapshot) {
-  ZLOG(Trace, kTarget, "writing snapshot {}", snapshot.debug());
+  ZLOG(Trace, kTarget, "writing snapshot {}", snapshot_debug(snapshot));
   auto body = serialize_snapshot_body(snapshot);
   if (!body) return std::unexpected(body.error());
   uint32_t crc = zudizid::common::crc32(*body);
@@ -312,7 +313,7 @@ Result<void> write_snapshot(const LogConfig& config, const Snapshot& snapshot) {
 
 Result<Snapshot> advance_snapshot(LogIter& iter, Snapshot snapshot, const LogConfig& config) {
   const uint64_t S = config.segment_size;
-  ZLOG(Trace, kTarget, "building on top of old snapshot: {}", snapshot.debug());
+  ZLOG(Trace, kTarget, "building on top of old snapshot: {}", snapshot_debug(snapshot));
   const std::optional<Lsn> old = snapshot.stable_lsn;
   while (auto item = iter.next()) {
     ZLOG(Trace, kTarget, "in advance_snapshot looking at item with pid {} lsn {} ptr {}", item->pid, item->lsn,
@@ -327,7 +328,7 @@ Result<Snapshot> advance_snapshot(LogIter& iter, Snapshot snapshot, const LogCon
       ZLOG(Error, kTarget, "lsn {} >= iter max_lsn {}", item->lsn, *iter.max_lsn);
       return std::unexpected(Error::corruption());
     }
-    if (auto r = snapshot.apply(item->kind, item->pid, item->lsn, item->pointer, item->size); !r)
+    if (auto r = apply_to_snapshot(snapshot, item->kind, item->pid, item->lsn, item->pointer, item->size); !r)
       return std::unexpected(r.error());
   }
   if (iter.io_error) return std::unexpected(*iter.io_error);
@@ -378,7 +379,7 @@ Result<Snapshot> advance_snapshot(LogIter& iter, Snapshot snapshot, const LogCon
     snapshot.stable_lsn = new_stable;
     snapshot.active_segment = new_active;
   }
-  ZLOG(Trace, kTarget, "generated snapshot: {}", snapshot.debug());
+  ZLOG(Trace, kTarget, "generated snapshot: {}", snapshot_debug(snapshot));
   if (snapshot.stable_lsn < old) {  // nullopt orders below every value
     ZLOG(Error, kTarget, "unexpected corruption encountered in storage snapshot file");
     return std::unexpected(Error::corruption());

@@ -22,10 +22,10 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "kv/error.h"
+#include "kv/pagecache/log_api.h"
 #include "kv/pagecache/log_config.h"
 #include "kv/pagecache/message.h"
 
@@ -33,51 +33,20 @@ namespace kelm::pagecache {
 
 class LogIter;
 
-struct Fragment {
-  Lsn lsn = 0;
-  DiskPtr pointer;
-  uint64_t size = 0;  // bytes the message occupies in the log
-  friend bool operator==(const Fragment&, const Fragment&) = default;
-  std::string debug() const;
-};
-
-struct PageState {
-  struct Present {
-    Fragment base;
-    std::vector<Fragment> frags;  // oldest first, lsns strictly increasing, at most 254
-    friend bool operator==(const Present&, const Present&) = default;
-  };
-  struct Free {
-    Lsn lsn = 0;
-    DiskPtr pointer;
-    friend bool operator==(const Free&, const Free&) = default;
-  };
-  struct Uninitialized {
-    friend bool operator==(const Uninitialized&, const Uninitialized&) = default;
-  };
-  std::variant<Uninitialized, Present, Free> v;
-
-  bool is_present() const { return std::holds_alternative<Present>(v); }
-  bool is_free() const { return std::holds_alternative<Free>(v); }
-  bool is_uninitialized() const { return std::holds_alternative<Uninitialized>(v); }
-  friend bool operator==(const PageState&, const PageState&) = default;
-  std::string debug() const;
-};
-
+// Fragment, PageState and Snapshot are the seam's types (log_api.h).
 inline constexpr size_t kMaxSnapshotFrags = 254;
 
-struct Snapshot {
-  std::optional<Lsn> stable_lsn;
-  std::optional<LogOffset> active_segment;
-  std::vector<PageState> pt;
+std::string fragment_debug(const Fragment& f);
+std::string snapshot_debug(const Snapshot& s);
+bool same_snapshot(const Snapshot& a, const Snapshot& b);
+inline PageState present_page(Fragment base, std::vector<Fragment> frags = {}) {
+  return PageState{PageState::Kind::Present, base, std::move(frags)};
+}
+inline PageState free_page(Lsn lsn, DiskPtr ptr) { return PageState{PageState::Kind::Free, Fragment{lsn, ptr, 0}, {}}; }
 
-  friend bool operator==(const Snapshot&, const Snapshot&) = default;
-  std::string debug() const;
-
-  // Applies one replayed log item. Corruption for kinds that never carry a
-  // page change and for a dangling link that would undo a real entry.
-  Result<void> apply(LogKind kind, PageId pid, Lsn lsn, DiskPtr pointer, uint64_t size);
-};
+// Applies one replayed log item. Corruption for a kind that never carries a
+// page change and for a dangling link that would undo a real entry.
+Result<void> apply_to_snapshot(Snapshot& snapshot, LogKind kind, PageId pid, Lsn lsn, DiskPtr pointer, uint64_t size);
 
 // Encoding of the body (without length and checksum). ReportableBug for an
 // Uninitialized state or more than 254 frags.

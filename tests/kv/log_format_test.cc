@@ -93,7 +93,7 @@ const std::vector<Vector>& vectors() {
        [] {
          Snapshot s;
          s.stable_lsn = 0x1000;
-         s.pt.push_back(PageState{PageState::Present{Fragment{20, DiskPtr::inline_at(20), 40}, {}}});
+         s.pt.push_back(present_page(Fragment{20, DiskPtr::inline_at(20), 40}));
          return snapshot_file_bytes(s);
        },
        // 21-byte body, its length, then the CRC-32 of the body.
@@ -184,7 +184,6 @@ TEST(LogFormat, KindByteTable) {
       {0, LogKind::Replace, false, MessageKind::InlineMeta},
       {0, LogKind::Replace, true, MessageKind::BlobMeta},
       {1, LogKind::Replace, false, MessageKind::Counter},
-      {1, LogKind::Replace, true, MessageKind::BlobNode},
       {9, LogKind::Replace, false, MessageKind::InlineNode},
       {9, LogKind::Replace, true, MessageKind::BlobNode},
       {9, LogKind::Link, false, MessageKind::InlineLink},
@@ -193,7 +192,6 @@ TEST(LogFormat, KindByteTable) {
       {9, LogKind::Free, true, std::nullopt},
       {9, LogKind::Skip, false, std::nullopt},
       {kBatchManifestPid, LogKind::Skip, true, std::nullopt},
-      {9, LogKind::Corrupted, false, std::nullopt},
   };
   for (const auto& c : cases) {
     auto got = choose_message_kind(c.pid, c.kind, c.blob);
@@ -229,7 +227,7 @@ TEST(LogFormat, SnapshotFieldEncodings) {
     EXPECT_EQ(*body, unhex(c.hex)) << c.hex;
     auto back = deserialize_snapshot_body(*body);
     ASSERT_TRUE(back);
-    EXPECT_EQ(*back, s) << c.hex;
+    EXPECT_TRUE(same_snapshot(*back, s)) << c.hex;
   }
   EXPECT_EQ(snapshot_file_name(4096), "snap.0000000000001000");
   EXPECT_EQ(snapshot_file_name(std::nullopt), "snap.0000000000000000");
@@ -239,16 +237,16 @@ TEST(LogFormat, SnapshotFieldEncodings) {
 TEST(LogFormat, SnapshotFragmentCountLimitAndRoundTrip) {
   Snapshot s;
   s.stable_lsn = 123456;
-  PageState::Present p{Fragment{20, DiskPtr::blob_at(20, 20), 30}, {}};
+  PageState p = present_page(Fragment{20, DiskPtr::blob_at(20, 20), 30});
   for (int i = 0; i < 254; ++i) p.frags.push_back(Fragment{100 + i, DiskPtr::inline_at(100 + i), 10});
-  s.pt.push_back(PageState{p});
-  s.pt.push_back(PageState{PageState::Free{7, DiskPtr::inline_at(7)}});
+  s.pt.push_back(p);
+  s.pt.push_back(free_page(7, DiskPtr::inline_at(7)));
   auto body = serialize_snapshot_body(s);
   ASSERT_TRUE(body);
   EXPECT_EQ((*body)[9], 0xFF);
   auto back = deserialize_snapshot_body(*body);
   ASSERT_TRUE(back);
-  EXPECT_EQ(*back, s);
+  EXPECT_TRUE(same_snapshot(*back, s));
   // Every strict prefix that cuts a field fails; none reads past the body.
   for (size_t cut = 0; cut < body->size(); ++cut) {
     auto r = deserialize_snapshot_body(std::span(*body).first(cut));
@@ -256,7 +254,7 @@ TEST(LogFormat, SnapshotFragmentCountLimitAndRoundTrip) {
     EXPECT_TRUE(r.error().is<Error::Corruption>());
   }
 
-  std::get<PageState::Present>(s.pt[0].v).frags.push_back(Fragment{999, DiskPtr::inline_at(999), 1});
+  s.pt[0].frags.push_back(Fragment{999, DiskPtr::inline_at(999), 1});
   EXPECT_FALSE(serialize_snapshot_body(s));
   s.pt[0] = PageState{};
   EXPECT_FALSE(serialize_snapshot_body(s));

@@ -28,7 +28,7 @@ class Accountant : public ::testing::Test {
     s.stable_lsn = static_cast<Lsn>(n * S);
     for (size_t i = 0; i < n; ++i) {
       Lsn lsn = static_cast<Lsn>(i * S + 20);
-      s.pt.push_back(PageState{PageState::Present{Fragment{lsn, DiskPtr::inline_at(i * S + 20), size}, {}}});
+      s.pt.push_back(present_page(Fragment{lsn, DiskPtr::inline_at(i * S + 20), size}));
     }
     return s;
   }
@@ -181,7 +181,7 @@ TEST_F(Accountant, StartUpFromSnapshot) {
     seg2.write(*cfg.file, 2 * S);
     SegmentAccountant a{cfg, std::make_shared<SegmentCleaner>()};
     Snapshot s = pages_in_slots(1, 100);
-    s.pt[0] = PageState{PageState::Present{Fragment{2 * S + 20, DiskPtr::inline_at(2 * S + 20), 100}, {}}};
+    s.pt[0] = present_page(Fragment{2 * S + 20, DiskPtr::inline_at(2 * S + 20), 100});
     ASSERT_TRUE(a.initialize_from_snapshot(s));
     EXPECT_EQ(a.free_list(), (std::set<LogOffset>{0, S}));
     std::vector<uint8_t> back(2 * S, 1);
