@@ -184,7 +184,9 @@ std::expected<std::vector<Uuid>, DbError> IndexManager::get(std::string_view nam
                                                             const IndexQuery& query) const {
   std::shared_lock lock(indexes_mu_);
   auto it = indexes_.find(std::string(name));
-  if (it == indexes_.end()) return std::unexpected(DbError::index(fmt::format("Index not found: {}", name)));
+  if (it == indexes_.end()) {
+    return std::unexpected(DbError::index(fmt::format("Index not found: {}", name)));
+  }
   return it->second.index->query(query);
 }
 
