@@ -1,0 +1,257 @@
+// Tree handles and their point operations, write batches and teardown.
+#include "kv/tree/tree.h"
+
+#include "common/log.h"
+#include "kv/sync/concurrency_control.h"
+
+namespace kelm {
+
+namespace {
+constexpr const char* kTarget = "kelm::tree";
+
+template <class F>
+auto guarded(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const NodeDefect& d) {
+    ZLOG(Error, kTarget, "engine defect: {}", d.text);
+    return std::unexpected(Error::reportable_bug(d.text));
+  }
+}
+}  // namespace
+
+TreeInner::~TreeInner() {
+  // The last handle of a tree makes everything written so far durable
+  // before it lets go of the engine.
+  if (ctx.pagecache) {
+    for (;;) {
+      auto r = ctx.pagecache->log().flush();
+      if (!r) {
+        ZLOG(Error, kTarget, "failed to flush data to disk: {}", r.error().debug());
+        break;
+      }
+      if (*r == 0) break;
+    }
+  }
+  name = IVec();
+  ctx.config = config::RunningConfig{};
+  ctx.flusher.reset();
+  ctx.pagecache.reset();
+}
+
+const IVec& Tree::name() const { return inner_->name; }
+PageId Tree::root_for_test() const { return inner_->root.load(); }
+
+Result<std::optional<IVec>> Tree::get(Bytes key) const {
+  auto guard = pin();
+  auto cc = tree::concurrency_control().read();
+  return guarded([&]() -> Result<std::optional<IVec>> {
+    ZLOG(Trace, kTarget, "getting key {}", IVec::debug_bytes(key));
+    auto v = inner_->view_for_key(key, guard);
+    if (!v) return std::unexpected(v.error());
+    auto kv = v->node().leaf_pair_for_key(key);
+    if (!kv) return std::optional<IVec>();
+    return std::optional<IVec>(*kv->second);
+  });
+}
+
+Result<bool> Tree::contains_key(Bytes key) const {
+  auto g = get(key);
+  if (!g) return std::unexpected(g.error());
+  return g->has_value();
+}
+
+Result<std::optional<IVec>> Tree::insert(std::string_view key, std::string_view value) const {
+  return insert(as_bytes(key), std::vector<uint8_t>(value.begin(), value.end()));
+}
+
+Result<std::optional<IVec>> Tree::insert(Bytes key, std::vector<uint8_t> value) const {
+  IVec v = IVec::from_vec(std::move(value));
+  auto guard = pin();
+  auto cc = tree::concurrency_control().read();
+  return guarded([&]() -> Result<std::optional<IVec>> {
+    for (;;) {
+      ZLOG(Trace, kTarget, "setting key {}", IVec::debug_bytes(key));
+      auto r = inner_->insert_inner(key, v, guard);
+      if (!r) return std::unexpected(r.error());
+      if (*r) return std::move(**r);
+    }
+  });
+}
+
+Result<std::optional<IVec>> Tree::remove(Bytes key) const {
+  auto guard = pin();
+  auto cc = tree::concurrency_control().read();
+  return guarded([&]() -> Result<std::optional<IVec>> {
+    for (;;) {
+      ZLOG(Trace, kTarget, "removing key {}", IVec::debug_bytes(key));
+      auto r = inner_->insert_inner(key, std::nullopt, guard);
+      if (!r) return std::unexpected(r.error());
+      if (*r) return std::move(**r);
+    }
+  });
+}
+
+Result<std::optional<IVec>> Tree::fetch_and_update(
+    Bytes key, const std::function<std::optional<IVec>(const std::optional<IVec>&)>& f) const {
+  auto current = get(key);
+  if (!current) return current;
+  std::optional<IVec> cur = std::move(*current);
+  for (;;) {
+    std::optional<IVec> neu = f(cur);
+    // One compare-and-swap attempt: success, or the stored value it found.
+    auto attempt = [&]() -> Result<std::optional<std::optional<IVec>>> {
+      using R = std::optional<std::optional<IVec>>;
+      ZLOG(Trace, kTarget, "cas'ing key {}", IVec::debug_bytes(key));
+      auto guard = pin();
+      auto cc = tree::concurrency_control().read();
+      return guarded([&]() -> Result<R> {
+        for (;;) {
+          auto v = inner_->view_for_key(key, guard);
+          if (!v) return std::unexpected(v.error());
+          auto [enc, stored] = v->node().node_kv_pair(key);
+          bool match = (!cur && !stored) || (cur && stored && *cur == *stored);
+          if (!match) return R(std::move(stored));
+          Link l = neu ? Link(link::Set{std::move(enc), *neu}) : Link(link::Del{std::move(enc)});
+          auto out = inner_->pc().link(v->pid, v->node_view, l, guard);
+          if (!out) return std::unexpected(out.error());
+          if (out->installed) return R();
+        }
+      });
+    };
+    auto r = attempt();
+    if (!r) return std::unexpected(r.error());
+    if (!*r) return cur;
+    cur = std::move(**r);
+  }
+}
+
+Result<uint64_t> Tree::flush() const { return inner_->pc().log().flush(); }
+
+// ---- batches ---------------------------------------------------------------
+
+void Batch::insert(Bytes key, std::vector<uint8_t> value) {
+  IVec v = IVec::from_vec(std::move(value));
+  IVec k = IVec::from_slice(key);
+  auto it = writes.find(k);
+  if (it != writes.end()) it->second = std::move(v);
+  else writes.emplace(std::move(k), std::move(v));
+}
+void Batch::insert(std::string_view key, std::string_view value) {
+  insert(Tree::as_bytes(key), std::vector<uint8_t>(value.begin(), value.end()));
+}
+void Batch::remove(Bytes key) {
+  IVec k = IVec::from_slice(key);
+  auto it = writes.find(k);
+  if (it != writes.end()) it->second.reset();
+  else writes.emplace(std::move(k), std::nullopt);
+}
+void Batch::remove(std::string_view key) { remove(Tree::as_bytes(key)); }
+
+std::string Batch::debug() const {
+  std::string s = "Batch { writes: {";
+  bool first = true;
+  for (const auto& [k, v] : writes) {
+    s += (first ? "" : ", ") + k.debug() + ": " + (v ? "Some(" + v->debug() + ")" : std::string("None"));
+    first = false;
+  }
+  return s + "} }";
+}
+
+Result<void> Tree::apply_batch(Batch batch) const {
+  auto excl = tree::concurrency_control().write();
+  auto guard = pin();
+  auto& pc = inner_->pc();
+  auto& log = pc.log();
+  if (auto r = log.roll_iobuf(); !r) return r;
+  auto manifest = log.reserve(pagecache::LogKind::Skip, pagecache::kBatchManifestPid, pagecache::BatchManifestBody{});
+  if (!manifest) return std::unexpected(manifest.error());
+  if (auto s = log.seal_iobuf_of(*manifest); !s) {
+    (void)manifest->abort();
+    return s;
+  }
+  ZLOG(Trace, kTarget, "applying batch {}", batch.debug());
+  // Seals the manifest with the highest reserved lsn, so recovery replays
+  // everything logged since the manifest or nothing of it.
+  auto seal = [&]() -> Result<void> {
+    Lsn peg = log.max_reserved_lsn();
+    ZLOG(Trace, "kelm::pagecache::reservation",
+         "writing batch required stable lsn {} into BatchManifest at lid {} peg_lsn {}", peg, manifest->log_offset(),
+         manifest->lsn());
+    if (auto m = manifest->mark_batch_manifest(peg); !m) return m;
+    if (auto m = log.mark_batch(manifest->lsn(), peg); !m) return m;
+    auto c = manifest->complete();
+    if (!c) return std::unexpected(c.error());
+    return {};
+  };
+  std::vector<std::pair<IVec, std::optional<IVec>>> applied;
+  applied.reserve(batch.writes.size());
+  std::optional<Error> failure;
+  auto applying = guarded([&]() -> Result<void> {
+    for (auto& [k, v] : batch.writes) {
+      for (;;) {
+        auto r = inner_->insert_inner(k.bytes(), v, guard);
+        if (!r) {
+          failure = r.error();
+          return {};
+        }
+        if (*r) {
+          applied.emplace_back(k, std::move(**r));
+          break;
+        }
+      }
+    }
+    return {};
+  });
+  if (!applying) failure = applying.error();
+  if (!failure) return guarded(seal);
+  // A batch is all or nothing: undo the writes already applied, newest
+  // first, while no other operation can observe the tree.
+  for (auto it = applied.rbegin(); it != applied.rend(); ++it) {
+    auto undone = guarded([&]() -> Result<void> {
+      for (;;) {
+        auto r = inner_->insert_inner(it->first.bytes(), it->second, guard);
+        if (!r) return std::unexpected(r.error());
+        if (*r) return {};
+      }
+    });
+    if (!undone) {
+      ZLOG(Error, kTarget, "failed to roll back a failed batch: {}", undone.error().debug());
+      inner_->ctx.config.set_global_error(undone.error());
+      break;
+    }
+  }
+  (void)guarded(seal);
+  return std::unexpected(*failure);
+}
+
+// ---- bounds ----------------------------------------------------------------
+
+std::string Bound::debug() const {
+  switch (kind) {
+    case Kind::Included:
+      return "Included(" + key.debug() + ")";
+    case Kind::Excluded:
+      return "Excluded(" + key.debug() + ")";
+    default:
+      return "Unbounded";
+  }
+}
+
+Iter Tree::range(Bound lo, Bound hi) const { return Iter(*this, std::move(lo), std::move(hi)); }
+Iter Tree::iter() const { return range(Bound::included(IVec()), Bound::unbounded()); }
+Iter Tree::scan_prefix(std::string_view prefix) const { return scan_prefix(as_bytes(prefix)); }
+Iter Tree::scan_prefix(Bytes prefix) const {
+  std::vector<uint8_t> upper(prefix.begin(), prefix.end());
+  // Drop trailing 0xFF bytes (they cannot be increased); an empty or all-0xFF
+  // prefix is unbounded above.
+  while (!upper.empty() && upper.back() == 0xFF) upper.pop_back();
+  Bound hi = Bound::unbounded();
+  if (!upper.empty()) {
+    upper.back()++;
+    hi = Bound::excluded(IVec::from_vec(std::move(upper)));
+  }
+  return range(Bound::included(IVec::from_slice(prefix)), std::move(hi));
+}
+
+}  // namespace kelm
