@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <mutex>
 #include <system_error>
 
@@ -46,18 +48,17 @@ std::expected<void, DbError> IndexManager::save_metadata(
 std::expected<void, DbError> IndexManager::load_metadata(RecordSource& source) {
   if (!dir_) return {};
   const std::filesystem::path path = *dir_ / kMetadataFileName;
+  // Only a missing file means "no index". An unreadable or undecodable list
+  // fails the open: treating it as empty would silently lose every index
+  // (and the next save would make the loss permanent).
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return {};
+  if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return {};
   ZLOG(Info, kLog, "Loading index metadata from {}", path.string());
-
-  // An unreadable or undecodable list fails the open: treating it as empty
-  // would silently lose every index (and the next save would make the loss
-  // permanent).
   auto bytes = read_whole_file(path);
   if (!bytes || !*bytes) {
     DbError err = DbError::message(
         "Failed to read metadata: " +
-        (bytes ? std::string("file vanished while opening") : bytes.error().display()));
+        (bytes ? common::IoError::from_os(ENOENT).display() : bytes.error().display()));
     ZLOG(Error, kLog, "Failed to load index metadata: {}", err.display());
     return std::unexpected(std::move(err));
   }
@@ -183,7 +184,9 @@ std::expected<std::vector<Uuid>, DbError> IndexManager::get(std::string_view nam
                                                             const IndexQuery& query) const {
   std::shared_lock lock(indexes_mu_);
   auto it = indexes_.find(std::string(name));
-  if (it == indexes_.end()) return std::unexpected(DbError::index(fmt::format("Index not found: {}", name)));
+  if (it == indexes_.end()) {
+    return std::unexpected(DbError::index(fmt::format("Index not found: {}", name)));
+  }
   return it->second.index->query(query);
 }
 

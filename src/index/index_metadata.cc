@@ -185,7 +185,8 @@ std::expected<std::vector<IndexMetadata>, std::string> decode_metadata(std::stri
     if (!tag) return std::unexpected(tag.error());
     auto type = index_type_from_tag(*tag);
     if (!type) {
-      return std::unexpected(fmt::format("invalid value: integer `{}`, expected variant index 0 <= i < 4", *tag));
+      return std::unexpected(fmt::format(
+          "invalid value: integer `{}`, expected variant index 0 <= i < 4", *tag));
     }
     auto secs = r.u64();
     if (!secs) return std::unexpected(secs.error());

@@ -189,6 +189,14 @@ TEST(IndexManagerLoad, ScanFailureLeavesRegistryEmptyAndMissingFileIsFine) {
   EXPECT_EQ(r.error().display(), "disk on fire");
   EXPECT_TRUE(manager.list().empty());
   EXPECT_EQ(manager.find_by_label_property("Person", "age"), std::nullopt);
+
+  // A list that exists but cannot be read fails the open too.
+  TempDir other;
+  fs::create_directory(other.path() / "metadata.bin");
+  IndexManager unreadable(other.path());
+  auto read = unreadable.load_metadata(source);
+  ASSERT_FALSE(read.has_value());
+  EXPECT_EQ(read.error().display(), "Failed to read metadata: Is a directory (os error 21)");
 }
 
 TEST(IndexManagerCreate, NamesDuplicatesAndPersistedSizes) {
