@@ -68,10 +68,7 @@ def run_hnswlib(data, queries, gt, threads, m, efc, k, efs):
     for ef in efs:
         index.set_ef(ef)
         s0 = time.perf_counter()
-        if threads == 1:
-            labels = [index.knn_query(q, k=k, num_threads=1)[0][0] for q in queries]
-        else:
-            labels = index.knn_query(queries, k=k, num_threads=threads)[0]
+        labels = index.knn_query(queries, k=k, num_threads=threads)[0]
         dt = time.perf_counter() - s0
         rows.append({"ef": ef, "recall": recall(labels, gt), "qps": len(queries) / dt})
     del index
