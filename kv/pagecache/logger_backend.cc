@@ -250,8 +250,14 @@ Result<std::unique_ptr<Log>> SegmentedBackend::start(const config::RunningConfig
   opts.config = config;
   opts.errors = cfg->global_error;
   opts.defer = [](std::function<void()> task) {
-    auto guard = pin();
-    guard.defer(std::move(task));
+    {
+      auto guard = pin();
+      guard.defer(std::move(task));
+    }
+    // Runs this thread's deferred tasks whose epoch has passed (this one too,
+    // when no reader is still pinned), so raises never wait for unrelated
+    // activity on this pool thread.
+    Guard::flush_thread();
   };
   auto bufs = IoBufs::start(std::move(opts), std::move(sa), next_lsn, next_lid, fresh);
   if (!bufs) return std::unexpected(bufs.error());
