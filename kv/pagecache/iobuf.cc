@@ -190,7 +190,7 @@ Result<IoReservation> IoBufs::reserve(LogKind kind, PageId pid, uint64_t len, co
     if (over) {
       std::vector<uint8_t> data(len);
       bool filled = write(data);
-      Result<void> written = filled ? blob_io::write_blob(options_.config.path, res_lsn, *kind_byte, data)
+      Result<void> written = filled ? blob_io::write_blob(options_.config.path, res_lsn, *kind_byte, data, !options_.config.temporary)
                                     : Result<void>(std::unexpected(bug("blob body serializer did not fill its buffer")));
       if (!written) {
         // The claim must be released or its buffer is never written.
