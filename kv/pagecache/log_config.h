@@ -1,0 +1,23 @@
+// What the log, recovery and the segment accountant need of the running
+// configuration: the directory in use, the segment size, whether the database
+// is temporary, and the open log file `db`.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "kv/file_io.h"
+
+namespace kelm::pagecache {
+
+struct LogConfig {
+  std::filesystem::path path;  // the database directory in use
+  uint64_t segment_size = 512 * 1024;
+  bool temporary = false;
+  std::shared_ptr<File> file;  // `db`, opened for reading and writing
+
+  std::filesystem::path blob_dir() const { return path / "blobs"; }
+};
+
+}  // namespace kelm::pagecache

@@ -1,0 +1,55 @@
+// The process-wide IO thread pool of the key-value engine.
+//
+// One FIFO queue served by seven permanent threads ("kelm-io-0" .. "kelm-io-6",
+// started on first use) and, while at least 8 jobs wait and fewer than 7
+// threads are idle, by temporary threads that end again once they have run 5
+// jobs and then seen 8 or more idle threads on three consecutive passes.
+// Threads are detached; the pool lives until the process ends and every open
+// engine shares it. A job reports only through its own completion slot.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <type_traits>
+#include <utility>
+
+#include "kv/oneshot.h"
+
+namespace kelm::threadpool {
+
+struct Job {
+  virtual ~Job() = default;
+  virtual void run() = 0;
+};
+
+// Queues a job; never fails.
+void submit(std::unique_ptr<Job> job);
+
+// Runs work() on the pool; the returned slot receives its result.
+template <class F>
+auto spawn(F work) -> oneshot::Waiter<std::invoke_result_t<F&>> {
+  using R = std::invoke_result_t<F&>;
+  auto [filler, waiter] = oneshot::pair<R>();
+  struct J final : Job {
+    F work;
+    oneshot::Filler<R> filler;
+    J(F w, oneshot::Filler<R> f) : work(std::move(w)), filler(std::move(f)) {}
+    void run() override { filler.fill(work()); }
+  };
+  submit(std::make_unique<J>(std::move(work), std::move(filler)));
+  return std::move(waiter);
+}
+
+// Counters, for tests and diagnostics.
+struct Stats {
+  size_t total_threads;
+  size_t idle_threads;
+  size_t next_thread_number;
+  size_t queued;
+};
+Stats stats();
+
+// Starts the permanent threads if they are not running yet.
+void ensure_started();
+
+}  // namespace kelm::threadpool

@@ -1,0 +1,27 @@
+// Python values to the engine's values. All run with the interpreter lock
+// held, keep no reference to their argument, and on failure leave a Python
+// exception set and return nullopt (nothing partial survives).
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "python/py.h"
+#include "storage/node.h"
+#include "storage/property_value.h"
+
+namespace zudizid::python {
+
+inline constexpr const char* kUnsupportedValue = "unsupported property value type (use str/int/float/bool/bytes/None)";
+
+// None, bool (and NumPy's bool), int, float-convertible, str, bytes-like or a
+// sequence of ints 0..255 -- in that order of preference.
+std::optional<PropertyValue> py_to_property_value(PyObject* obj);
+
+// A dict with str keys; the caller has checked that `dict` is a dict.
+std::optional<PropertyMap> py_dict_to_properties(PyObject* dict);
+
+// A non-str sequence of numbers, narrowed to 32-bit floats.
+std::optional<std::vector<float>> py_to_vector(PyObject* obj);
+
+}  // namespace zudizid::python
