@@ -182,6 +182,7 @@ TEST(TreeStress, MixedWritersScannersAndBatches) {
 // A read that starts while a batch is being applied waits for it and then
 // sees every write of the batch.
 TEST(TreeStress, ReaderDuringBatchSeesAllOfIt) {
+  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_reader");
   Db db = open_or_die(config_for(dir));
   auto t = *db.open_tree("t");

@@ -313,6 +313,7 @@ TEST(TreeBatch, AppliesAllAndLastWriteWins) {
 // A batch that fails part-way leaves nothing behind, in memory and after a
 // crash and recovery.
 TEST(TreeBatch, FailedBatchRollsBack) {
+  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_fail");
   Lsn end;
   {
@@ -358,6 +359,7 @@ TEST(TreeBatch, FailedBatchRollsBack) {
 }
 
 TEST(TreeBatch, TornBatchIsNotReplayed) {
+  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_torn");
   Lsn before, end;
   {
