@@ -522,3 +522,27 @@ TEST(TreeRelocation, RewritePageKeepsContentAndTs) {
 
 }  // namespace
 }  // namespace kelm
+
+namespace kelm {
+namespace {
+
+TEST(TreeHandles, FlushJobOnTheIoPool) {
+  auto dir = testing::fresh_dir("flush_job");
+  Db db = testing::open_or_die(testing::config_for(dir));
+  auto t = db.default_tree();
+  ASSERT_TRUE(t.insert("k", "v"));
+  auto first = Tree::wait_flush(t.flush_async_job());
+  ASSERT_TRUE(first) << first.error().display();
+  EXPECT_GT(*first, 0u);
+  EXPECT_EQ(*Tree::wait_flush(t.flush_async_job()), 0u);
+  // A job dropped by the pool without running leaves its slot unfilled.
+  auto [filler, waiter] = oneshot::pair<Result<uint64_t>>();
+  { auto dropped = std::move(filler); }
+  auto r = Tree::wait_flush(std::move(waiter));
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().display(),
+            "Unexpected bug has happened: threadpool failed to complete action before shutdown. PLEASE REPORT THIS BUG!");
+}
+
+}  // namespace
+}  // namespace kelm
