@@ -57,8 +57,11 @@ TEST(OneShot, FillWaitPollAndUnfilledDrop) {
 TEST(ThreadPool, PermanentThreadsAreNamedAndJobsReturnResults) {
   auto w = threadpool::spawn([] { return 7 * 6; });
   EXPECT_EQ(w.wait(), 42);
-  auto names = thread_names();
-  for (int i = 0; i < 7; ++i) EXPECT_TRUE(names.count("kelm-io-" + std::to_string(i))) << i;
+  // Threads name themselves as they start; give them a moment.
+  for (int i = 0; i < 7; ++i) {
+    std::string name = "kelm-io-" + std::to_string(i);
+    EXPECT_TRUE(eventually([&] { return thread_names().count(name) > 0; })) << i;
+  }
   EXPECT_GE(threadpool::stats().next_thread_number, 7u);
 }
 
