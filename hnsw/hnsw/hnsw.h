@@ -5,8 +5,8 @@
 // Points get a random layer (LayerSampler). On its own layer and every layer
 // below, a new point is linked to the neighbours that a heuristic selects
 // among the results of a layer search, and each of those neighbours links back
-// to it in its list of the new point's layer (trimmed to the layer's limit:
-// max_nb_connection, twice that on layer 0). Searches start at the entry point
+// to it on the same layer (trimmed to the layer's limit: max_nb_connection,
+// twice that on layer 0). Searches start at the entry point
 // on the highest occupied layer, descend greedily and finish with one layer
 // search on the lowest occupied layer.
 //
@@ -631,7 +631,9 @@ class Hnsw {
       pr.lock.lock();
       if (list_view(p, pr, l).size() < max_nb_connection_) {
         UpperList& ul = upper_list(pr, l);
-        upper_reserve(ul, ul.size + 1)[ul.size++] = x;
+        Entry* d = upper_reserve(ul, ul.size + 1);
+        d[ul.size] = x;
+        ++ul.size;
       }
       pr.lock.unlock();
       if (best > x.dist) {  // the record's distance is eval(v, x) itself
@@ -747,12 +749,12 @@ class Hnsw {
     for (size_t j = 0; j < added.size(); ++j) heap::push(s.cand, Entry{added[j], -s.dists[j]});
   }
 
-  // Links each neighbour back to p in its list of p's own layer. p's list is
-  // copied and released before any neighbour is locked, so no thread ever
-  // holds two point locks.
+  // Links each neighbour back to p in its list of the layer on which it was
+  // chosen (so a point on a high layer is also reachable on layer 0), kept
+  // sorted and trimmed to that layer's limit. p's list is copied and released
+  // before any neighbour is locked, so no thread ever holds two point locks.
   void reverse_update(Scratch& s, uint32_t p, uint64_t L) {
     VANTOR_LOG(Trace, "reverse update neighbourhood for  new point {} ", point_id(p));
-    const uint64_t lim = limit(L);
     PointRecord& pr = arena_.rec(p);
     for (uint64_t l = L + 1; l-- > 0;) {
       pr.lock.lock_shared();
@@ -763,7 +765,7 @@ class Hnsw {
         if (x.idx == p) continue;
         PointRecord& qr = arena_.rec(x.idx);
         qr.lock.lock();
-        list_add_reverse(x.idx, qr, L, Entry{p, x.dist}, lim);
+        list_add_reverse(x.idx, qr, l, Entry{p, x.dist}, limit(l));
         qr.lock.unlock();
       }
     }

@@ -18,12 +18,6 @@ namespace {
 using Vec = std::vector<float>;
 
 uint32_t bits(float x) { return std::bit_cast<uint32_t>(x); }
-float from_bits(uint32_t b) { return std::bit_cast<float>(b); }
-
-// Distance between two floats in units in the last place (same sign).
-int64_t ulps(float a, float b) {
-  return std::llabs(static_cast<int64_t>(bits(a)) - static_cast<int64_t>(bits(b)));
-}
 
 template <class D>
 float ev(const Vec& a, const Vec& b) {
