@@ -5,8 +5,8 @@
 // Points get a random layer (LayerSampler). On its own layer and every layer
 // below, a new point is linked to the neighbours that a heuristic selects
 // among the results of a layer search, and each of those neighbours links back
-// to it in its list of the new point's layer (trimmed to the layer's limit:
-// max_nb_connection, twice that on layer 0). Searches start at the entry point
+// to it on the same layer (trimmed to the layer's limit: max_nb_connection,
+// twice that on layer 0). Searches start at the entry point
 // on the highest occupied layer, descend greedily and finish with one layer
 // search on the lowest occupied layer.
 //
@@ -43,6 +43,7 @@
 
 #include "common/log.h"
 #include "hnsw/dist/distances.h"
+#include "hnsw/dist/float_text.h"
 #include "hnsw/hnsw/error.h"
 #include "hnsw/hnsw/heap.h"
 #include "hnsw/hnsw/layer_sampler.h"
@@ -505,7 +506,7 @@ class Hnsw {
     if constexpr (D::kChecked) {
       if (bad_distance(d0)) return std::unexpected(distance_error(d0));
     }
-    if (trace) VANTOR_LOG(Trace, "       distance to entry point: {} ", d0);
+    if (trace) VANTOR_LOG(Trace, "       distance to entry point: {} ", dist::f32_text(d0));
     s.reset_visited(nb_point());
     s.visit(ep);
     heap::push(s.cand, Entry{ep, -d0});
@@ -513,11 +514,12 @@ class Hnsw {
     while (!s.cand.empty()) {
       Entry c = heap::pop(s.cand);
       const Entry& f = s.result[0];
-      if (trace) VANTOR_LOG(Trace, "Comparaing c : {} f : {}", -c.dist, f.dist);
+      if (trace) VANTOR_LOG(Trace, "Comparaing c : {} f : {}", dist::f32_text(-c.dist), dist::f32_text(f.dist));
       if (-c.dist > f.dist) {
         if (trace) {
           VANTOR_LOG(Trace, "Fast return from search_layer, nb points : {} \n \t c {} \n \t f {} dists: {}  {}",
-                     s.result.size(), point_id(c.idx), point_id(f.idx), -c.dist, f.dist);
+                     s.result.size(), point_id(c.idx), point_id(f.idx), dist::f32_text(-c.dist),
+                     dist::f32_text(f.dist));
         }
         return {};
       }
@@ -631,7 +633,9 @@ class Hnsw {
       pr.lock.lock();
       if (list_view(p, pr, l).size() < max_nb_connection_) {
         UpperList& ul = upper_list(pr, l);
-        upper_reserve(ul, ul.size + 1)[ul.size++] = x;
+        Entry* d = upper_reserve(ul, ul.size + 1);
+        d[ul.size] = x;
+        ++ul.size;
       }
       pr.lock.unlock();
       if (best > x.dist) {  // the record's distance is eval(v, x) itself
@@ -747,12 +751,12 @@ class Hnsw {
     for (size_t j = 0; j < added.size(); ++j) heap::push(s.cand, Entry{added[j], -s.dists[j]});
   }
 
-  // Links each neighbour back to p in its list of p's own layer. p's list is
-  // copied and released before any neighbour is locked, so no thread ever
-  // holds two point locks.
+  // Links each neighbour back to p in its list of the layer on which it was
+  // chosen (so a point on a high layer is also reachable on layer 0), kept
+  // sorted and trimmed to that layer's limit. p's list is copied and released
+  // before any neighbour is locked, so no thread ever holds two point locks.
   void reverse_update(Scratch& s, uint32_t p, uint64_t L) {
     VANTOR_LOG(Trace, "reverse update neighbourhood for  new point {} ", point_id(p));
-    const uint64_t lim = limit(L);
     PointRecord& pr = arena_.rec(p);
     for (uint64_t l = L + 1; l-- > 0;) {
       pr.lock.lock_shared();
@@ -763,7 +767,7 @@ class Hnsw {
         if (x.idx == p) continue;
         PointRecord& qr = arena_.rec(x.idx);
         qr.lock.lock();
-        list_add_reverse(x.idx, qr, L, Entry{p, x.dist}, lim);
+        list_add_reverse(x.idx, qr, l, Entry{p, x.dist}, limit(l));
         qr.lock.unlock();
       }
     }

@@ -44,6 +44,12 @@ LayerSampler::LayerSampler(uint64_t max_nb_connection, uint64_t nb_layer,
   if ((s_[0] | s_[1] | s_[2] | s_[3]) == 0) s_[0] = 1;
 }
 
+void LayerSampler::reseed(const std::array<uint64_t, 4>& seed) {
+  std::lock_guard<std::mutex> lock(mu_);
+  s_ = seed;
+  if ((s_[0] | s_[1] | s_[2] | s_[3]) == 0) s_[0] = 1;
+}
+
 uint64_t LayerSampler::next_u64() {
   uint64_t result = rotl(s_[1] * 5, 7) * 9;
   uint64_t t = s_[1] << 17;

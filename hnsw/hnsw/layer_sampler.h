@@ -17,6 +17,9 @@ class LayerSampler {
   // A fixed seed, for reproducible tests.
   LayerSampler(uint64_t max_nb_connection, uint64_t nb_layer, const std::array<uint64_t, 4>& seed);
 
+  // Restarts the generator from a fixed seed (reproducible tests).
+  void reseed(const std::array<uint64_t, 4>& seed);
+
   // Below nb_layer; nb_layer must be at least 1.
   uint64_t draw_layer();
 

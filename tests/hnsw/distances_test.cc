@@ -18,12 +18,6 @@ namespace {
 using Vec = std::vector<float>;
 
 uint32_t bits(float x) { return std::bit_cast<uint32_t>(x); }
-float from_bits(uint32_t b) { return std::bit_cast<float>(b); }
-
-// Distance between two floats in units in the last place (same sign).
-int64_t ulps(float a, float b) {
-  return std::llabs(static_cast<int64_t>(bits(a)) - static_cast<int64_t>(bits(b)));
-}
 
 template <class D>
 float ev(const Vec& a, const Vec& b) {
@@ -249,6 +243,23 @@ TEST(DistancesTest, TypeNames) {
   EXPECT_EQ(DistCosine::kTypeName, "morvane::dist::distances::DistCosine");
   EXPECT_EQ(DistJensenShannon::kTypeName, "morvane::dist::distances::DistJensenShannon");
   EXPECT_EQ(NoDist::kTypeName, "morvane::dist::distances::NoDist");
+}
+
+}  // namespace
+}  // namespace vantor::dist
+
+#include "hnsw/dist/float_text.h"
+
+namespace vantor::dist {
+namespace {
+
+TEST(FloatTextTest, DebugTextOfDistances) {
+  struct Case { float x; const char* text; };
+  for (Case c : {Case{1.0f, "1.0"}, Case{0.25f, "0.25"}, Case{0.0f, "0.0"}, Case{-2.5f, "-2.5"},
+                 Case{1e-5f, "1e-5"}, Case{1e16f, "1e16"}, Case{123456.0f, "123456.0"},
+                 Case{0.29289323f, "0.29289323"}}) {
+    EXPECT_EQ(f32_text(c.x), c.text);
+  }
 }
 
 }  // namespace

@@ -12,10 +12,12 @@
 namespace vantor::testing {
 
 // Empty when every list is sorted by distance, within its layer's limit,
-// free of self-links, duplicates and dangling indices, and every point is
-// reachable from the entry point; otherwise the first problems found.
+// free of self-links, duplicates and dangling indices, and (when asked) every
+// point is reachable from the entry point; otherwise the first problems found.
+// Reachability is not guaranteed on small, low-dimensional data: a list that
+// overflows drops its farthest entry, which may be a point's last in-link.
 template <class H>
-std::string check_graph(const H& h) {
+std::string check_graph(const H& h, bool require_reachable = true) {
   std::string problems;
   auto fail = [&](std::string s) {
     if (problems.size() < 2000) problems += s + "\n";
@@ -37,7 +39,7 @@ std::string check_graph(const H& h) {
       }
     }
   }
-  if (n == 0) return problems;
+  if (n == 0 || !require_reachable) return problems;
   auto entry = h.entry_index();
   if (!entry) return problems + "no entry point\n";
   std::vector<char> reached(n, 0);

@@ -38,6 +38,11 @@ struct HnswTestAccess {
   static void set_entry(H& h, uint32_t idx) {
     h.entry_.store(idx);
   }
+  // Fixed layer draws: a sequential build becomes reproducible.
+  template <class H>
+  static void reseed(H& h, uint64_t seed) {
+    h.sampler_.reseed({seed, seed ^ 0x9E3779B97F4A7C15ull, ~seed, seed * 3 + 1});
+  }
   template <class H>
   static void set_extend_candidates(H& h, bool on) {
     h.extend_candidates_ = on;

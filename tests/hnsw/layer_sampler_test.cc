@@ -33,7 +33,8 @@ TEST(LayerSamplerTest, DrawsFollowTheExponentialWithUniformRedraws) {
     for (uint64_t l = 0; l < c.nb_layer; ++l) {
       double p = std::exp(-(double)l * inv_scale) - std::exp(-(double)(l + 1) * inv_scale) + redraw;
       double sigma = std::sqrt(p * (1 - p) / draws);
-      EXPECT_NEAR(f[l], p, 5 * sigma + 1e-6) << "m=" << c.m << " layer " << l;
+      // Rare layers see a handful of draws at most: allow a few counts.
+      EXPECT_NEAR(f[l], p, 5 * sigma + 4.0 / draws) << "m=" << c.m << " layer " << l;
     }
   }
 }
