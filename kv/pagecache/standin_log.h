@@ -39,6 +39,8 @@ struct Faults {
   std::function<std::optional<Error>(LogKind, PageId)> on_reserve;
   // Called by every segment-accounting call; an error fails it.
   std::function<std::optional<Error>()> on_account;
+  // The disk stops making anything durable: flushes advance nothing.
+  bool freeze_stable = false;
 };
 void set_faults(Faults f);
 void clear_faults();

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "kv/config/config.h"
@@ -35,6 +37,36 @@ inline Db open_or_die(const config::Config& c) {
   return std::move(*db);
 }
 
+// Runs the engines opened in its scope on the in-process stand-in log, for
+// tests that need its hooks (injected faults, simulated crashes).
+struct UseStandinLog {
+  UseStandinLog() { pagecache::set_log_backend(&pagecache::standin::backend()); }
+  ~UseStandinLog() { pagecache::set_log_backend(nullptr); }
+  UseStandinLog(const UseStandinLog&) = delete;
+  UseStandinLog& operator=(const UseStandinLog&) = delete;
+};
+
 inline std::string str(const IVec& v) { return std::string(v.view()); }
+
+// The counter store's number: the first min(len, 8) bytes, big-endian.
+inline uint64_t be64(const std::optional<IVec>& v) {
+  if (!v) return 0;
+  uint8_t b[8] = {};
+  size_t n = std::min<size_t>(8, v->size());
+  std::memcpy(b + (8 - n), v->data(), n);
+  uint64_t x = 0;
+  for (int i = 0; i < 8; ++i) x = (x << 8) | b[i];
+  return x;
+}
+
+inline IVec be64_ivec(uint64_t x) {
+  uint8_t b[8];
+  for (int i = 7; i >= 0; --i) {
+    b[i] = static_cast<uint8_t>(x);
+    x >>= 8;
+  }
+  return IVec::from_slice(std::span<const uint8_t>(b, 8));
+}
+
 
 }  // namespace kelm::testing

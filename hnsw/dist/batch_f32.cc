@@ -1,0 +1,248 @@
+#include "hnsw/dist/batch_f32.h"
+
+#include <immintrin.h>
+
+#include <cmath>
+
+#include "hnsw/dist/kernels.h"
+
+namespace vantor::dist::batch {
+
+namespace {
+
+// ---- scalar fallback: the reference loops, one row at a time -------------
+
+void l1_scalar(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  for (size_t j = 0; j < count; ++j) out[j] = kernel::l1(q, rows[j], n);
+}
+void l2_sq_scalar(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  for (size_t j = 0; j < count; ++j) {
+    float norm = -0.0f;
+    for (size_t i = 0; i < n; ++i) {
+      float d = q[i] - rows[j][i];
+      float s = d * d;
+      norm = norm + s;
+    }
+    out[j] = norm;
+  }
+}
+void dot_scalar(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  for (size_t j = 0; j < count; ++j) {
+    float sum = 0.0f;
+    for (size_t i = 0; i < n; ++i) {
+      float p = q[i] * rows[j][i];
+      sum = sum + p;
+    }
+    out[j] = sum;
+  }
+}
+void dot64_scalar(const float* q, const float* const* rows, size_t count, size_t n, double* out) {
+  for (size_t j = 0; j < count; ++j) out[j] = kernel::dot64(q, rows[j], n);
+}
+void sqrt_products_scalar(const float* q, const float* const* rows, size_t count, size_t n,
+                          float* out) {
+  for (size_t j = 0; j < count; ++j) {
+    float s = 0.0f;
+    for (size_t i = 0; i < n; ++i) {
+      float p = q[i] * rows[j][i];
+      s = s + std::sqrt(p);
+    }
+    out[j] = s;
+  }
+}
+
+// ---- AVX2: 8 rows in 8 lanes ---------------------------------------------
+
+#define VANTOR_AVX2 __attribute__((target("avx2")))
+
+// r[k] becomes column k: lane j holds element k of row j.
+VANTOR_AVX2 inline void transpose8(__m256 r[8]) {
+  __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
+  __m256 t1 = _mm256_unpackhi_ps(r[0], r[1]);
+  __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]);
+  __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
+  __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]);
+  __m256 t5 = _mm256_unpackhi_ps(r[4], r[5]);
+  __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]);
+  __m256 t7 = _mm256_unpackhi_ps(r[6], r[7]);
+  __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
+  __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
+  __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
+  __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
+  __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
+  __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
+  __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
+  __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
+  r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+  r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+  r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+  r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+  r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+  r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+  r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+  r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// Walks positions 0..n-1 in order and hands `step` the query element
+// (broadcast) and the column of the 8 rows at that position.
+template <class Step>
+VANTOR_AVX2 inline void walk8(const float* q, const float* const* rows_in, size_t count, size_t n,
+                              Step& step) {
+  const float* rows[8];
+  for (size_t j = 0; j < 8; ++j) rows[j] = rows_in[j < count ? j : count - 1];
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256 r[8];
+    for (size_t j = 0; j < 8; ++j) r[j] = _mm256_loadu_ps(rows[j] + i);
+    transpose8(r);
+    for (size_t k = 0; k < 8; ++k) step(_mm256_broadcast_ss(q + i + k), r[k]);
+  }
+  for (; i < n; ++i) {
+    __m256 col = _mm256_setr_ps(rows[0][i], rows[1][i], rows[2][i], rows[3][i], rows[4][i],
+                                rows[5][i], rows[6][i], rows[7][i]);
+    step(_mm256_broadcast_ss(q + i), col);
+  }
+}
+
+// Two groups of 8 rows at once: independent accumulator chains hide the
+// latency of the additions. Rows 8.. of `rows_in` form the second group.
+template <class Step>
+VANTOR_AVX2 inline void walk16(const float* q, const float* const* rows_in, size_t count, size_t n,
+                               Step& s0, Step& s1) {
+  const float* a[8];
+  const float* b[8];
+  for (size_t j = 0; j < 8; ++j) {
+    a[j] = rows_in[j];
+    b[j] = rows_in[8 + j < count ? 8 + j : count - 1];
+  }
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256 ra[8], rb[8];
+    for (size_t j = 0; j < 8; ++j) ra[j] = _mm256_loadu_ps(a[j] + i);
+    for (size_t j = 0; j < 8; ++j) rb[j] = _mm256_loadu_ps(b[j] + i);
+    transpose8(ra);
+    transpose8(rb);
+    for (size_t k = 0; k < 8; ++k) {
+      __m256 qk = _mm256_broadcast_ss(q + i + k);
+      s0(qk, ra[k]);
+      s1(qk, rb[k]);
+    }
+  }
+  for (; i < n; ++i) {
+    __m256 qk = _mm256_broadcast_ss(q + i);
+    s0(qk, _mm256_setr_ps(a[0][i], a[1][i], a[2][i], a[3][i], a[4][i], a[5][i], a[6][i], a[7][i]));
+    s1(qk, _mm256_setr_ps(b[0][i], b[1][i], b[2][i], b[3][i], b[4][i], b[5][i], b[6][i], b[7][i]));
+  }
+}
+
+struct L1Step {
+  __m256 acc;
+  VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
+    __m256 d = _mm256_sub_ps(a, b);
+    acc = _mm256_add_ps(acc, _mm256_andnot_ps(_mm256_set1_ps(-0.0f), d));
+  }
+};
+struct L2Step {
+  __m256 acc;
+  VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
+    __m256 d = _mm256_sub_ps(a, b);
+    acc = _mm256_add_ps(acc, _mm256_mul_ps(d, d));
+  }
+};
+struct DotStep {
+  __m256 acc;
+  VANTOR_AVX2 void operator()(__m256 a, __m256 b) { acc = _mm256_add_ps(acc, _mm256_mul_ps(a, b)); }
+};
+struct SqrtProductStep {
+  __m256 acc;
+  VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
+    acc = _mm256_add_ps(acc, _mm256_sqrt_ps(_mm256_mul_ps(a, b)));
+  }
+};
+struct Dot64Step {
+  __m256d lo, hi;
+  VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
+    __m256 p = _mm256_mul_ps(a, b);
+    lo = _mm256_add_pd(lo, _mm256_cvtps_pd(_mm256_castps256_ps128(p)));
+    hi = _mm256_add_pd(hi, _mm256_cvtps_pd(_mm256_extractf128_ps(p, 1)));
+  }
+};
+
+template <class Step>
+VANTOR_AVX2 void run_f32(Step step, const float* q, const float* const* rows, size_t count, size_t n,
+                         float* out) {
+  alignas(32) float tmp[16];
+  if (count <= 8) {
+    walk8(q, rows, count, n, step);
+    _mm256_store_ps(tmp, step.acc);
+  } else {
+    Step second = step;
+    walk16(q, rows, count, n, step, second);
+    _mm256_store_ps(tmp, step.acc);
+    _mm256_store_ps(tmp + 8, second.acc);
+  }
+  for (size_t j = 0; j < count; ++j) out[j] = tmp[j];
+}
+
+VANTOR_AVX2 void l1_avx2(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  run_f32(L1Step{_mm256_set1_ps(-0.0f)}, q, rows, count, n, out);
+}
+VANTOR_AVX2 void l2_sq_avx2(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  run_f32(L2Step{_mm256_set1_ps(-0.0f)}, q, rows, count, n, out);
+}
+VANTOR_AVX2 void dot_avx2(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  run_f32(DotStep{_mm256_setzero_ps()}, q, rows, count, n, out);
+}
+VANTOR_AVX2 void sqrt_products_avx2(const float* q, const float* const* rows, size_t count, size_t n,
+                                    float* out) {
+  run_f32(SqrtProductStep{_mm256_setzero_ps()}, q, rows, count, n, out);
+}
+VANTOR_AVX2 void dot64_avx2(const float* q, const float* const* rows, size_t count, size_t n, double* out) {
+  Dot64Step step{_mm256_setzero_pd(), _mm256_setzero_pd()};
+  alignas(32) double tmp[16];
+  if (count <= 8) {
+    walk8(q, rows, count, n, step);
+  } else {
+    Dot64Step second = step;
+    walk16(q, rows, count, n, step, second);
+    _mm256_store_pd(tmp + 8, second.lo);
+    _mm256_store_pd(tmp + 12, second.hi);
+  }
+  _mm256_store_pd(tmp, step.lo);
+  _mm256_store_pd(tmp + 4, step.hi);
+  for (size_t j = 0; j < count; ++j) out[j] = tmp[j];
+}
+
+const bool g_avx2 = __builtin_cpu_supports("avx2");
+
+}  // namespace
+
+bool has_avx2() { return g_avx2; }
+
+void l1(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  if (count == 0) return;
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? l1_avx2(q, rows, count, n, out) : l1_scalar(q, rows, count, n, out);
+}
+void l2_sq(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  if (count == 0) return;
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? l2_sq_avx2(q, rows, count, n, out) : l2_sq_scalar(q, rows, count, n, out);
+}
+void dot(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  if (count == 0) return;
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? dot_avx2(q, rows, count, n, out) : dot_scalar(q, rows, count, n, out);
+}
+void dot64(const float* q, const float* const* rows, size_t count, size_t n, double* out) {
+  if (count == 0) return;
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? dot64_avx2(q, rows, count, n, out) : dot64_scalar(q, rows, count, n, out);
+}
+void sqrt_products(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
+  if (count == 0) return;
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? sqrt_products_avx2(q, rows, count, n, out) : sqrt_products_scalar(q, rows, count, n, out);
+}
+
+}  // namespace vantor::dist::batch

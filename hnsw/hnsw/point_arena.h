@@ -1,0 +1,173 @@
+// Storage of the points of one index: dense indices 0, 1, 2, ... in creation
+// order, kept in chunks that double in size so that an index never moves a
+// point and readers find a point without any lock.
+//
+// Per point the arena holds a small record (lock, layer, rank, data id, list
+// sizes), the vector, the distance's cached per-vector value and the layer-0
+// neighbour list inline with room for 2 * max_nb_connection + 1 entries (the
+// limit plus the one entry a reverse update appends before trimming). Lists of
+// higher layers are allocated when a point first gets a link there.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <vector>
+
+#include "hnsw/hnsw/heap.h"
+#include "hnsw/hnsw/rw_spin_lock.h"
+#include "hnsw/hnsw/upper_lists.h"
+
+namespace vantor {
+
+inline constexpr uint64_t NB_MAX_LAYER = 16;
+
+struct PointRecord {
+  mutable RwSpinLock lock;  // guards the sizes and every list of the point
+  uint16_t l0_size = 0;
+  uint8_t layer = 0;
+  uint8_t n_upper = 0;  // upper[l - 1] is the list of layer l, for l <= n_upper
+  int32_t rank = 0;
+  uint64_t origin_id = 0;
+  UpperList* upper = nullptr;
+};
+
+template <class T, class Aux>
+class PointArena {
+ public:
+  static constexpr bool kStoresData = !std::is_empty_v<T>;
+  static constexpr unsigned kBaseBits = 10;  // the first chunk holds 1024 points
+  static constexpr unsigned kMaxChunks = 32;
+
+  PointArena(size_t dim_hint, size_t l0_capacity) : l0_cap_(l0_capacity) { (void)dim_hint; }
+  PointArena(const PointArena&) = delete;
+  PointArena& operator=(const PointArena&) = delete;
+
+  ~PointArena() {
+    for (unsigned k = 0; k < kMaxChunks; ++k) {
+      Chunk* c = chunks_[k].load(std::memory_order_relaxed);
+      if (!c) continue;
+      size_t n = std::min<size_t>(c->cap, used_ > c->first ? used_ - c->first : 0);
+      for (size_t i = 0; i < n; ++i) {
+        upper_free(c->recs[i].upper, c->recs[i].n_upper);
+        c->recs[i].~PointRecord();
+      }
+      std::free(c->mem);
+      delete c;
+    }
+  }
+
+  // Fixes the vector length; once, before the first point is added.
+  void set_dim(size_t dim) { dim_ = dim; }
+  size_t dim() const { return dim_; }
+
+  // Makes room for point `idx` (the next dense index) and constructs its
+  // record. Caller serialises calls. Returns false when memory runs out.
+  bool add(size_t idx) {
+    auto [k, off] = locate(idx);
+    Chunk* c = chunks_[k].load(std::memory_order_relaxed);
+    if (!c) {
+      c = allocate_chunk(k);
+      if (!c) return false;
+      chunks_[k].store(c, std::memory_order_release);
+    }
+    new (&c->recs[off]) PointRecord();
+    used_ = idx + 1;
+    return true;
+  }
+
+  PointRecord& rec(size_t idx) const {
+    auto [k, off] = locate(idx);
+    return chunks_[k].load(std::memory_order_acquire)->recs[off];
+  }
+  const T* vec(size_t idx) const {
+    if constexpr (!kStoresData) {
+      return nullptr;
+    } else {
+      auto [k, off] = locate(idx);
+      return chunks_[k].load(std::memory_order_acquire)->vecs + off * dim_;
+    }
+  }
+  T* mutable_vec(size_t idx) { return const_cast<T*>(vec(idx)); }
+  Aux& aux(size_t idx) const {
+    auto [k, off] = locate(idx);
+    return chunks_[k].load(std::memory_order_acquire)->aux[off];
+  }
+  Entry* l0(size_t idx) const {
+    auto [k, off] = locate(idx);
+    return chunks_[k].load(std::memory_order_acquire)->l0 + off * l0_cap_;
+  }
+  size_t l0_capacity() const { return l0_cap_; }
+
+  // Bytes allocated for chunks (committed lazily by the kernel).
+  size_t reserved_bytes() const {
+    size_t total = 0;
+    for (unsigned k = 0; k < kMaxChunks; ++k) {
+      if (Chunk* c = chunks_[k].load(std::memory_order_relaxed)) total += c->bytes;
+    }
+    return total;
+  }
+
+ private:
+  struct Chunk {
+    size_t first = 0;  // dense index of the chunk's first point
+    size_t cap = 0;
+    size_t bytes = 0;
+    void* mem = nullptr;
+    PointRecord* recs = nullptr;
+    Aux* aux = nullptr;
+    T* vecs = nullptr;
+    Entry* l0 = nullptr;
+  };
+
+  static std::pair<unsigned, size_t> locate(size_t idx) {
+    size_t v = idx + (size_t{1} << kBaseBits);
+    unsigned top = 63u - static_cast<unsigned>(__builtin_clzll(v));
+    unsigned k = top - kBaseBits;
+    return {k, v - (size_t{1} << top)};
+  }
+
+  static size_t align_up(size_t x, size_t a) { return (x + a - 1) / a * a; }
+
+  Chunk* allocate_chunk(unsigned k) {
+    if (k >= kMaxChunks) return nullptr;
+    size_t cap = size_t{1} << (k + kBaseBits);
+    size_t off_recs = 0;
+    size_t off_aux = align_up(off_recs + cap * sizeof(PointRecord), 64);
+    size_t off_vecs = align_up(off_aux + cap * sizeof(Aux), 64);
+    size_t vec_bytes = kStoresData ? cap * dim_ * sizeof(T) : 0;
+    size_t off_l0 = align_up(off_vecs + vec_bytes, 64);
+    size_t bytes = off_l0 + cap * l0_cap_ * sizeof(Entry) + 64;
+    // calloc: large chunks come straight from the kernel as zero pages and are
+    // committed only as points fill them.
+    void* mem = std::calloc(1, bytes);
+    if (!mem) return nullptr;
+    auto base = reinterpret_cast<uintptr_t>(mem);
+    uintptr_t aligned = align_up(base, 64);
+    auto* c = new (std::nothrow) Chunk();
+    if (!c) {
+      std::free(mem);
+      return nullptr;
+    }
+    c->first = (size_t{1} << (k + kBaseBits)) - (size_t{1} << kBaseBits);
+    c->cap = cap;
+    c->bytes = bytes;
+    c->mem = mem;
+    c->recs = reinterpret_cast<PointRecord*>(aligned + off_recs);
+    c->aux = reinterpret_cast<Aux*>(aligned + off_aux);
+    c->vecs = reinterpret_cast<T*>(aligned + off_vecs);
+    c->l0 = reinterpret_cast<Entry*>(aligned + off_l0);
+    return c;
+  }
+
+  size_t dim_ = 0;
+  size_t l0_cap_;
+  size_t used_ = 0;
+  std::atomic<Chunk*> chunks_[kMaxChunks] = {};
+};
+
+}  // namespace vantor

@@ -1,0 +1,125 @@
+// IndexManager: the registry of one open database's secondary indexes.
+//
+// It keeps every index object by name ("{label}_{property}"; the built-in
+// class hierarchy is "_taxonomy"), an IndexMetadata record for every
+// user-created index, and the list of those records in "metadata.bin" in the
+// database's `indexes` directory. At open it rebuilds every listed index from
+// the stored nodes and edges (hash, B-tree and taxonomy contents live only in
+// memory). An in-memory database has no directory and touches no file.
+//
+// Locks: one reader/writer lock over the index objects, one over the
+// metadata. Whenever both are needed they are taken indexes first, then
+// metadata, never the reverse. Index objects are changed only under the
+// indexes write lock (or before they are registered).
+//
+// Invariants: every name in the metadata map is also in the index map;
+// "_taxonomy" is in the index map only. "metadata.bin" is replaced
+// atomically, so after a crash it holds either the old or the new list.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "index/index.h"
+#include "index/index_metadata.h"
+#include "index/record_source.h"
+#include "rdf_owl/taxonomy.h"
+
+namespace zudizid::index {
+
+inline constexpr std::string_view kTaxonomyIndexName = "_taxonomy";
+
+class IndexManager {
+ public:
+  using MetadataMap = std::map<std::string, IndexMetadata>;
+  // Opens (or creates) a full-text index in `dir`, or in memory when `dir`
+  // is empty. Supplied by the full-text layer.
+  using FullTextOpener = std::function<std::expected<std::unique_ptr<Index>, DbError>(
+      const std::optional<std::filesystem::path>& dir)>;
+
+  // Creates the directory (with parents) when given; a failure is logged as
+  // a warning and later saves fail.
+  explicit IndexManager(std::optional<std::filesystem::path> index_dir);
+
+  IndexManager(const IndexManager&) = delete;
+  IndexManager& operator=(const IndexManager&) = delete;
+
+  void set_fulltext_opener(FullTextOpener opener) { fulltext_opener_ = std::move(opener); }
+  const std::optional<std::filesystem::path>& index_dir() const { return dir_; }
+
+  // Reads "metadata.bin", repairs it (blank fields, duplicate names, stale
+  // sizes), rebuilds every listed index from `source` and installs them.
+  // A missing file is no error; an unreadable or undecodable one is.
+  std::expected<void, DbError> load_metadata(RecordSource& source);
+
+  // Writes `metadata` to dir/"metadata.bin" atomically; without a directory
+  // succeeds at once.
+  static std::expected<void, DbError> save_metadata(
+      const std::optional<std::filesystem::path>& dir, const MetadataMap& metadata);
+
+  // The name of the index registered for exactly this label and property.
+  std::optional<std::string> find_by_label_property(std::string_view label,
+                                                    std::string_view property) const;
+
+  // Runs `query` on the named index under the read lock.
+  std::expected<std::vector<Uuid>, DbError> get(std::string_view name,
+                                                const IndexQuery& query) const;
+
+  // Copies of every metadata record ("_taxonomy" has none).
+  std::vector<IndexMetadata> list() const;
+
+  // Inserts (value, node id) into the named index and counts it in the
+  // record's size. An unregistered name is no error and has no effect.
+  std::expected<void, DbError> index_node(std::string_view name, PropertyValue value,
+                                          const Uuid& node_id);
+
+  // Installs `hierarchy` as "_taxonomy", replacing what was there.
+  void register_taxonomy(taxonomy::TaxonomyIndex hierarchy);
+
+  // The class hierarchy ("_taxonomy" first, else the first user Taxonomy
+  // index) as a read-only snapshot that later changes do not reach, waiting
+  // for read access; null when no index holds one. Handing out a shared
+  // snapshot instead of a deep copy makes this O(1) and lets the subclass
+  // memo serve every caller until the hierarchy changes.
+  std::shared_ptr<const taxonomy::TaxonomyIndex> get_taxonomy() const;
+
+  // Registers, persists and fills a new index on (label, property); returns
+  // its name. On any failure the index is not left registered.
+  std::expected<std::string, DbError> create_index(RecordSource& source, std::string_view label,
+                                                   std::string_view property, IndexType type);
+
+  // Unregisters `name` (no error when absent) and rewrites the metadata.
+  std::expected<void, DbError> drop_index(std::string_view name);
+
+ private:
+  struct Entry {
+    std::unique_ptr<Index> index;
+    std::string label;
+    std::string property;
+  };
+
+  std::expected<std::unique_ptr<Index>, DbError> make_index(IndexType type,
+                                                            const std::string& name) const;
+  // Removes `name` from both maps if it still holds `index`.
+  void unregister_if_same(const std::string& name, const Index* index);
+  std::expected<void, DbError> fill(RecordSource& source, const std::string& name,
+                                    const IndexMetadata& record);
+
+  std::optional<std::filesystem::path> dir_;
+  FullTextOpener fulltext_opener_;
+
+  mutable std::shared_mutex indexes_mu_;
+  std::unordered_map<std::string, Entry> indexes_;
+  mutable std::shared_mutex metadata_mu_;
+  MetadataMap metadata_;
+};
+
+}  // namespace zudizid::index
