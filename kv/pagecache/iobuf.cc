@@ -281,7 +281,8 @@ Result<void> IoBufs::exit_reservation(const std::shared_ptr<IoBuf>& buf) {
 
 void IoBufs::submit_write(std::shared_ptr<IoBuf> buf, bool from_seal) {
   auto self = shared_from_this();
-  (void)threadpool::spawn([self, buf = std::move(buf), from_seal]() -> int {
+  (void)threadpool::spawn(
+      [self, buf = std::move(buf), from_seal]() -> int {
     if (auto r = self->write_to_log(buf); !r) {
       ZLOG(Error, from_seal ? kIoTarget : kLogTarget, "hit error while writing iobuf with lsn {}: {}", buf->lsn,
            r.error().display());
@@ -290,7 +291,8 @@ void IoBufs::submit_write(std::shared_ptr<IoBuf> buf, bool from_seal) {
       self->wake_waiters();
     }
     return 0;
-  });
+      },
+      options_.config.jobs);
 }
 
 Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf) {
@@ -437,14 +439,22 @@ Result<void> IoBufs::mark_batch(Lsn low, Lsn high) {
 
 void IoBufs::shutdown() {
   if (shut_down_.exchange(true)) return;
-  if (options_.errors->is_set()) return;
-  if (auto r = flush(); !r) ZLOG(Error, kLogTarget, "failed to flush from IoBufs::drop: {}", r.error().display());
-  if (!options_.config.temporary) {
-    if (auto r = options_.config.file->sync_all(); !r) {
-      ZLOG(Error, kLogTarget, "failed to fsync from IoBufs::drop: {}", r.error().display());
-      options_.errors->set(Error::io(r.error()));
+  if (!options_.errors->is_set()) {
+    if (auto r = flush(); !r) ZLOG(Error, kLogTarget, "failed to flush from IoBufs::drop: {}", r.error().display());
+    if (!options_.config.temporary && !options_.errors->is_set()) {
+      if (auto r = options_.config.file->sync_all(); !r) {
+        ZLOG(Error, kLogTarget, "failed to fsync from IoBufs::drop: {}", r.error().display());
+        options_.errors->set(Error::io(r.error()));
+      }
     }
   }
+  {
+    std::lock_guard lock(sa_mu_);
+    if (auto r = sa_->wait_for_truncations(); !r)
+      ZLOG(Error, kLogTarget, "failed to shrink the log file at close: {}", r.error().display());
+  }
+  // No job of this log may still hold `db` (and its lock) once the handle is gone.
+  options_.config.jobs->wait_idle();
   ZLOG(Debug, kLogTarget, "IoBufs dropped");
 }
 

@@ -173,7 +173,7 @@ Result<HeaderScan> scan_segment_headers(Lsn min, const LogConfig& config) {
       ZLOG(Trace, kTarget, "not using segment at lid {}, ok: {} lsn: {} min lsn: {}", lid, header->ok, header->lsn,
            min);
       return std::nullopt;
-    }));
+    }, config.jobs));
   }
   HeaderScan out{{}, min};
   std::optional<Error> first_error;
@@ -196,6 +196,7 @@ Result<HeaderScan> scan_segment_headers(Lsn min, const LogConfig& config) {
           "duplicate segment LSN {} detected at both {} and {}, one should have been zeroed out during recovery",
           header.lsn, it->second, lid));
   }
+  config.jobs->wait_idle();  // no job still holds the file
   if (first_error) return std::unexpected(*first_error);
   ZLOG(Debug, kTarget, "ordering before clearing tears: {}, max_header_stable_lsn: {}", map_debug(out.ordering),
        out.max_header_stable_lsn);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "kv/file_io.h"
+#include "kv/threadpool/threadpool.h"
 
 namespace kelm::pagecache {
 
@@ -16,6 +17,8 @@ struct LogConfig {
   uint64_t segment_size = 512 * 1024;
   bool temporary = false;
   std::shared_ptr<File> file;  // `db`, opened for reading and writing
+  // Every IO-pool job of this log; waited for before the log lets go of `db`.
+  std::shared_ptr<threadpool::JobGroup> jobs = std::make_shared<threadpool::JobGroup>();
 
   std::filesystem::path blob_dir() const { return path / "blobs"; }
 };

@@ -46,12 +46,12 @@ struct ImageSource final : Source {
     if (lid < base || lid - base > image.size()) return std::unexpected(eof());
     size_t at = lid - base;
     size_t n = std::min(kWindow, image.size() - at);
-    std::memcpy(out, image.data() + at, n);
+    if (n > 0) std::memcpy(out, image.data() + at, n);
     return {};
   }
   IoResult<void> exact(LogOffset lid, uint8_t* out, size_t n) override {
     if (lid < base || lid - base > image.size() || image.size() - (lid - base) < n) return std::unexpected(eof());
-    std::memcpy(out, image.data() + (lid - base), n);
+    if (n > 0) std::memcpy(out, image.data() + (lid - base), n);
     return {};
   }
 };
@@ -84,7 +84,7 @@ Result<LogRead> read_impl(const LogConfig& config, Source& src, LogOffset lid, u
   }
   std::vector<uint8_t> body(h.len);
   if (h.len <= kWindow - hl) {
-    std::memcpy(body.data(), buf + hl, h.len);
+    if (h.len > 0) std::memcpy(body.data(), buf + hl, h.len);
   } else if (auto r = src.exact(lid + hl, body.data(), h.len); !r) {
     return std::unexpected(Error::io(r.error()));
   }

@@ -375,7 +375,7 @@ Result<void> SegmentAccountant::free_segment(LogOffset offset) {
       it->second->supersede();
     auto task = std::make_shared<TruncationTask>(config_.file, last);
     pending_truncations_.emplace(last, task);
-    (void)threadpool::spawn([task] { return task->run().has_value(); });
+    (void)threadpool::spawn([task] { return task->run().has_value(); }, config_.jobs);
   }
   return {};
 }

@@ -8,8 +8,10 @@
 // engine shares it. A job reports only through its own completion slot.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -25,18 +27,53 @@ struct Job {
 // Queues a job; never fails.
 void submit(std::unique_ptr<Job> job);
 
-// Runs work() on the pool; the returned slot receives its result.
+// Jobs of one owner, so the owner can wait until none of them is queued or
+// running and none still holds what it captured (files, locks).
+class JobGroup {
+ public:
+  void enter() {
+    std::lock_guard lock(mu_);
+    ++n_;
+  }
+  void leave() {
+    std::lock_guard lock(mu_);
+    if (--n_ == 0) cv_.notify_all();
+  }
+  void wait_idle() {
+    std::unique_lock lock(mu_);
+    cv_.wait(lock, [&] { return n_ == 0; });
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  size_t n_ = 0;
+};
+
+// Runs work() on the pool; the returned slot receives its result. With a
+// group, the job counts as the group's until its captures are destroyed.
 template <class F>
-auto spawn(F work) -> oneshot::Waiter<std::invoke_result_t<F&>> {
+auto spawn(F work, std::shared_ptr<JobGroup> group = nullptr) -> oneshot::Waiter<std::invoke_result_t<F&>> {
   using R = std::invoke_result_t<F&>;
   auto [filler, waiter] = oneshot::pair<R>();
+  struct Token {
+    std::shared_ptr<JobGroup> group;
+    explicit Token(std::shared_ptr<JobGroup> g) : group(std::move(g)) {
+      if (group) group->enter();
+    }
+    ~Token() {
+      if (group) group->leave();
+    }
+  };
   struct J final : Job {
+    Token token;  // first member: destroyed last, after the captures
     F work;
     oneshot::Filler<R> filler;
-    J(F w, oneshot::Filler<R> f) : work(std::move(w)), filler(std::move(f)) {}
+    J(std::shared_ptr<JobGroup> g, F w, oneshot::Filler<R> f)
+        : token(std::move(g)), work(std::move(w)), filler(std::move(f)) {}
     void run() override { filler.fill(work()); }
   };
-  submit(std::make_unique<J>(std::move(work), std::move(filler)));
+  submit(std::make_unique<J>(std::move(group), std::move(work), std::move(filler)));
   return std::move(waiter);
 }
 
