@@ -132,10 +132,10 @@ std::shared_ptr<Sender> spawn_write_applier() {
   auto queue = std::make_shared<ApplierQueue>();
   auto sender = std::make_shared<Sender>(queue);
   try {
-    std::thread([queue] {
+    queue->set_thread(std::thread([queue] {
       common::set_current_thread_name("zudizid-applier");
       run_write_applier(queue);
-    }).detach();
+    }));
   } catch (const std::system_error& e) {
     ZLOG(Error, kTarget, "could not start the write applier thread: {}; writers apply their own writes", e.what());
     queue->close_receiver();
