@@ -57,13 +57,13 @@ class PropertyValue {
 
   PropertyValue() = default;  // Null
   static PropertyValue null() { return PropertyValue(); }
-  static PropertyValue boolean(bool v) { return PropertyValue(Payload(std::in_place_index<1>, v)); }
-  static PropertyValue integer(int64_t v) { return PropertyValue(Payload(std::in_place_index<2>, v)); }
-  static PropertyValue float64(double v) { return PropertyValue(Payload(std::in_place_index<3>, v)); }
-  static PropertyValue string(std::string v) { return PropertyValue(Payload(std::in_place_index<4>, std::move(v))); }
-  static PropertyValue bytes(PropertyBytes v) { return PropertyValue(Payload(std::in_place_index<5>, std::move(v))); }
-  static PropertyValue object(PropertyObject v) { return PropertyValue(Payload(std::in_place_index<6>, std::move(v))); }
-  static PropertyValue list(PropertyList v) { return PropertyValue(Payload(std::in_place_index<7>, std::move(v))); }
+  static PropertyValue boolean(bool v) { return PropertyValue(std::in_place_index<1>, v); }
+  static PropertyValue integer(int64_t v) { return PropertyValue(std::in_place_index<2>, v); }
+  static PropertyValue float64(double v) { return PropertyValue(std::in_place_index<3>, v); }
+  static PropertyValue string(std::string v) { return PropertyValue(std::in_place_index<4>, std::move(v)); }
+  static PropertyValue bytes(PropertyBytes v) { return PropertyValue(std::in_place_index<5>, std::move(v)); }
+  static PropertyValue object(PropertyObject v) { return PropertyValue(std::in_place_index<6>, std::move(v)); }
+  static PropertyValue list(PropertyList v) { return PropertyValue(std::in_place_index<7>, std::move(v)); }
 
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool is_null() const { return kind() == Kind::Null; }
@@ -132,7 +132,8 @@ class PropertyValue {
  private:
   using Payload = std::variant<std::monostate, bool, int64_t, double, std::string, PropertyBytes, PropertyObject,
                                PropertyList>;
-  explicit PropertyValue(Payload v) : v_(std::move(v)) {}
+  template <size_t I, class T>
+  PropertyValue(std::in_place_index_t<I> index, T&& v) : v_(index, std::forward<T>(v)) {}
 
   Payload v_;
 };

@@ -82,9 +82,13 @@ TEST(PropertyValueOrder, TotalLessIsAStrictWeakOrderOnMixedNumbers) {
     EXPECT_FALSE(lt(a, a));
     for (const auto& b : values)
       for (const auto& c : values) {
-        if (lt(a, b) && lt(b, c)) EXPECT_TRUE(lt(a, c)) << a.debug_string() << b.debug_string() << c.debug_string();
+        if (lt(a, b) && lt(b, c)) {
+          EXPECT_TRUE(lt(a, c)) << a.debug_string() << b.debug_string() << c.debug_string();
+        }
         bool ab = !lt(a, b) && !lt(b, a), bc = !lt(b, c) && !lt(c, b);
-        if (ab && bc) EXPECT_TRUE(!lt(a, c) && !lt(c, a));
+        if (ab && bc) {
+          EXPECT_TRUE(!lt(a, c) && !lt(c, a));
+        }
       }
   }
   // Agrees with cmp where cmp is well defined.

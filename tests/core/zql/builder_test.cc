@@ -165,6 +165,7 @@ const Case kCases[] = {
     {Show::Where, "n.name != \"Ann\"", BIN(P("n", "name"), NotEq, "Literal(String(\"Ann\"))")},
     {Show::Where, "x = 9223372036854775807", BIN(P("x", ""), Eq, INT(9223372036854775807))},
     {Show::Where, "x = 9223372036854775808", "Query parse error: Invalid integer"},
+    {Show::Where, "x = 1.0", BIN(P("x", ""), Eq, "Literal(Float(1.0))")},
     {Show::Where, "x = 007 AND y = 4.50", BIN(BIN(P("x", ""), Eq, INT(7)), And, BIN(P("y", ""), Eq, "Literal(Float(4.5))"))},
     {Show::Where, "x = 'it\\'s' AND y = ''",
      BIN(BIN(P("x", ""), Eq, "Literal(String(\"it\\\\'s\"))"), And, BIN(P("y", ""), Eq, "Literal(String(\"\"))"))},
@@ -240,6 +241,14 @@ TEST(ZqlBuilder, CaseTable) {
   for (const Case& c : kCases) {
     EXPECT_EQ(show(c.how, c.text), c.want) << c.text;
   }
+}
+
+TEST(ZqlBuilder, DebugRenderingOfHandBuiltValues) {
+  EXPECT_EQ(ast::debug_string(ast::OrderByItem{Expr::wildcard(), ast::OrderDirection::Desc}),
+            "OrderByItem { expression: Wildcard, order: Desc }");
+  EXPECT_EQ(ast::debug_string(ast::Projection{ast::AllProjection{"n"}}), "All(\"n\")");
+  EXPECT_EQ(Expr::unary(ast::UnaryOperator::Neg, Expr::literal(PropertyValue::float64(1.5))).debug_string(),
+            "UnaryOp { op: Neg, expr: Literal(Float(1.5)) }");
 }
 
 TEST(ZqlBuilder, TextEscapesInDebugRendering) {

@@ -22,6 +22,9 @@
 #ifndef ZQL_FUZZ_DEFAULT_ITERATIONS
 #define ZQL_FUZZ_DEFAULT_ITERATIONS 5000
 #endif
+#ifndef ZQL_FUZZ_SUITE
+#define ZQL_FUZZ_SUITE ZqlFuzzShort
+#endif
 
 namespace zudizid::query::zql {
 namespace {
@@ -89,8 +92,123 @@ std::string mutate(std::mt19937_64& rng, std::string s) {
   return s;
 }
 
+
+// Grammar-guided text: mostly well-formed statements, so that the builders
+// see deep and varied trees.
+class Gen {
+ public:
+  explicit Gen(std::mt19937_64& rng) : rng_(rng) {}
+
+  std::string statement() {
+    switch (pick(6)) {
+      case 0: return kw("UPDATE") + pattern() + kw("SET") + assignments() + where() + limit();
+      case 1: return kw("DELETE") + pattern() + where() + limit();
+      case 2: return kw("ADD") + pattern();
+      case 3: return kw("CREATE INDEX ON") + "L(p)" + (pick(2) ? kw("TYPE") + kw("taxonomy") : "");
+      case 4: return kw(pick(2) ? "EXPLAIN" : "PROFILE") + query();
+      default: return query();
+    }
+  }
+  std::string vm(int depth) {
+    switch (depth <= 0 ? pick(3) : pick(9)) {
+      case 0: return number();
+      case 1: return name() + (pick(2) ? "." + name() : "");
+      case 2: return "'s'";
+      case 3: return vm(depth - 1) + sp() + pick_of({"+", "-", "*", "/", "%", "=", "<", "OR", "and"}) + sp() + vm(depth - 1);
+      case 4: return pick_of({"not ", "!", "-", "NOT("}) + vm(depth - 1) + ")";
+      default: return "(" + vm(depth - 1) + ")";
+    }
+  }
+
+ private:
+  std::size_t pick(std::size_t n) { return static_cast<std::size_t>(rng_() % n); }
+  std::string pick_of(std::initializer_list<const char*> xs) { return *(xs.begin() + pick(xs.size())); }
+  std::string sp() { return pick_of({" ", "", "  ", "\n", " /* c */ ", "\t"}); }
+  std::string kw(std::string k) {
+    for (char& c : k) {
+      if (pick(3) == 0 && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return sp() + k + " ";
+  }
+  std::string name() { return pick_of({"n", "m", "age", "Name_1", "r", "count", "x"}); }
+  std::string number() {
+    return pick_of({"0", "7", "-3", "1.5", "007", "9223372036854775807", "9223372036854775808",
+                    "18446744073709551616", "-9223372036854775808"});
+  }
+  std::string literal() { return pick(3) ? number() : pick_of({"'a\\'b'", "\"q\"", "true", "FALSE", "null"}); }
+  std::string expr(int depth) {
+    switch (depth <= 0 ? pick(3) : pick(10)) {
+      case 0: return literal();
+      case 1: return name() + "." + name();
+      case 2: return name();
+      case 3: return expr(depth - 1) + sp() + pick_of({"=", "!=", "<", ">", "<=", ">="}) + sp() + expr(depth - 1);
+      case 4: return expr(depth - 1) + kw(pick(2) ? "AND" : "OR") + expr(depth - 1);
+      case 5: return expr(depth - 1) + sp() + pick_of({"+", "-", "*", "/", "%"}) + sp() + expr(depth - 1);
+      case 6: return pick_of({"!", "-", "- "}) + "(" + expr(depth - 1) + ")";
+      case 7: return "-" + number();
+      case 8: {
+        std::string s = name() + sp() + "(";
+        std::size_t n = pick(4);
+        for (std::size_t i = 0; i < n; ++i) s += (i ? "," : "") + (pick(4) ? expr(depth - 1) : std::string("*"));
+        return s + ")";
+      }
+      default: return "(" + expr(depth - 1) + ")";
+    }
+  }
+  std::string props() {
+    if (pick(2)) return "";
+    std::string s = "{";
+    std::size_t n = pick(3);
+    for (std::size_t i = 0; i < n; ++i) s += (i ? ", " : "") + name() + ": " + literal();
+    return s + "}";
+  }
+  std::string node() { return "(" + (pick(2) ? name() : "") + (pick(2) ? ":L" : "") + props() + ")"; }
+  std::string rel() {
+    if (pick(3) == 0) return pick_of({"->", "<-", "<->", "--"});
+    std::string spec = pick_of({"", "r", ":T", "r:T"});
+    if (!spec.empty()) spec += props();
+    std::string q = pick(2) ? "" : pick_of({"{1,3}", "{2}", "{1,}", "{0,2}", "{-1}", "{1.5,3}", "{3,1}"});
+    return pick_of({"-", "<-", "->"}) + "[" + spec + "]" + pick_of({"->", "-", "<-"}) + q;
+  }
+  std::string pattern() {
+    std::string s = node();
+    std::size_t n = pick(4);
+    for (std::size_t i = 0; i < n; ++i) s += sp() + rel() + sp() + node();
+    return s;
+  }
+  std::string where() { return pick(2) ? kw("WHERE") + expr(4) : ""; }
+  std::string limit() {
+    return pick(2) ? kw("LIMIT") + number() + (pick(2) ? kw("OFFSET") + number() : "") : "";
+  }
+  std::string assignments() {
+    std::string s;
+    std::size_t n = 1 + pick(3);
+    for (std::size_t i = 0; i < n; ++i) s += (i ? ", " : "") + name() + sp() + "." + name() + " = " + expr(3);
+    return s;
+  }
+  std::string query() {
+    std::string s = kw("FIND") + (pick(3) == 0 ? kw("DISTINCT") : "");
+    if (pick(3) == 0) {
+      s += "*";
+    } else {
+      std::size_t n = 1 + pick(3);
+      for (std::size_t i = 0; i < n; ++i) s += (i ? ", " : "") + expr(3) + (pick(3) == 0 ? kw("AS") + name() : "");
+    }
+    s += kw("FROM") + pattern() + (pick(2) ? ", " + pattern() : "") + where();
+    if (pick(3) == 0) s += kw("INIT") + "'" + vm(3) + "'" + kw("RETURN") + "\"" + vm(2) + "\"";
+    if (pick(3) == 0) s += kw("GROUP BY") + expr(2) + kw("HAVING") + expr(3);
+    if (pick(3) == 0) s += kw("ORDER BY") + expr(2) + kw("desc");
+    s += limit();
+    if (pick(4) == 0) s += kw("AT TIMESTAMP") + number();
+    if (pick(4) == 0) s += kw("EXPORT") + pick_of({"CSV WITH a = 1, b = 'x'", "JSON", "ARROW", "PARQUET 'p'"});
+    return s;
+  }
+
+  std::mt19937_64& rng_;
+};
+
 std::string generate(std::mt19937_64& rng) {
-  switch (rng() % 4) {
+  switch (rng() % 6) {
     case 0: {  // token soup
       std::string s;
       std::size_t n = rng() % 40;
@@ -105,6 +223,12 @@ std::string generate(std::mt19937_64& rng) {
       for (char& c : s) c = static_cast<char>(rng());
       return s;
     }
+    case 2: {
+      Gen g(rng);
+      std::string s = g.statement();
+      return rng() % 4 ? s : mutate(rng, s);
+    }
+    case 3: return Gen(rng).vm(5);
     default:
       return mutate(rng, kSeeds[rng() % kSeeds.size()]);
   }
@@ -146,7 +270,7 @@ void check_error(const grammar::ParseError& e, std::string_view text) {
   ASSERT_EQ(std::count(d.begin(), d.end(), '\n'), 5) << d;
 }
 
-void run_one(const std::string& text, GrammarRule extra_rule, std::size_t& parsed) {
+void run_one(const std::string& text, GrammarRule extra_rule, std::size_t& parsed, std::size_t& built) {
   auto tree = grammar::parse(GrammarRule::statement, text);
   if (tree) {
     ++parsed;
@@ -156,6 +280,7 @@ void run_one(const std::string& text, GrammarRule extra_rule, std::size_t& parse
     ASSERT_EQ((*top.begin()).text(), text);  // anchored: spans the whole text
     auto stmt = parser::build_statement(*tree);
     if (stmt) {
+      ++built;
       ast::Statement copy = *stmt;
       ASSERT_EQ(ast::debug_string(copy), ast::debug_string(*stmt));
     }
@@ -179,7 +304,7 @@ void run_one(const std::string& text, GrammarRule extra_rule, std::size_t& parse
   if (e) ASSERT_FALSE(e->debug_string().empty());
 }
 
-TEST(ZqlFuzz, RandomAndMutatedInputs) {
+TEST(ZQL_FUZZ_SUITE, RandomAndMutatedInputs) {
   std::size_t iterations = ZQL_FUZZ_DEFAULT_ITERATIONS;
   if (const char* v = std::getenv("ZQL_FUZZ_ITERATIONS")) iterations = std::strtoull(v, nullptr, 10);
   std::uint64_t seed = 0x5eed2024ULL;
@@ -188,12 +313,12 @@ TEST(ZqlFuzz, RandomAndMutatedInputs) {
 
   double slowest_ms = 0;
   std::string slowest;
-  std::size_t parsed = 0;
+  std::size_t parsed = 0, built = 0;
   for (std::size_t i = 0; i < iterations; ++i) {
     std::string text = generate(rng);
     auto rule = static_cast<GrammarRule>(rng() % grammar::kGrammarRuleCount);
     auto t0 = std::chrono::steady_clock::now();
-    run_one(text, rule, parsed);
+    run_one(text, rule, parsed, built);
     if (HasFatalFailure()) {
       ADD_FAILURE() << "input #" << i << ": " << ::testing::PrintToString(text);
       return;
@@ -204,8 +329,8 @@ TEST(ZqlFuzz, RandomAndMutatedInputs) {
       slowest = text;
     }
   }
-  std::printf("zql fuzz: %zu inputs, %zu whole statements, slowest %.2f ms (%zu bytes)\n", iterations, parsed,
-              slowest_ms, slowest.size());
+  std::printf("zql fuzz: %zu inputs, %zu whole statements, %zu built, slowest %.2f ms (%zu bytes)\n",
+              iterations, parsed, built, slowest_ms, slowest.size());
   if (std::getenv("ZQL_FUZZ_VERBOSE")) std::printf("slowest: %s\n", ::testing::PrintToString(slowest).c_str());
 }
 
