@@ -111,10 +111,15 @@ TEST_F(EngineBulkLoad, EncodingFailureEmptiesBufferAndKeepsTotals) {
   EXPECT_FALSE(t_->db.get("node:" + id(1).to_string())->has_value());
 }
 
-// 100k nodes and 200k edges in mixed flush order: some edges before their
-// endpoints, some after, nodes re-flushed after their edges.
+#ifndef ENGINE_BULK_NODES
+#define ENGINE_BULK_NODES 10000
+#endif
+
+// Nodes and twice as many edges in mixed flush order: edge batches go first,
+// so most edges are flushed before their endpoints and some after. The slow
+// suite runs it at 100k nodes and 200k edges.
 TEST_F(EngineBulkLoad, LargeMixedOrderLoadSurvivesReopen) {
-  constexpr int kNodes = 100000, kEdges = 200000, kBatch = 10000;
+  constexpr int kNodes = ENGINE_BULK_NODES, kEdges = 2 * kNodes, kBatch = kNodes / 10;
   std::mt19937 rng(7);
   std::uniform_int_distribution<int> pick(0, kNodes - 1);
   std::vector<Uuid> nodes(kNodes);
