@@ -13,26 +13,16 @@
 #include <mutex>
 #include <vector>
 
-#include "graph/adjacency.h"
-#include "kv/db.h"
+#include "graph/graph.h"
 #include "storage/db_error.h"
 #include "storage/node.h"
 
 namespace zudizid::graph {
 
-// The shared state a flush writes: the store, the storage write lock, both
-// adjacency maps and the graph version. The graph handle hands out one.
-struct BulkTarget {
-  kelm::Db db;
-  std::shared_ptr<std::mutex> storage_write_lock;
-  std::shared_ptr<Adjacency> outgoing;
-  std::shared_ptr<Adjacency> incoming;
-  std::shared_ptr<std::atomic<std::uint64_t>> graph_version;
-};
-
 class BulkLoader {
  public:
-  BulkLoader(BulkTarget graph, std::uint64_t batch_size);
+  // Keeps its own clone of the handle for as long as it lives.
+  BulkLoader(const Graph& graph, std::uint64_t batch_size);
 
   // Buffers one record; true once the buffer has reached batch_size.
   bool add_node(Node node);
@@ -54,7 +44,7 @@ class BulkLoader {
   std::vector<Node> node_buffer_;
   std::vector<Edge> edge_buffer_;
   std::chrono::steady_clock::time_point start_time_;
-  BulkTarget graph_;
+  Graph graph_;
   std::uint64_t batch_size_;
   std::uint64_t total_nodes_ = 0;
   std::uint64_t total_edges_ = 0;

@@ -11,7 +11,8 @@
 #include "common/log.h"
 #include "graph/adjacency_load.h"
 #include "graph/bulk_load.h"
-#include "graph/profile.h"
+#include "graph/open.h"
+#include "storage/storage_keys.h"
 
 namespace zudizid::graph {
 namespace {
@@ -32,23 +33,25 @@ class EngineBulkLoad : public ::testing::Test {
     fs::remove_all(dir_);
   }
   void open() {
-    auto db = directory_config(dir_, Profile::Default).open();
-    ASSERT_TRUE(db.has_value()) << db.error().display();
-    t_.emplace(BulkTarget{*db, std::make_shared<std::mutex>(), std::make_shared<Adjacency>(),
-                         std::make_shared<Adjacency>(), std::make_shared<std::atomic<std::uint64_t>>(1)});
+    auto g = open_graph(dir_, Profile::Default);
+    ASSERT_TRUE(g.has_value()) << g.error().display();
+    t_.emplace(std::move(*g));
   }
-  // Releases the store without any adjacency flush of its own, then opens
-  // it again and loads the adjacency the way an open does.
-  StoredAdjacency reopen() {
+  // Drops the handle without any adjacency flush of its own (no close),
+  // opens the directory again and returns the adjacency the open loaded.
+  storage::Adjacency reopen() {
     t_.reset();
     open();
-    auto adj = load_adjacency_at_open(t_->db);
-    EXPECT_TRUE(adj.has_value());
-    return adj ? std::move(*adj) : StoredAdjacency{};
+    storage::Adjacency adj;
+    if (t_) {
+      adj.outgoing = t_->outgoing_adjacency().map;
+      adj.incoming = t_->incoming_adjacency().map;
+    }
+    return adj;
   }
 
   fs::path dir_;
-  std::optional<BulkTarget> t_;
+  std::optional<Graph> t_;
 };
 
 TEST_F(EngineBulkLoad, NodeFlushAfterEdgeFlushKeepsTheEdges) {
@@ -64,11 +67,11 @@ TEST_F(EngineBulkLoad, NodeFlushAfterEdgeFlushKeepsTheEdges) {
     EXPECT_EQ(loader.total_edges(), 1u);
   }
 
-  EXPECT_EQ(t_->outgoing->get(id(1)), std::vector<Uuid>{id(100)});
-  EXPECT_EQ(t_->incoming->get(id(2)), std::vector<Uuid>{id(100)});
-  EXPECT_EQ(t_->graph_version->load(), 3u);
+  EXPECT_EQ(t_->outgoing_adjacency().map[id(1)], std::vector<Uuid>{id(100)});
+  EXPECT_EQ(t_->incoming_adjacency().map[id(2)], std::vector<Uuid>{id(100)});
+  EXPECT_EQ(t_->graph_version().load(), 3u);
 
-  StoredAdjacency adj = reopen();
+  storage::Adjacency adj = reopen();
   EXPECT_EQ(adj.outgoing.at(id(1)), std::vector<Uuid>{id(100)});
   EXPECT_EQ(adj.incoming.at(id(2)), std::vector<Uuid>{id(100)});
   EXPECT_TRUE(adj.outgoing.at(id(3)).empty()) << "a flushed node has an (empty) entry";
@@ -82,16 +85,16 @@ TEST_F(EngineBulkLoad, EmptyFlushDoesNothingAndDuplicateEdgeListedTwice) {
       ASSERT_TRUE(loader.finish().has_value());
       EXPECT_TRUE(cap.records().empty());
     }
-    EXPECT_EQ(t_->graph_version->load(), 1u);
+    EXPECT_EQ(t_->graph_version().load(), 1u);
     loader.add_edge(edge(100, 1, 2, "T"));
     ASSERT_TRUE(loader.flush_edges().has_value());
     loader.add_edge(edge(100, 1, 2, "T"));
     ASSERT_TRUE(loader.flush_edges().has_value());
-    EXPECT_EQ(t_->outgoing->get(id(1)).size(), 2u);
+    EXPECT_EQ(t_->outgoing_adjacency().map[id(1)].size(), 2u);
   }
-  StoredAdjacency adj = reopen();
+  storage::Adjacency adj = reopen();
   EXPECT_EQ(adj.outgoing.at(id(1)).size(), 2u);
-  auto edges = t_->db.open_tree("edges");
+  auto edges = t_->storage()->db().open_tree("edges");
   ASSERT_TRUE(edges.has_value());
   int n = 0;
   for (auto it = edges->iter(); auto item = it.next();) ++n;
@@ -108,7 +111,7 @@ TEST_F(EngineBulkLoad, EncodingFailureEmptiesBufferAndKeepsTotals) {
   loader.add_node(node(2, "L"));
   ASSERT_TRUE(loader.flush_nodes().has_value());
   EXPECT_EQ(loader.total_nodes(), 1u);
-  EXPECT_FALSE(t_->db.get("node:" + id(1).to_string())->has_value());
+  EXPECT_FALSE(t_->storage()->db().get("node:" + id(1).to_string())->has_value());
 }
 
 #ifndef ENGINE_BULK_NODES
@@ -161,41 +164,51 @@ TEST_F(EngineBulkLoad, LargeMixedOrderLoadSurvivesReopen) {
     }
     EXPECT_EQ(listed, std::size_t(kEdges));
   };
-  check(t_->outgoing->map, want_out);
-  check(t_->incoming->map, want_in);
-  StoredAdjacency adj = reopen();
+  check(t_->outgoing_adjacency().map, want_out);
+  check(t_->incoming_adjacency().map, want_in);
+  storage::Adjacency adj = reopen();
   check(adj.outgoing, want_out);
   check(adj.incoming, want_in);
   EXPECT_EQ(adj.outgoing.size(), std::size_t(kNodes));
+  // And the edge reads return every edge from the records.
+  std::size_t out_edges = 0, in_edges = 0;
+  for (const Uuid& n : nodes) {
+    auto out = t_->get_outgoing_edges(n);
+    auto in = t_->get_incoming_edges(n);
+    ASSERT_TRUE(out.has_value() && in.has_value());
+    out_edges += out->size();
+    in_edges += in->size();
+  }
+  EXPECT_EQ(out_edges, std::size_t(kEdges));
+  EXPECT_EQ(in_edges, std::size_t(kEdges));
 }
 
 TEST_F(EngineBulkLoad, StoredAdjacencyKeysAtOpen) {
-  ASSERT_TRUE(t_->db.insert("idx:prop:L:k:1", "x").has_value());
-  ASSERT_TRUE(t_->db.insert("idx:out:not-a-uuid", "x").has_value());
+  ASSERT_TRUE(t_->storage()->db().insert("idx:prop:L:k:1", "x").has_value());
+  ASSERT_TRUE(t_->storage()->db().insert("idx:out:not-a-uuid", "x").has_value());
   {
-    auto adj = load_stored_adjacency(t_->db);
+    auto adj = load_stored_adjacency(*t_->storage());
     ASSERT_TRUE(adj.has_value());
     EXPECT_TRUE(adj->outgoing.empty() && adj->incoming.empty()) << "foreign keys in the range are skipped";
   }
   {
     // No idx keys but edges stored: rebuilt from the edges.
     log::ScopedCapture cap;
-    BulkLoader loader(*t_, 4);
     auto e = edge(9, 1, 2, "T");
     auto bytes = e.to_msgpack();
-    auto edges = t_->db.open_tree("edges");
+    auto edges = t_->storage()->db().open_tree("edges");
     ASSERT_TRUE(edges->insert(std::string_view(e.id.to_string()),
                               std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())));
-    auto adj = load_adjacency_at_open(t_->db);
+    auto adj = load_adjacency_at_open(*t_->storage());
     ASSERT_TRUE(adj.has_value());
     EXPECT_EQ(adj->outgoing.at(id(1)), std::vector<Uuid>{id(9)});
     bool rebuilt = false;
     for (auto& r : cap.records()) rebuilt |= r.message == "No indices found, rebuilding from edges...";
     EXPECT_TRUE(rebuilt);
   }
-  std::string key = out_adjacency_key(id(1));
-  ASSERT_TRUE(t_->db.insert(key, "\x91\x01").has_value());
-  EXPECT_FALSE(load_stored_adjacency(t_->db).has_value()) << "a well-formed key with a bad value fails";
+  std::string key = storage::keys::out_adjacency(id(1));
+  ASSERT_TRUE(t_->storage()->db().insert(key, "\x91\x01").has_value());
+  EXPECT_FALSE(load_stored_adjacency(*t_->storage()).has_value()) << "a well-formed key with a bad value fails";
 }
 
 }  // namespace

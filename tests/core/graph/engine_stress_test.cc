@@ -10,7 +10,7 @@
 
 #include "../index/fixtures.h"
 #include "graph/bulk_load.h"
-#include "graph/profile.h"
+#include "graph/open.h"
 #include "graph/upsert/key_lock.h"
 
 namespace zudizid::graph {
@@ -54,13 +54,15 @@ TEST(EngineStress, ConcurrentLoadersAndReaders) {
   namespace fs = std::filesystem;
   fs::path dir = fs::path(::testing::TempDir()) / "engine_stress_loaders";
   fs::remove_all(dir);
-  auto db = directory_config(dir, Profile::Default).open();
-  ASSERT_TRUE(db.has_value());
-  BulkTarget target{*db, std::make_shared<std::mutex>(), std::make_shared<Adjacency>(),
-                    std::make_shared<Adjacency>(), std::make_shared<std::atomic<std::uint64_t>>(1)};
+  auto opened = open_graph(dir, Profile::Default);
+  ASSERT_TRUE(opened.has_value());
+  Graph& target = *opened;
   std::atomic<bool> done{false};
   std::thread reader([&] {
-    while (!done.load()) (void)target.outgoing->get(id(1)).size();
+    while (!done.load()) {
+      std::shared_lock g(target.outgoing_adjacency().mu);
+      (void)target.outgoing_adjacency().map.size();
+    }
   });
   std::vector<std::thread> loaders;
   for (int t = 0; t < 4; ++t) {
@@ -80,7 +82,10 @@ TEST(EngineStress, ConcurrentLoadersAndReaders) {
   for (auto& th : loaders) th.join();
   done = true;
   reader.join();
-  EXPECT_EQ(target.outgoing->get(id(1)).size(), 2000u);
+  EXPECT_EQ(target.outgoing_adjacency().map[id(1)].size(), 2000u);
+  auto out = target.get_outgoing_edges(id(1));
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(out->size(), 2000u);
   fs::remove_all(dir);
 }
 

@@ -1,0 +1,49 @@
+// WriteOp: one single write operation sent to the write applier (or applied
+// directly when it has ended). Not logged: only commits reach the log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "storage/node.h"
+#include "storage/property_value.h"
+
+namespace zudizid::graph {
+
+struct WriteOp {
+  // Adds or replaces the current record; `skip_indexing` leaves the property
+  // index and the secondary indexes alone.
+  struct PutNode {
+    Node node;
+    bool skip_indexing = false;
+  };
+  // Adds an edge whose first version is valid from `timestamp`.
+  struct PutEdge {
+    Edge edge;
+    uint64_t timestamp = 0;
+  };
+  // Deletes a node with its incident edges.
+  struct DeleteNode {
+    Uuid node_id;
+  };
+  // Deletes an edge, closing its version at `timestamp`.
+  struct DeleteEdge {
+    Uuid edge_id;
+    uint64_t timestamp = 0;
+  };
+  struct IndexProperty {
+    std::string property;
+    PropertyValue value;
+    Uuid node_id;
+  };
+  struct UnindexProperty {
+    std::string property;
+    PropertyValue value;
+    Uuid node_id;
+  };
+
+  std::variant<PutNode, PutEdge, DeleteNode, DeleteEdge, IndexProperty, UnindexProperty> op;
+};
+
+}  // namespace zudizid::graph

@@ -1,0 +1,228 @@
+#include "storage/storage.h"
+
+#include <algorithm>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "common/log.h"
+#include "storage/storage_keys.h"
+#include "storage/storage_lists.h"
+
+namespace zudizid::storage {
+
+namespace {
+
+constexpr const char* kTarget = "zudizid::storage";
+
+std::string_view as_text(const std::vector<uint8_t>& v) {
+  return {reinterpret_cast<const char*>(v.data()), v.size()};
+}
+
+DbResult<Node> decode_node(const kelm::IVec& value) {
+  common::msgpack::Reader reader(value.bytes());
+  auto node = Node::from_msgpack(reader);
+  if (!node) return std::unexpected(DbError::msgpack_decode(node.error().message));
+  return std::move(*node);
+}
+
+std::string optional_text(const std::optional<uint64_t>& v) {
+  return v ? fmt::format("Some({})", *v) : std::string("None");
+}
+
+uint64_t saturating_next(uint64_t t) { return t == UINT64_MAX ? t : t + 1; }
+
+}  // namespace
+
+DbResult<void> Storage::put_node(const Node& node) const {
+  auto bytes = node.to_msgpack();
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (auto r = db_.insert(keys::node(node.id), as_text(*bytes)); !r) return std::unexpected(DbError(r.error()));
+  return {};
+}
+
+DbResult<Node> Storage::get_node(const Uuid& id) const {
+  auto value = db_.get(keys::node(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::unexpected(DbError::node_not_found(id.to_string()));
+  return decode_node(**value);
+}
+
+DbResult<bool> Storage::node_exists(const Uuid& id) const {
+  auto value = db_.get(keys::node(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  return value->has_value();
+}
+
+DbResult<void> Storage::remove_node(const Uuid& id, bool* existed) const {
+  auto old = db_.remove(keys::node(id));
+  if (!old) return std::unexpected(DbError(old.error()));
+  if (existed) *existed = old->has_value();
+  return {};
+}
+
+DbResult<void> Storage::commit_node_version(const Node& node, const VersionedNode& version,
+                                            const VersionedNode* superseded) const {
+  kelm::Batch batch;
+  if (superseded != nullptr) {
+    auto bytes = superseded->to_msgpack();
+    if (!bytes) return std::unexpected(std::move(bytes.error()));
+    batch.insert(keys::node_version(version.id, superseded->version), as_text(*bytes));
+  }
+  auto bytes = version.to_msgpack();
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  batch.insert(keys::node_version(version.id, version.version), as_text(*bytes));
+  batch.insert(keys::node_current(version.id), as_text(records::encode_current_version(version.version)));
+
+  const std::string versions_key = keys::node_versions(version.id);
+  auto stored = db_.get(versions_key);
+  if (!stored) return std::unexpected(DbError(stored.error()));
+  std::vector<uint64_t> versions;
+  if (*stored) {
+    auto decoded = records::decode_version_list((*stored)->bytes());
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    versions = std::move(*decoded);
+  }
+  if (std::find(versions.begin(), versions.end(), version.version) == versions.end()) {
+    versions.push_back(version.version);
+    std::sort(versions.begin(), versions.end(), std::greater<>());
+  }
+  batch.insert(versions_key, as_text(records::encode_version_list(versions)));
+
+  const std::string ts_key = keys::timestamp(version.timestamp);
+  auto ids = read_id_list(ts_key);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  std::vector<Uuid> at_ts = ids->value_or(std::vector<Uuid>{});
+  if (std::find(at_ts.begin(), at_ts.end(), version.id) == at_ts.end()) at_ts.push_back(version.id);
+  batch.insert(ts_key, as_text(records::encode_id_list(at_ts)));
+
+  auto node_bytes = node.to_msgpack();
+  if (!node_bytes) return std::unexpected(std::move(node_bytes.error()));
+  batch.insert(keys::node(node.id), as_text(*node_bytes));
+
+  if (auto applied = db_.apply_batch(std::move(batch)); !applied) return std::unexpected(DbError(applied.error()));
+
+  // The version is stored; the clock is also restored from the log and the
+  // applier persists it after every batch, so a failure here is not the
+  // commit's failure.
+  if (auto raised = store_counter_max(keys::kNextTimestamp, saturating_next(version.timestamp)); !raised) {
+    ZLOG(Warn, kTarget, "Committed node {} v{}, but raising {} failed: {}", version.id.to_string(), version.version,
+         keys::kNextTimestamp, raised.error().display());
+  }
+  ZLOG(Debug, kTarget, "Committed node {} v{} atomically", version.id.to_string(), version.version);
+  return {};
+}
+
+DbResult<VersionedNode> Storage::get_node_version(const Uuid& id, uint64_t version) const {
+  auto value = db_.get(keys::node_version(id, version));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::unexpected(DbError::node_not_found(fmt::format("{}:v{}", id.to_string(), version)));
+  return VersionedNode::from_msgpack((*value)->bytes());
+}
+
+DbResult<std::optional<uint64_t>> Storage::find_current_version(const Uuid& id) const {
+  auto value = db_.get(keys::node_current(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::optional<uint64_t>{};
+  auto v = records::read_current_version((*value)->bytes());
+  if (!v) return std::unexpected(DbError::message("Invalid version format"));
+  return v;
+}
+
+DbResult<uint64_t> Storage::get_current_version(const Uuid& id) const {
+  auto v = find_current_version(id);
+  if (!v) return std::unexpected(std::move(v.error()));
+  if (!*v) return std::unexpected(DbError::node_not_found(id.to_string()));
+  return **v;
+}
+
+DbResult<VersionedNode> Storage::get_node_version_at(const Uuid& id, uint64_t t) const {
+  auto stored = db_.get(keys::node_versions(id));
+  if (!stored) return std::unexpected(DbError(stored.error()));
+  if (!*stored) {
+    ZLOG(Debug, kTarget, "No versions found for node {}", id.to_string());
+    return std::unexpected(DbError::node_not_found(id.to_string()));
+  }
+  auto versions = records::decode_version_list((*stored)->bytes());
+  if (!versions) return std::unexpected(std::move(versions.error()));
+  ZLOG(Debug, kTarget, "Searching version for node {} at t={}, available versions: {}", id.to_string(), t,
+       *versions);
+  for (uint64_t v : *versions) {
+    auto record = get_node_version(id, v);
+    if (!record) return std::unexpected(std::move(record.error()));
+    const bool valid = record->valid_from <= t && (!record->valid_to || t < *record->valid_to);
+    ZLOG(Debug, kTarget, "  Checking v{}: valid_from={}, valid_to={}, is_valid={}", v, record->valid_from,
+         optional_text(record->valid_to), valid);
+    if (valid) {
+      ZLOG(Debug, kTarget, "  \u2713 Found valid version: v{}", v);
+      return std::move(*record);
+    }
+  }
+  return std::unexpected(DbError::message(fmt::format("No version of node {} valid at timestamp {}", id.to_string(), t)));
+}
+
+DbResult<bool> Storage::close_node_version(const Uuid& id, uint64_t t) const {
+  auto current = find_current_version(id);
+  if (!current) return std::unexpected(std::move(current.error()));
+  if (!*current) return false;
+  auto record = get_node_version(id, **current);
+  if (!record) return std::unexpected(std::move(record.error()));
+  if (record->valid_to) return true;
+  record->valid_to = t;
+  auto bytes = record->to_msgpack();
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (auto r = db_.insert(keys::node_version(id, record->version), as_text(*bytes)); !r) {
+    return std::unexpected(DbError(r.error()));
+  }
+  return true;
+}
+
+DbResult<std::vector<Node>> Storage::scan_current_nodes() const {
+  std::vector<Node> nodes;
+  auto it = db_.scan_prefix(keys::kNodePrefix);
+  while (auto next = it.next()) {
+    if (!*next) return std::unexpected(DbError((*next).error()));
+    const auto& [key, value] = **next;
+    const std::string_view text = key.view();
+    if (text.find(":v") != std::string_view::npos || text.find(":current") != std::string_view::npos) continue;
+    auto node = decode_node(value);
+    if (!node) return std::unexpected(std::move(node.error()));
+    nodes.push_back(std::move(*node));
+  }
+  ZLOG(Debug, kTarget, "Retrieved {} nodes for export", nodes.size());
+  return nodes;
+}
+
+DbResult<void> Storage::store_counter_max(std::string_view key, uint64_t candidate) const {
+  auto r = db_.default_tree().fetch_and_update(
+      kelm::Tree::as_bytes(key), [candidate](const std::optional<kelm::IVec>& old) -> std::optional<kelm::IVec> {
+        uint64_t v = candidate;
+        if (old) v = std::max(v, records::read_counter(old->bytes()));
+        return kelm::IVec::from_vec(records::encode_counter(v));
+      });
+  if (!r) return std::unexpected(DbError(r.error()));
+  return {};
+}
+
+DbResult<std::optional<uint64_t>> Storage::get_counter(const kelm::Db& db, std::string_view key) {
+  auto value = db.get(key);
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::optional<uint64_t>{};
+  return records::read_counter((*value)->bytes());
+}
+
+DbResult<kelm::Tree> Storage::tree(std::string_view name) const {
+  auto t = db_.open_tree(name);
+  if (!t) return std::unexpected(DbError(t.error()));
+  return std::move(*t);
+}
+
+DbResult<std::optional<std::vector<Uuid>>> Storage::read_id_list(std::string_view key) const {
+  auto value = db_.get(key);
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::optional<std::vector<Uuid>>{};
+  auto ids = records::decode_id_list((*value)->bytes());
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  return std::optional<std::vector<Uuid>>(std::move(*ids));
+}
+
+}  // namespace zudizid::storage

@@ -1,0 +1,217 @@
+// Storage: edges, edge versions, adjacency lists, embeddings and the
+// property index.
+#include <algorithm>
+
+#include "common/log.h"
+#include "storage/storage.h"
+#include "storage/storage_keys.h"
+#include "storage/storage_lists.h"
+
+namespace zudizid::storage {
+
+namespace {
+
+constexpr const char* kTarget = "zudizid::storage";
+
+std::string_view as_text(const std::vector<uint8_t>& v) {
+  return {reinterpret_cast<const char*>(v.data()), v.size()};
+}
+
+DbResult<Edge> decode_edge(const kelm::IVec& value) {
+  common::msgpack::Reader reader(value.bytes());
+  auto edge = Edge::from_msgpack(reader);
+  if (!edge) return std::unexpected(DbError::msgpack_decode(edge.error().message));
+  return std::move(*edge);
+}
+
+template <class T>
+DbResult<void> insert_record(const kelm::Tree& tree, std::string_view key, const T& record) {
+  auto bytes = record.to_msgpack();
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (auto r = tree.insert(key, as_text(*bytes)); !r) return std::unexpected(DbError(r.error()));
+  return {};
+}
+
+}  // namespace
+
+DbResult<void> Storage::put_edge(const Edge& edge) const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return std::unexpected(std::move(edges.error()));
+  return insert_record(*edges, keys::edge(edge.id), edge);
+}
+
+DbResult<Edge> Storage::get_edge(const Uuid& id) const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return std::unexpected(std::move(edges.error()));
+  auto value = edges->get(keys::edge(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::unexpected(DbError::edge_not_found(id.to_string()));
+  return decode_edge(**value);
+}
+
+DbResult<bool> Storage::edge_exists(const Uuid& id) const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return std::unexpected(std::move(edges.error()));
+  auto value = edges->get(keys::edge(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  return value->has_value();
+}
+
+DbResult<void> Storage::delete_edge(const Uuid& id) const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return std::unexpected(std::move(edges.error()));
+  if (auto r = edges->remove(keys::edge(id)); !r) return std::unexpected(DbError(r.error()));
+  return {};
+}
+
+DbResult<std::vector<Edge>> Storage::scan_edges() const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return std::unexpected(std::move(edges.error()));
+  std::vector<Edge> out;
+  auto it = edges->iter();
+  while (auto next = it.next()) {
+    if (!*next) return std::unexpected(DbError((*next).error()));
+    auto edge = decode_edge((**next).second);
+    if (!edge) return std::unexpected(std::move(edge.error()));
+    out.push_back(std::move(*edge));
+  }
+  return out;
+}
+
+DbResult<Adjacency> Storage::load_adjacency() const {
+  auto edges = scan_edges();
+  if (!edges) return std::unexpected(std::move(edges.error()));
+  Adjacency adj;
+  for (const Edge& e : *edges) {
+    adj.outgoing[e.source].push_back(e.id);
+    adj.incoming[e.target].push_back(e.id);
+  }
+  return adj;
+}
+
+DbResult<void> Storage::put_in_adjacency(const Uuid& node, const std::vector<Uuid>& edges) const {
+  if (auto r = db_.insert(keys::in_adjacency(node), as_text(records::encode_id_list(edges))); !r) {
+    return std::unexpected(DbError(r.error()));
+  }
+  return {};
+}
+
+DbResult<void> Storage::put_out_adjacency(const Uuid& node, const std::vector<Uuid>& edges) const {
+  if (auto r = db_.insert(keys::out_adjacency(node), as_text(records::encode_id_list(edges))); !r) {
+    return std::unexpected(DbError(r.error()));
+  }
+  return {};
+}
+
+DbResult<void> Storage::put_edge_version(const Edge& edge, uint64_t t) const {
+  VersionedEdge version{edge.id, 1, t, edge, t, std::nullopt, std::nullopt};
+  auto versions = tree(keys::kVersionedEdgesTree);
+  if (!versions) return std::unexpected(std::move(versions.error()));
+  auto current = tree(keys::kVersionedEdgesCurrentTree);
+  if (!current) return std::unexpected(std::move(current.error()));
+  auto bytes = version.to_msgpack();
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  if (auto r = versions->insert(keys::edge_version(edge.id, 1), as_text(*bytes)); !r) {
+    return std::unexpected(DbError(r.error()));
+  }
+  if (auto r = current->insert(keys::edge(edge.id), as_text(*bytes)); !r) return std::unexpected(DbError(r.error()));
+  // Both version records are stored; the clock is persisted by the applier
+  // after every batch as well, so a failure here is only logged.
+  if (auto raised = store_counter_max(keys::kNextTimestamp, t == UINT64_MAX ? t : t + 1); !raised) {
+    ZLOG(Warn, kTarget, "Stored version of edge {}, but raising {} failed: {}", edge.id.to_string(),
+         keys::kNextTimestamp, raised.error().display());
+  }
+  return {};
+}
+
+DbResult<bool> Storage::close_edge_version(const Uuid& id, uint64_t t) const {
+  auto current = tree(keys::kVersionedEdgesCurrentTree);
+  if (!current) return std::unexpected(std::move(current.error()));
+  auto value = current->get(keys::edge(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return false;
+  auto version = VersionedEdge::from_msgpack((*value)->bytes());
+  if (!version) return std::unexpected(std::move(version.error()));
+  version->valid_to = t;
+  auto versions = tree(keys::kVersionedEdgesTree);
+  if (!versions) return std::unexpected(std::move(versions.error()));
+  if (auto r = insert_record(*versions, keys::edge_version(id, version->version), *version); !r) {
+    return std::unexpected(std::move(r.error()));
+  }
+  if (auto r = current->remove(keys::edge(id)); !r) return std::unexpected(DbError(r.error()));
+  return true;
+}
+
+DbResult<void> Storage::put_node_embedding(const Embedding& e) const {
+  auto t = tree(keys::kEmbeddingsTree);
+  if (!t) return std::unexpected(std::move(t.error()));
+  return insert_record(*t, keys::node_embedding(e.node_id, e.model), e);
+}
+
+DbResult<void> Storage::put_edge_embedding(const EdgeEmbedding& e) const {
+  auto t = tree(keys::kEmbeddingsTree);
+  if (!t) return std::unexpected(std::move(t.error()));
+  return insert_record(*t, keys::edge_embedding(e.edge_id, e.model), e);
+}
+
+DbResult<void> Storage::put_path_reference_embedding(const PathReferenceEmbedding& e) const {
+  auto key = keys::path_reference(e.name, e.node_model, e.edge_model);
+  if (!key) return std::unexpected(std::move(key.error()));
+  auto t = tree(keys::kPathRefEmbeddingsTree);
+  if (!t) return std::unexpected(std::move(t.error()));
+  return insert_record(*t, *key, e);
+}
+
+DbResult<void> Storage::add_to_property_index(std::string_view property, const PropertyValue& value,
+                                              const Uuid& node) const {
+  auto key = keys::property_index(property, value);
+  if (!key) return {};
+  auto ids = read_id_list(*key);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  std::vector<Uuid> list = ids->value_or(std::vector<Uuid>{});
+  if (std::find(list.begin(), list.end(), node) != list.end()) return {};
+  list.push_back(node);
+  if (auto r = db_.insert(*key, as_text(records::encode_id_list(list))); !r) return std::unexpected(DbError(r.error()));
+  return {};
+}
+
+DbResult<void> Storage::remove_from_property_index(std::string_view property, const PropertyValue& value,
+                                                   const Uuid& node) const {
+  auto key = keys::property_index(property, value);
+  if (!key) return {};
+  auto ids = read_id_list(*key);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  if (!*ids) return {};
+  std::vector<Uuid>& list = **ids;
+  std::erase(list, node);
+  auto r = list.empty() ? db_.remove(*key) : db_.insert(*key, as_text(records::encode_id_list(list)));
+  if (!r) return std::unexpected(DbError(r.error()));
+  return {};
+}
+
+DbResult<std::vector<Uuid>> Storage::property_index_ids(std::string_view property, const PropertyValue& value) const {
+  auto key = keys::property_index(property, value);
+  if (!key) return std::vector<Uuid>{};
+  auto ids = read_id_list(*key);
+  if (!ids) return std::unexpected(std::move(ids.error()));
+  return ids->value_or(std::vector<Uuid>{});
+}
+
+DbResult<std::vector<Uuid>> Storage::lookup_property_index(std::string_view property,
+                                                           const PropertyValue& value) const {
+  auto ids = property_index_ids(property, value);
+  if (!ids) return ids;
+  std::vector<Uuid> kept;
+  for (const Uuid& id : *ids) {
+    auto node = get_node(id);
+    if (!node) {
+      if (node.error().kind() == DbError::Kind::NodeNotFound) continue;  // deleted since
+      return std::unexpected(std::move(node.error()));
+    }
+    auto it = node->properties.find(std::string(property));
+    if (it != node->properties.end() && it->second == value) kept.push_back(id);
+  }
+  return kept;
+}
+
+}  // namespace zudizid::storage
