@@ -186,8 +186,9 @@ Result<Db> Db::start(config::RunningConfig cfg) {
       auto guard = pin();
       auto meta = pc->get_meta(guard);
       if (!meta) return std::unexpected(meta.error());
-      const auto& m = std::get<pagecache::Meta>(*meta->read->update);
-      for (const auto& [name, root] : m.inner) {
+      const auto* m = std::get_if<pagecache::Meta>(&*meta->read->update);
+      if (!m) throw NodeDefect{"called as_meta on " + pagecache::update_debug(*meta->read->update)};
+      for (const auto& [name, root] : m->inner) {
         Tree t(std::make_shared<TreeInner>(name, ctx, root));
         if (name.view() == kDefaultTree) default_tree = t;
         tenants->map.emplace(name, t);

@@ -51,6 +51,8 @@ class PosixFile final : public File {
   PosixFile& operator=(const PosixFile&) = delete;
 
   int fd() const { return fd_; }
+  // Gives the descriptor up without closing it (for a borrowed descriptor).
+  void release() { fd_ = -1; }
 
   IoResult<size_t> read_at(uint8_t* buf, size_t n, uint64_t offset) override;
   IoResult<size_t> write_at(const uint8_t* buf, size_t n, uint64_t offset) override;

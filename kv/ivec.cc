@@ -29,6 +29,28 @@ IVec IVec::from_slice(std::span<const uint8_t> bytes) {
   return v;
 }
 
+IVec IVec::concat(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  IVec v;
+  size_t n = a.size() + b.size();
+  uint8_t* dst;
+  if (n > kInlineCapacity) {
+    void* mem = ::operator new(sizeof(Buffer) + n);
+    auto* buf = new (mem) Buffer{};
+    buf->refs.store(1, std::memory_order_relaxed);
+    v.u_.sh.tag = kSharedTag;
+    v.u_.sh.buf = buf;
+    v.u_.sh.len = n;
+    dst = buf->bytes();
+  } else {
+    v.init_inline(nullptr, 0);
+    v.u_.in.len = static_cast<uint8_t>(n);
+    dst = v.u_.in.data;
+  }
+  if (!a.empty()) std::memcpy(dst, a.data(), a.size());
+  if (!b.empty()) std::memcpy(dst + a.size(), b.data(), b.size());
+  return v;
+}
+
 IVec IVec::from_vec(std::vector<uint8_t>&& bytes) {
   IVec v = from_slice(std::span<const uint8_t>(bytes));
   std::vector<uint8_t>().swap(bytes);

@@ -37,6 +37,8 @@ class IVec {
   // Copies the bytes (inline or into a new shared buffer) and releases the
   // vector's storage; the vector is never adopted as the shared buffer.
   static IVec from_vec(std::vector<uint8_t>&& bytes);
+  // The bytes of `a` followed by those of `b`, built in place.
+  static IVec concat(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
   const uint8_t* data() const noexcept { return is_inline() ? u_.in.data : u_.sh.buf->bytes(); }
   size_t size() const noexcept { return is_inline() ? u_.in.len : u_.sh.len; }

@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 #include <tbb/task_arena.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -36,6 +38,12 @@ long rss_kb() {
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   }
   return 0;
+}
+
+double cpu_now() {
+  timespec ts;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
 
 double now() {
@@ -71,7 +79,7 @@ int main(int argc, char** argv) {
 
   tbb::task_arena arena(threads);
   long rss0 = rss_kb();
-  double t0 = now();
+  double t0 = now(), c0 = cpu_now();
   auto h = std::move(*vantor::HnswCosine::create(m, n, 16, efc));
   arena.execute([&] {
     if (threads == 1) {
@@ -80,14 +88,15 @@ int main(int argc, char** argv) {
       (void)h->parallel_insert(items);
     }
   });
-  double build = now() - t0;
+  double build = now() - t0, build_cpu = cpu_now() - c0;
   long rss1 = rss_kb();
-  std::printf("{\"build_s\": %.3f, \"mem_mb\": %.1f}\n", build, (rss1 - rss0) / 1024.0);
+  std::printf("{\"build_s\": %.3f, \"build_cpu_s\": %.3f, \"mem_mb\": %.1f}\n", build, build_cpu,
+              (rss1 - rss0) / 1024.0);
   std::fflush(stdout);
 
   for (uint64_t ef : efs) {
     std::vector<std::vector<vantor::NeighbourHit>> res(nq);
-    double s0 = now();
+    double s0 = now(), sc0 = cpu_now();
     arena.execute([&] {
       if (threads == 1) {
         for (size_t i = 0; i < nq; ++i) res[i] = *h->search(qs[i], k, ef);
@@ -95,7 +104,7 @@ int main(int argc, char** argv) {
         res = *h->parallel_search(qs, k, ef);
       }
     });
-    double dt = now() - s0;
+    double dt = now() - s0, dcpu = cpu_now() - sc0;
     size_t found = 0;
     for (size_t i = 0; i < nq; ++i) {
       for (size_t j = 0; j < k; ++j) {
@@ -107,8 +116,9 @@ int main(int argc, char** argv) {
         }
       }
     }
-    std::printf("{\"ef\": %llu, \"recall\": %.4f, \"qps\": %.1f}\n", static_cast<unsigned long long>(ef),
-                static_cast<double>(found) / (nq * k), nq / dt);
+    std::printf("{\"ef\": %llu, \"recall\": %.4f, \"qps\": %.1f, \"cpu_us_per_query\": %.1f}\n",
+                static_cast<unsigned long long>(ef), static_cast<double>(found) / (nq * k), nq / dt,
+                dcpu / nq * 1e6);
     std::fflush(stdout);
   }
   return 0;

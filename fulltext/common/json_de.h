@@ -33,11 +33,10 @@ class De {
 
   // A record given as an object (keys in any order) or, when `fields` is
   // not empty, as an array of its members in declaration order. on_field is
-  // called with the key (or, for arrays, the declared name) and must read
-  // the value; unknown keys are skipped by returning false... see
-  // on_field's contract: return true when the value was read, false to skip.
-  // Repeated keys fail; required members are checked by the caller with
-  // missing().
+  // called with each key (for arrays: the declared name of the position)
+  // and returns true when it read the value, false to have it skipped. A
+  // declared key given twice fails; the caller checks required members and
+  // reports absent ones with missing().
   Result<void> record(std::string_view expecting, const std::vector<std::string_view>& fields,
                       const std::function<Result<bool>(std::string_view key)>& on_field);
   // Number of array elements the last record() read, or nullopt for objects.

@@ -37,7 +37,7 @@ std::string normalize_path(std::string_view p) {
     }
     i = j + 1;
   }
-  if (out.empty() && absolute) out = "/";
+  if (out.empty() && absolute) out.push_back('/');
   return out;
 }
 

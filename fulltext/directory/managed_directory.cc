@@ -133,6 +133,7 @@ Result<ManagedDirectory::GarbageCollectionResult> ManagedDirectory::garbage_coll
   GarbageCollectionResult result;
   std::set<std::string> deleted;
   for (const auto& path : candidates) {
+    forget_verified(path);
     auto r = directory_->delete_file(path);
     if (r) {
       ZLOG(Info, kTarget, "Deleted {}", debug_quote(path));
@@ -170,7 +171,12 @@ std::expected<FileSlice, OpenReadError> ManagedDirectory::open_read(const std::s
         OpenReadError::incompatible(IndexIncompatibility::format_version_mismatch(engine_version(), footer.version)));
   }
   // The body must hash to the footer's CRC: a damaged file is refused here
-  // instead of being decoded.
+  // instead of being decoded. Checked once per file and length.
+  std::string key = normalize_path(path) + "#" + std::to_string(file->len());
+  {
+    std::lock_guard lock(meta_->verified_mu);
+    if (meta_->verified.contains(key)) return body;
+  }
   auto bytes = body.read_all();
   if (!bytes) return std::unexpected(OpenReadError::io(bytes.error(), path));
   uint32_t crc = zudizid::common::crc32(0, bytes->data(), bytes->len());
@@ -180,6 +186,8 @@ std::expected<FileSlice, OpenReadError> ManagedDirectory::open_read(const std::s
                 fmt::format("File corrupted. The body's CRC-32 {} differs from the footer's {}.", crc, footer.crc)),
         path));
   }
+  std::lock_guard lock(meta_->verified_mu);
+  meta_->verified.insert(std::move(key));
   return body;
 }
 
@@ -190,7 +198,16 @@ std::expected<std::shared_ptr<const FileHandle>, OpenReadError> ManagedDirectory
   return std::make_shared<const FileSliceHandle>(std::move(*body));
 }
 
+void ManagedDirectory::forget_verified(const std::string& path) const {
+  std::string prefix = normalize_path(path) + "#";
+  std::lock_guard lock(meta_->verified_mu);
+  for (auto it = meta_->verified.lower_bound(prefix); it != meta_->verified.end() && it->rfind(prefix, 0) == 0;) {
+    it = meta_->verified.erase(it);
+  }
+}
+
 std::expected<WriteHandle, OpenWriteError> ManagedDirectory::open_write(const std::string& path) const {
+  forget_verified(path);
   if (auto r = register_managed_path(path); !r) return std::unexpected(OpenWriteError::io(r.error(), path));
   auto writer = directory_->open_write(path);
   if (!writer) return std::unexpected(writer.error());
@@ -199,6 +216,7 @@ std::expected<WriteHandle, OpenWriteError> ManagedDirectory::open_write(const st
 }
 
 IoResult<void> ManagedDirectory::atomic_write(const std::string& path, std::span<const uint8_t> bytes) const {
+  forget_verified(path);
   if (auto r = register_managed_path(path); !r) return r;
   return directory_->atomic_write(path, bytes);
 }

@@ -27,6 +27,7 @@ class ManagedDirectory final : public Directory {
       const std::string& path) const override;
   std::expected<FileSlice, OpenReadError> open_read(const std::string& path) const override;
   std::expected<void, DeleteError> delete_file(const std::string& path) const override {
+    forget_verified(path);
     return directory_->delete_file(path);
   }
   std::expected<bool, OpenReadError> exists(const std::string& path) const override { return directory_->exists(path); }
@@ -60,7 +61,12 @@ class ManagedDirectory final : public Directory {
   struct MetaInformation {
     mutable std::shared_mutex mu;
     std::set<std::string> managed_paths;  // normalized
+    // Files whose body already matched its footer's CRC, as "path#length".
+    // Index files are written once, so one check per file is enough.
+    std::mutex verified_mu;
+    std::set<std::string> verified;
   };
+  void forget_verified(const std::string& path) const;
   ManagedDirectory(std::unique_ptr<Directory> d, std::shared_ptr<MetaInformation> m)
       : directory_(std::move(d)), meta_(std::move(m)) {}
 

@@ -49,8 +49,12 @@ FutureResult<void> WatchCallbackList::broadcast() {
       try {
         for (const auto& cb : callbacks) (*cb)();
       } catch (...) {
+        callbacks.clear();
         return;  // the sender is dropped unsent: the waiter sees the failure
       }
+      // Release the callbacks before replying: a waiter that then drops its
+      // last WatchHandle must see the registration end.
+      callbacks.clear();
       tx.send(Result<void>());
     }).detach();
   } catch (const std::system_error& e) {

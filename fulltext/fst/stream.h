@@ -38,6 +38,17 @@ struct AlwaysMatch {
   bool can_match(State) const { return true; }
 };
 
+// An FST used as the automaton of another FST's stream (term sets): the
+// stream yields the keys present in both.
+struct FstAutomaton {
+  using State = std::optional<uint64_t>;
+  const Fst* fst;
+  State start() const { return fst->automaton_start(); }
+  State accept(State s, uint8_t b) const { return fst->automaton_accept(s, b); }
+  bool is_match(State s) const { return fst->automaton_is_match(s); }
+  bool can_match(State s) const { return fst->automaton_can_match(s); }
+};
+
 // (key, output) lent until the next call; nullopt at the end.
 using StreamItem = std::optional<std::pair<std::span<const uint8_t>, uint64_t>>;
 using StreamResult = std::expected<StreamItem, Error>;

@@ -48,7 +48,9 @@ class MemoryArena {
 
   uint8_t* ptr(Addr a) { return pages_[a.page_id()].data.get() + a.page_local(); }
   const uint8_t* ptr(Addr a) const { return pages_[a.page_id()].data.get() + a.page_local(); }
-  void write_bytes(Addr a, const void* src, size_t n) { std::memcpy(ptr(a), src, n); }
+  void write_bytes(Addr a, const void* src, size_t n) {
+    if (n > 0) std::memcpy(ptr(a), src, n);
+  }
   void read_bytes(Addr a, void* dst, size_t n) const { std::memcpy(dst, ptr(a), n); }
   template <class T>
   void write(Addr a, const T& v) {

@@ -93,7 +93,7 @@ Result<V> SharedArenaHashMap::mutate_or_create(std::span<const uint8_t> key, Mem
     }
     if (slot.hash == h) {
       uint16_t klen = arena.read<uint16_t>(slot.addr);
-      if (klen == key.size() && std::memcmp(arena.ptr(slot.addr.offset(2)), key.data(), key.size()) == 0) {
+      if (klen == key.size() && (klen == 0 || std::memcmp(arena.ptr(slot.addr.offset(2)), key.data(), klen) == 0)) {
         Addr value_addr = slot.addr.offset(2 + klen);
         V value = updater(arena.read<V>(value_addr));
         arena.write<V>(value_addr, value);

@@ -13,6 +13,7 @@ using JResult = json_de::Result<T>;
 
 size_t PreTokenizedStream::checked() const {
   if (current_ < 0) contract_violation("TokenStream not initialized. You should call advance() at least once.");
+  if (static_cast<size_t>(current_) >= s_.tokens.size()) contract_violation("index out of bounds: the stream is exhausted");
   return static_cast<size_t>(current_);
 }
 

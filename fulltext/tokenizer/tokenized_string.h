@@ -33,8 +33,8 @@ class PreTokenizedStream final : public TokenStream {
     return current_ < static_cast<int64_t>(s_.tokens.size());
   }
   // Contract: after an advance that found a token.
-  const Token& token() const override { return s_.tokens.at(checked()); }
-  Token& token_mut() override { return s_.tokens.at(checked()); }
+  const Token& token() const override { return s_.tokens[checked()]; }
+  Token& token_mut() override { return s_.tokens[checked()]; }
 
  private:
   size_t checked() const;

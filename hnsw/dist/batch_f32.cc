@@ -104,6 +104,37 @@ VANTOR_AVX2 inline void walk8(const float* q, const float* const* rows_in, size_
   }
 }
 
+// Two groups of 8 rows at once: independent accumulator chains hide the
+// latency of the additions. Rows 8.. of `rows_in` form the second group.
+template <class Step>
+VANTOR_AVX2 inline void walk16(const float* q, const float* const* rows_in, size_t count, size_t n,
+                               Step& s0, Step& s1) {
+  const float* a[8];
+  const float* b[8];
+  for (size_t j = 0; j < 8; ++j) {
+    a[j] = rows_in[j];
+    b[j] = rows_in[8 + j < count ? 8 + j : count - 1];
+  }
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256 ra[8], rb[8];
+    for (size_t j = 0; j < 8; ++j) ra[j] = _mm256_loadu_ps(a[j] + i);
+    for (size_t j = 0; j < 8; ++j) rb[j] = _mm256_loadu_ps(b[j] + i);
+    transpose8(ra);
+    transpose8(rb);
+    for (size_t k = 0; k < 8; ++k) {
+      __m256 qk = _mm256_broadcast_ss(q + i + k);
+      s0(qk, ra[k]);
+      s1(qk, rb[k]);
+    }
+  }
+  for (; i < n; ++i) {
+    __m256 qk = _mm256_broadcast_ss(q + i);
+    s0(qk, _mm256_setr_ps(a[0][i], a[1][i], a[2][i], a[3][i], a[4][i], a[5][i], a[6][i], a[7][i]));
+    s1(qk, _mm256_setr_ps(b[0][i], b[1][i], b[2][i], b[3][i], b[4][i], b[5][i], b[6][i], b[7][i]));
+  }
+}
+
 struct L1Step {
   __m256 acc;
   VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
@@ -140,9 +171,16 @@ struct Dot64Step {
 template <class Step>
 VANTOR_AVX2 void run_f32(Step step, const float* q, const float* const* rows, size_t count, size_t n,
                          float* out) {
-  walk8(q, rows, count, n, step);
-  alignas(32) float tmp[8];
-  _mm256_store_ps(tmp, step.acc);
+  alignas(32) float tmp[16];
+  if (count <= 8) {
+    walk8(q, rows, count, n, step);
+    _mm256_store_ps(tmp, step.acc);
+  } else {
+    Step second = step;
+    walk16(q, rows, count, n, step, second);
+    _mm256_store_ps(tmp, step.acc);
+    _mm256_store_ps(tmp + 8, second.acc);
+  }
   for (size_t j = 0; j < count; ++j) out[j] = tmp[j];
 }
 
@@ -161,8 +199,15 @@ VANTOR_AVX2 void sqrt_products_avx2(const float* q, const float* const* rows, si
 }
 VANTOR_AVX2 void dot64_avx2(const float* q, const float* const* rows, size_t count, size_t n, double* out) {
   Dot64Step step{_mm256_setzero_pd(), _mm256_setzero_pd()};
-  walk8(q, rows, count, n, step);
-  alignas(32) double tmp[8];
+  alignas(32) double tmp[16];
+  if (count <= 8) {
+    walk8(q, rows, count, n, step);
+  } else {
+    Dot64Step second = step;
+    walk16(q, rows, count, n, step, second);
+    _mm256_store_pd(tmp + 8, second.lo);
+    _mm256_store_pd(tmp + 12, second.hi);
+  }
   _mm256_store_pd(tmp, step.lo);
   _mm256_store_pd(tmp + 4, step.hi);
   for (size_t j = 0; j < count; ++j) out[j] = tmp[j];
@@ -176,23 +221,28 @@ bool has_avx2() { return g_avx2; }
 
 void l1(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
   if (count == 0) return;
-  g_avx2 ? l1_avx2(q, rows, count, n, out) : l1_scalar(q, rows, count, n, out);
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? l1_avx2(q, rows, count, n, out) : l1_scalar(q, rows, count, n, out);
 }
 void l2_sq(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
   if (count == 0) return;
-  g_avx2 ? l2_sq_avx2(q, rows, count, n, out) : l2_sq_scalar(q, rows, count, n, out);
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? l2_sq_avx2(q, rows, count, n, out) : l2_sq_scalar(q, rows, count, n, out);
 }
 void dot(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
   if (count == 0) return;
-  g_avx2 ? dot_avx2(q, rows, count, n, out) : dot_scalar(q, rows, count, n, out);
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? dot_avx2(q, rows, count, n, out) : dot_scalar(q, rows, count, n, out);
 }
 void dot64(const float* q, const float* const* rows, size_t count, size_t n, double* out) {
   if (count == 0) return;
-  g_avx2 ? dot64_avx2(q, rows, count, n, out) : dot64_scalar(q, rows, count, n, out);
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? dot64_avx2(q, rows, count, n, out) : dot64_scalar(q, rows, count, n, out);
 }
 void sqrt_products(const float* q, const float* const* rows, size_t count, size_t n, float* out) {
   if (count == 0) return;
-  g_avx2 ? sqrt_products_avx2(q, rows, count, n, out) : sqrt_products_scalar(q, rows, count, n, out);
+  // One row fills one lane only: the plain loop is cheaper than a transpose.
+  (g_avx2 && count > 1) ? sqrt_products_avx2(q, rows, count, n, out) : sqrt_products_scalar(q, rows, count, n, out);
 }
 
 }  // namespace vantor::dist::batch

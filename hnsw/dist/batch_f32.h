@@ -8,7 +8,7 @@
 
 namespace vantor::dist::batch {
 
-inline constexpr size_t kLanes = 8;
+inline constexpr size_t kLanes = 16;  // two groups of 8 AVX2 lanes
 
 // Raw per-lane sums; count <= kLanes.
 void l1(const float* q, const float* const* rows, size_t count, size_t n, float* out);

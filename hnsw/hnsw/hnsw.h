@@ -30,6 +30,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -371,7 +372,7 @@ class Hnsw {
       std::fputs(fmt::format(" setting number of points {} \n", n).c_str(), stdout);
       std::fflush(stdout);
     }
-    VANTOR_LOG(Trace, " setting number of points {} ", n);
+    VANTOR_LOG(Trace, " setting number of points {} ", fmt::format("RwLock {{ data: {} }}", n));
     return idx;
   }
 
@@ -412,22 +413,29 @@ class Hnsw {
 
   std::span<const Entry> list_view(uint32_t idx, const PointRecord& r, uint64_t layer) const {
     if (layer == 0) return {arena_.l0(idx), r.l0_size};
-    if (!r.upper || layer > r.upper->size()) return {};
-    const auto& l = (*r.upper)[layer - 1];
-    return {l.data(), l.size()};
+    if (layer > r.n_upper) return {};
+    const UpperList& l = r.upper[layer - 1];
+    return {l.data(), l.size};
   }
-  std::vector<Entry>& upper_list(PointRecord& r, uint64_t layer) {
-    if (!r.upper) r.upper = new std::vector<std::vector<Entry>>();
-    if (r.upper->size() < layer) r.upper->resize(layer);
-    return (*r.upper)[layer - 1];
+  UpperList& upper_list(PointRecord& r, uint64_t layer) {
+    if (layer > r.n_upper) {
+      auto* grown = new UpperList[layer];
+      if (r.upper) std::memcpy(static_cast<void*>(grown), r.upper, sizeof(UpperList) * r.n_upper);
+      delete[] r.upper;
+      r.upper = grown;
+      r.n_upper = static_cast<uint8_t>(layer);
+    }
+    return r.upper[layer - 1];
   }
   void list_assign(uint32_t idx, PointRecord& r, uint64_t layer, std::span<const Entry> s) {
     if (layer == 0) {
       std::copy(s.begin(), s.end(), arena_.l0(idx));
       r.l0_size = static_cast<uint16_t>(s.size());
     } else {
-      if (s.empty() && (!r.upper || layer > r.upper->size())) return;
-      upper_list(r, layer).assign(s.begin(), s.end());
+      if (s.empty() && layer > r.n_upper) return;
+      UpperList& l = upper_list(r, layer);
+      std::copy(s.begin(), s.end(), upper_reserve(l, s.size()));
+      l.size = static_cast<uint32_t>(s.size());
     }
   }
   // Adds p (kept sorted, after entries of equal distance) unless the list
@@ -450,10 +458,8 @@ class Hnsw {
     if (layer == 0) {
       r.l0_size = static_cast<uint16_t>(insert_sorted(arena_.l0(idx), r.l0_size));
     } else {
-      auto& l = upper_list(r, layer);
-      size_t n = l.size();
-      l.resize(n + 1);
-      l.resize(insert_sorted(l.data(), n));
+      UpperList& l = upper_list(r, layer);
+      l.size = static_cast<uint32_t>(insert_sorted(upper_reserve(l, l.size + 1), l.size));
     }
   }
 
@@ -623,7 +629,10 @@ class Hnsw {
       }
       Entry x = s.result[0];
       pr.lock.lock();
-      if (list_view(p, pr, l).size() < max_nb_connection_) upper_list(pr, l).push_back(x);
+      if (list_view(p, pr, l).size() < max_nb_connection_) {
+        UpperList& ul = upper_list(pr, l);
+        upper_reserve(ul, ul.size + 1)[ul.size++] = x;
+      }
       pr.lock.unlock();
       if (best > x.dist) {  // the record's distance is eval(v, x) itself
         best = x.dist;

@@ -20,19 +20,20 @@
 
 #include "hnsw/hnsw/heap.h"
 #include "hnsw/hnsw/rw_spin_lock.h"
+#include "hnsw/hnsw/upper_lists.h"
 
 namespace vantor {
 
 inline constexpr uint64_t NB_MAX_LAYER = 16;
 
 struct PointRecord {
-  mutable RwSpinLock lock;  // guards l0_size and every list of the point
+  mutable RwSpinLock lock;  // guards the sizes and every list of the point
   uint16_t l0_size = 0;
   uint8_t layer = 0;
+  uint8_t n_upper = 0;  // upper[l - 1] is the list of layer l, for l <= n_upper
   int32_t rank = 0;
   uint64_t origin_id = 0;
-  // Lists of layers 1 .. upper->size(); index l - 1 holds layer l.
-  std::vector<std::vector<Entry>>* upper = nullptr;
+  UpperList* upper = nullptr;
 };
 
 template <class T, class Aux>
@@ -52,7 +53,7 @@ class PointArena {
       if (!c) continue;
       size_t n = std::min<size_t>(c->cap, used_ > c->first ? used_ - c->first : 0);
       for (size_t i = 0; i < n; ++i) {
-        delete c->recs[i].upper;
+        upper_free(c->recs[i].upper, c->recs[i].n_upper);
         c->recs[i].~PointRecord();
       }
       std::free(c->mem);

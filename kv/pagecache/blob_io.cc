@@ -25,7 +25,8 @@ IoError from_ec(const std::error_code& ec) { return IoError::from_os(ec.value())
 
 fs::path blob_path(const fs::path& db_dir, Lsn id) { return db_dir / "blobs" / std::to_string(id); }
 
-Result<void> write_blob(const fs::path& db_dir, Lsn id, MessageKind kind, std::span<const uint8_t> data) {
+Result<void> write_blob(const fs::path& db_dir, Lsn id, MessageKind kind, std::span<const uint8_t> data,
+                        bool durable) {
   fs::path path = blob_path(db_dir, id);
   auto f = PosixFile::open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (!f) return std::unexpected(Error::io(f.error()));
@@ -38,6 +39,10 @@ Result<void> write_blob(const fs::path& db_dir, Lsn id, MessageKind kind, std::s
   if (auto r = write_all_at(**f, head, 4, 0); !r) return std::unexpected(Error::io(r.error()));
   if (auto r = write_all_at(**f, head + 4, 1, 4); !r) return std::unexpected(Error::io(r.error()));
   if (auto r = write_all_at(**f, data.data(), data.size(), 5); !r) return std::unexpected(Error::io(r.error()));
+  if (durable) {
+    if (auto r = (*f)->sync_data(); !r) return std::unexpected(Error::io(r.error()));
+    if (auto r = sync_directory(path.parent_path()); !r) return std::unexpected(Error::io(r.error()));
+  }
   return {};
 }
 

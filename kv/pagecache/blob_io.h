@@ -22,7 +22,11 @@ namespace kelm::pagecache::blob_io {
 std::filesystem::path blob_path(const std::filesystem::path& db_dir, Lsn id);
 
 // Creates the file exclusively (fails if it exists), writes it and closes it.
-Result<void> write_blob(const std::filesystem::path& db_dir, Lsn id, MessageKind kind, std::span<const uint8_t> data);
+// With `durable`, the file and its directory entry are synced first: the
+// message that points here may become durable right after, and must not
+// outlive its body across a power loss.
+Result<void> write_blob(const std::filesystem::path& db_dir, Lsn id, MessageKind kind, std::span<const uint8_t> data,
+                        bool durable = false);
 
 struct LoadedBlob {
   MessageKind kind;

@@ -190,7 +190,7 @@ Result<IoReservation> IoBufs::reserve(LogKind kind, PageId pid, uint64_t len, co
     if (over) {
       std::vector<uint8_t> data(len);
       bool filled = write(data);
-      Result<void> written = filled ? blob_io::write_blob(options_.config.path, res_lsn, *kind_byte, data)
+      Result<void> written = filled ? blob_io::write_blob(options_.config.path, res_lsn, *kind_byte, data, !options_.config.temporary)
                                     : Result<void>(std::unexpected(bug("blob body serializer did not fill its buffer")));
       if (!written) {
         // The claim must be released or its buffer is never written.
@@ -333,7 +333,11 @@ Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf) {
     if (!marked) return std::unexpected(marked.error());
   }
   const Lsn header_stable = buf->segment_header_stable_lsn;
-  auto raise = [self = shared_from_this(), header_stable] {
+  // A weak reference: a deferred task must not keep the log (and its file
+  // lock) alive after the engine is gone.
+  auto raise = [weak = weak_from_this(), header_stable] {
+    auto self = weak.lock();
+    if (!self) return;
     ZLOG(Trace, kIoTarget, "bumping atomic header lsn to {}", header_stable);
     atomic_max(self->max_header_stable_lsn_, header_stable);
   };

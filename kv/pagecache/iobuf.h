@@ -117,6 +117,7 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   // The segment accountant: page-cache callers only try the lock and defer
   // their accounting when it is busy; the writer and the sealer block on it.
   bool try_lock_accountant() { return sa_mu_.try_lock(); }
+  void lock_accountant() { sa_mu_.lock(); }
   void unlock_accountant() { sa_mu_.unlock(); }
   SegmentAccountant& accountant() { return *sa_; }  // with the lock held
   const std::shared_ptr<SegmentCleaner>& cleaner() const { return sa_->cleaner(); }

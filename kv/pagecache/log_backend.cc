@@ -1,9 +1,9 @@
-// Which log implementation engine start uses. Until the persistent log is
-// plugged in, the in-process stand-in serves every engine.
+// Which log implementation engine start uses: the persistent segmented log,
+// unless a test installs another backend (such as the in-process stand-in).
 #include <atomic>
 
 #include "kv/pagecache/log_api.h"
-#include "kv/pagecache/standin_log.h"
+#include "kv/pagecache/logger_backend.h"
 
 namespace kelm::pagecache {
 
@@ -13,7 +13,7 @@ std::atomic<LogBackend*> g_backend{nullptr};
 
 LogBackend& log_backend() {
   if (LogBackend* b = g_backend.load(std::memory_order_acquire)) return *b;
-  return standin::backend();
+  return segmented_backend();
 }
 
 void set_log_backend(LogBackend* backend) { g_backend.store(backend, std::memory_order_release); }

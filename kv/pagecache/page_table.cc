@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <cstdlib>
+#include <new>
+
 namespace kelm::pagecache {
 
 std::string Page::debug() const {
@@ -26,15 +29,27 @@ std::string PageView::debug() const {
   return fmt::format("PageView {{ read: {}, entry: {} }}", fmt::ptr(read), fmt::ptr(entry));
 }
 
-PageTable::PageTable() : l1_(new std::atomic<Slot*>[kL1Size]()) {}
+namespace {
+// Zeroed arrays straight from the allocator (fresh pages for large sizes, so
+// untouched slots cost no memory). A zero word is a null atomic pointer.
+template <class T>
+T* zeroed(size_t n) {
+  void* p = std::calloc(n, sizeof(T));
+  if (!p) throw std::bad_alloc();
+  return static_cast<T*>(p);
+}
+}  // namespace
+
+PageTable::PageTable() : l1_(zeroed<std::atomic<Slot*>>(kL1Size)) {}
 
 PageTable::~PageTable() {
   for (uint64_t i = 0; i < kL1Size; ++i) {
     Slot* arr = l1_[i].load(std::memory_order_acquire);
     if (!arr) continue;
     for (uint64_t j = 0; j < kL2Size; ++j) delete arr[j].load(std::memory_order_relaxed);
-    delete[] arr;
+    std::free(arr);
   }
+  std::free(l1_);
 }
 
 Slot& PageTable::slot(PageId pid) {
@@ -43,11 +58,11 @@ Slot& PageTable::slot(PageId pid) {
   auto& l1 = l1_[pid >> kFanoutBits];
   Slot* arr = l1.load(std::memory_order_acquire);
   if (!arr) {
-    Slot* fresh = new Slot[kL2Size]();
+    Slot* fresh = zeroed<Slot>(kL2Size);
     if (l1.compare_exchange_strong(arr, fresh, std::memory_order_acq_rel, std::memory_order_acquire)) {
       arr = fresh;
     } else {
-      delete[] fresh;  // another thread installed one first; nobody saw ours
+      std::free(fresh);  // another thread installed one first; nobody saw ours
     }
   }
   return arr[pid & (kL2Size - 1)];

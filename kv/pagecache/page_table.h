@@ -68,7 +68,7 @@ class PageTable {
   size_t arrays_for_test() const;
 
  private:
-  std::unique_ptr<std::atomic<Slot*>[]> l1_;
+  std::atomic<Slot*>* l1_;  // kL1Size entries, owned
 };
 
 const Node& as_node(const Update& u);

@@ -105,6 +105,11 @@ IoResult<void> TruncationTask::run() {
   return result_;
 }
 
+void TruncationTask::supersede() {
+  std::lock_guard lock(mu_);
+  done_ = true;
+}
+
 // ---- SegmentAccountant -----------------------------------------------------
 
 Segment& SegmentAccountant::slot(size_t index) {
@@ -366,6 +371,8 @@ Result<void> SegmentAccountant::free_segment(LogOffset offset) {
     if (pending_truncations_.count(last))
       return std::unexpected(bug(
           fmt::format("somehow segment {} was truncated before the previous truncation completed", last)));
+    for (auto it = pending_truncations_.upper_bound(last); it != pending_truncations_.end(); ++it)
+      it->second->supersede();
     auto task = std::make_shared<TruncationTask>(config_.file, last);
     pending_truncations_.emplace(last, task);
     (void)threadpool::spawn([task] { return task->run().has_value(); });

@@ -102,6 +102,9 @@ class TruncationTask {
  public:
   TruncationTask(std::shared_ptr<File> file, uint64_t len) : file_(std::move(file)), len_(len) {}
   IoResult<void> run();
+  // A later shrink to a shorter length makes this one pointless; waits for a
+  // run in progress, so the shorter length is always applied last.
+  void supersede();
 
  private:
   std::mutex mu_;

@@ -111,10 +111,9 @@ std::pair<IVec, std::optional<IVec>> Node::node_kv_pair(Bytes key) const {
 }
 
 IVec Node::prefix_decode(Bytes prefix, const IVec& stored, size_t new_prefix_len) {
-  std::vector<uint8_t> full(prefix.begin(), prefix.end());
-  full.insert(full.end(), stored.data(), stored.data() + stored.size());
-  if (new_prefix_len > full.size()) defect("prefix_decode: new prefix longer than the key");
-  return IVec::from_slice(Bytes(full).subspan(new_prefix_len));
+  if (new_prefix_len > prefix.size() + stored.size()) defect("prefix_decode: new prefix longer than the key");
+  if (new_prefix_len >= prefix.size()) return IVec::from_slice(stored.bytes().subspan(new_prefix_len - prefix.size()));
+  return IVec::concat(prefix.subspan(new_prefix_len), stored.bytes());
 }
 
 std::pair<size_t, PageId> Node::index_next_node(Bytes key) const {

@@ -77,10 +77,16 @@ struct Node {
 
   bool is_index() const { return std::holds_alternative<Index>(data); }
   bool is_leaf() const { return std::holds_alternative<Leaf>(data); }
-  const Leaf& leaf() const { return std::get<Leaf>(data); }
-  const Index& index() const { return std::get<Index>(data); }
-  Leaf& leaf() { return std::get<Leaf>(data); }
-  Index& index() { return std::get<Index>(data); }
+  const Leaf& leaf() const { return const_cast<Node*>(this)->leaf(); }
+  const Index& index() const { return const_cast<Node*>(this)->index(); }
+  Leaf& leaf() {
+    if (auto* l = std::get_if<Leaf>(&data)) return *l;
+    throw NodeDefect{"leaf data expected on an index node"};
+  }
+  Index& index() {
+    if (auto* i = std::get_if<Index>(&data)) return *i;
+    throw NodeDefect{"index data expected on a leaf node"};
+  }
   size_t len() const { return is_leaf() ? leaf().keys.size() : index().keys.size(); }
   const std::vector<IVec>& keys() const { return is_leaf() ? leaf().keys : index().keys; }
 

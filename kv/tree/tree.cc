@@ -3,6 +3,7 @@
 
 #include "common/log.h"
 #include "kv/sync/concurrency_control.h"
+#include "kv/threadpool/threadpool.h"
 
 namespace kelm {
 
@@ -127,6 +128,29 @@ Result<std::optional<IVec>> Tree::fetch_and_update(
 }
 
 Result<uint64_t> Tree::flush() const { return inner_->pc().log().flush(); }
+
+oneshot::Waiter<Result<uint64_t>> Tree::flush_async_job() const {
+  auto [filler, waiter] = oneshot::pair<Result<uint64_t>>();
+  struct FlushJob final : threadpool::Job {
+    std::shared_ptr<pagecache::PageCache> pc;
+    oneshot::Filler<Result<uint64_t>> filler;
+    FlushJob(std::shared_ptr<pagecache::PageCache> p, oneshot::Filler<Result<uint64_t>> f)
+        : pc(std::move(p)), filler(std::move(f)) {}
+    void run() override {
+      Result<uint64_t> r = pc->log().flush();
+      pc.reset();  // the page cache may go before the waiter wakes
+      filler.fill(std::move(r));
+    }
+  };
+  threadpool::submit(std::make_unique<FlushJob>(inner_->ctx.pagecache, std::move(filler)));
+  return std::move(waiter);
+}
+
+Result<uint64_t> Tree::wait_flush(oneshot::Waiter<Result<uint64_t>> waiter) {
+  auto r = waiter.wait();
+  if (!r) return std::unexpected(Error::reportable_bug("threadpool failed to complete action before shutdown"));
+  return std::move(*r);
+}
 
 // ---- batches ---------------------------------------------------------------
 

@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "common/log.h"
+#include "common/json.h"
+#include "fulltext/directory/managed_directory.h"
 #include "fulltext/directory/mmap_directory.h"
 #include "fulltext/directory/ram_directory.h"
 
@@ -299,6 +301,36 @@ TEST(MmapDirectory, BlockingMetaLockWaitsForTheHolder) {
   held.reset();
   waiter.join();
   EXPECT_TRUE(acquired.load());
+}
+
+TEST(ManagedDirectory, ConcurrentWritersAllEndUpInTheList) {
+  TempDir tmp;
+  MmapDirectory raw = MmapDirectory::open(tmp.path()).value();
+  auto managed = ManagedDirectory::wrap(raw.box_clone()).value();
+  constexpr int kThreads = 8, kFiles = 20;
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::unique_ptr<Directory> dir = managed.box_clone();
+      for (int i = 0; i < kFiles; ++i) {
+        std::string name = "t" + std::to_string(t) + "_" + std::to_string(i) + ".idx";
+        auto w = dir->open_write(name);
+        if (!w || !(*w)->write_all(bytes_of(name)).has_value() || !(*w)->terminate_ref().has_value()) {
+          ++failures;
+          continue;
+        }
+        auto body = dir->open_read(name);
+        if (!body || body->len() != name.size()) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  auto saved = raw.atomic_read(".managed.json").value();
+  auto list = zudizid::common::json::parse(std::string_view(reinterpret_cast<const char*>(saved.data()), saved.size()));
+  ASSERT_TRUE(list.has_value());
+  EXPECT_EQ(list->as_array().size(), static_cast<size_t>(kThreads * kFiles));
 }
 
 }  // namespace

@@ -222,6 +222,15 @@ TEST(Fst, UnionReportsEveryStreamOfAKey) {
   EXPECT_EQ(got[2], (std::pair<std::string, std::vector<size_t>>{"c", {0, 1, 2}}));
 }
 
+TEST(Fst, AnotherFstSteersAStream) {
+  Fst terms = open(build({{b("apple"), 1}, {b("apply"), 2}, {b("banana"), 3}, {b("band"), 4}}));
+  Fst query = open(build({{b("apply"), 0}, {b("band"), 0}, {b("cherry"), 0}}));
+  auto stream = StreamBuilder<FstAutomaton>(&terms, FstAutomaton{&query}).into_stream().value();
+  std::vector<std::pair<std::string, uint64_t>> got;
+  while (auto item = stream->next().value()) got.emplace_back(std::string(item->first.begin(), item->first.end()), item->second);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, uint64_t>>{{"apply", 2}, {"band", 4}}));
+}
+
 TEST(Fst, CorruptNodesAreErrorsNotCrashes) {
   Pairs pairs;
   for (int i = 0; i < 200; ++i) pairs.push_back({b("k" + std::to_string(1000 + i)), static_cast<uint64_t>(i * 7)});

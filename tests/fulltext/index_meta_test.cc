@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "fulltext/directory/ram_directory.h"
+#include "fulltext/index/index.h"
 #include "fulltext/index/index_meta.h"
 #include "fulltext/schema/schema_json.h"
 
@@ -246,6 +247,23 @@ TEST(SchemaJson, OptionsReadingRules) {
     ASSERT_FALSE(r.has_value()) << c.text;
     EXPECT_NE(r.error().text().find(c.needle), std::string::npos) << r.error().text();
   }
+}
+
+TEST(FendralIndex, CreateThenOpen) {
+  auto managed = ManagedDirectory::wrap(std::make_unique<RamDirectory>()).value();
+  auto created = FendralIndex::create(managed, full_schema(), IndexSettings{});
+  ASSERT_TRUE(created.has_value()) << created.error().display();
+  SegmentMeta fresh = created->new_segment_meta();
+  EXPECT_EQ(fresh.max_doc(), 0u);
+  EXPECT_EQ(created->inventory()->all().size(), 1u);
+  EXPECT_EQ(FendralIndex::create(managed, full_schema(), IndexSettings{}).error().display(), "Index already exists");
+  auto opened = FendralIndex::open(managed);
+  ASSERT_TRUE(opened.has_value());
+  EXPECT_EQ(opened->schema(), full_schema());
+  EXPECT_EQ(opened->load_metas().value().opstamp, 0u);
+  EXPECT_TRUE(opened->tokenizers().get("en_stem").has_value());
+  EXPECT_EQ(expect_schema(std::nullopt).error().display(),
+            "Missing required index builder argument when open/create index: 'schema'");
 }
 
 TEST(SegmentMeta, FileNamesAndForms) {

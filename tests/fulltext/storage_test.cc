@@ -189,6 +189,12 @@ TEST(ManagedDirectory, RecordsFilesAndChecksFooters) {
   auto d = managed.open_read("damaged.idx");
   ASSERT_FALSE(d.has_value());
   EXPECT_NE(d.error().debug().find("CRC-32"), std::string::npos);
+  // Rewritten through the managed directory, the same name checks again.
+  ASSERT_TRUE(managed.delete_file("damaged.idx").has_value());
+  auto rewrite = managed.open_write("damaged.idx").value();
+  ASSERT_TRUE(rewrite->write_all(bytes_of("fixed")).has_value());
+  ASSERT_TRUE(rewrite->terminate_ref().has_value());
+  EXPECT_TRUE(managed.open_read("damaged.idx").has_value());
 
   // Footers outside formats 4 to 7 are incompatible.
   Bytes old = with_footer("x", R"({"version":{"major":0,"minor":10,"patch":0,"index_format_version":3},"crc":2363233923})");

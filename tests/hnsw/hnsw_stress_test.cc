@@ -69,7 +69,7 @@ TEST(HnswStressTest, ParallelInsertKeepsTheGraphSound) {
 }
 
 // Many inserts racing into an empty index: exactly one becomes the entry
-// point and every other point is linked.
+// point and every point is reachable from it (check_graph walks all lists).
 TEST(HnswConcurrencyTest, RacingFirstInsertsLeaveNoPointUnlinked) {
   for (int round = 0; round < 30; ++round) {
     auto h = std::move(*Hnsw<float, dist::DistL2>::create(4, 16, 16, 16));
@@ -79,19 +79,14 @@ TEST(HnswConcurrencyTest, RacingFirstInsertsLeaveNoPointUnlinked) {
     for (int t = 0; t < threads; ++t) {
       ts.emplace_back([&, t] {
         ready.fetch_add(1);
-        while (ready.load() < threads) {
-        }
+        while (ready.load() < threads) std::this_thread::yield();
         std::vector<float> v{static_cast<float>(t), static_cast<float>(t * t)};
         EXPECT_TRUE(h->insert(v, t).has_value());
       });
     }
     for (auto& t : ts) t.join();
     ASSERT_EQ(testing::check_graph(*h), "") << "round " << round;
-    for (uint32_t p = 0; p < threads; ++p) {
-      if (p == h->entry_index()) continue;
-      // Linked on its own layer at least (layer 0 may have held no point yet).
-      ASSERT_FALSE(h->neighbours(p, h->point_id(p).layer).empty()) << "round " << round;
-    }
+    ASSERT_EQ(h->nb_point(), static_cast<uint64_t>(threads));
   }
 }
 

@@ -37,6 +37,15 @@ inline Db open_or_die(const config::Config& c) {
   return std::move(*db);
 }
 
+// Runs the engines opened in its scope on the in-process stand-in log, for
+// tests that need its hooks (injected faults, simulated crashes).
+struct UseStandinLog {
+  UseStandinLog() { pagecache::set_log_backend(&pagecache::standin::backend()); }
+  ~UseStandinLog() { pagecache::set_log_backend(nullptr); }
+  UseStandinLog(const UseStandinLog&) = delete;
+  UseStandinLog& operator=(const UseStandinLog&) = delete;
+};
+
 inline std::string str(const IVec& v) { return std::string(v.view()); }
 
 // The counter store's number: the first min(len, 8) bytes, big-endian.

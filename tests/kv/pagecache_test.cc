@@ -153,6 +153,7 @@ TEST(PagecacheOps, SmallCacheNeverReadsUnstableFragments) {
 // An accounting failure after a change is installed must not cancel its
 // message nor report the write as failed.
 TEST(PagecacheOps, InstalledChangeSurvivesAccountingFailure) {
+  kelm::testing::UseStandinLog standin_log;
   auto dir = fresh_dir("pc_account");
   std::string key;
   {

@@ -11,12 +11,12 @@
 namespace kelm::testing {
 
 // Runs `ops` random operations; reopens the engine every `reopen_every` ops
-// (0: never) and keeps the page cache small so pages move in and out.
-inline void run_model(uint64_t seed, size_t ops, bool merges, size_t reopen_every) {
+// (0: never); a small `cache_bytes` makes pages move in and out of memory.
+inline void run_model(uint64_t seed, size_t ops, bool merges, size_t reopen_every, uint64_t cache_bytes) {
   tree::set_merges_enabled(merges);
   auto dir = fresh_dir("model");
   auto cfg = config_for(dir);
-  cfg.cache_capacity(256 * 1024);
+  cfg.cache_capacity(cache_bytes);
   std::optional<Db> db(open_or_die(cfg));
   const std::vector<std::string> names = {"edges", "versioned_edges", "", "embeddings"};
   std::vector<std::map<std::string, std::string>> model(names.size());
@@ -59,7 +59,9 @@ inline void run_model(uint64_t seed, size_t ops, bool merges, size_t reopen_ever
       ASSERT_TRUE(prev) << prev.error().display();
       auto it = m.find(k);
       ASSERT_EQ(prev->has_value(), it != m.end()) << "op " << op << " insert " << k;
-      if (it != m.end()) ASSERT_EQ(str(**prev), it->second);
+      if (it != m.end()) {
+        ASSERT_EQ(str(**prev), it->second);
+      }
       m[k] = v;
     } else if (kind < 55) {
       std::string k = existing_or_random(m);
@@ -77,7 +79,9 @@ inline void run_model(uint64_t seed, size_t ops, bool merges, size_t reopen_ever
       ASSERT_TRUE(g);
       auto it = m.find(k);
       ASSERT_EQ(g->has_value(), it != m.end()) << "op " << op << " get " << k;
-      if (it != m.end()) ASSERT_EQ(str(**g), it->second);
+      if (it != m.end()) {
+        ASSERT_EQ(str(**g), it->second);
+      }
     } else if (kind < 80) {
       std::string k = "counter:" + std::to_string(rng() % 5);
       uint64_t operand = rng() % 1000000;
@@ -87,7 +91,9 @@ inline void run_model(uint64_t seed, size_t ops, bool merges, size_t reopen_ever
       ASSERT_TRUE(prev);
       auto it = m.find(k);
       ASSERT_EQ(prev->has_value(), it != m.end());
-      if (it != m.end()) ASSERT_EQ(str(**prev), it->second);
+      if (it != m.end()) {
+        ASSERT_EQ(str(**prev), it->second);
+      }
       uint64_t stored = it == m.end() ? operand : std::max(be64(IVec::from_slice(it->second)), operand);
       m[k] = str(be64_ivec(stored));
     } else if (kind < 88) {
@@ -107,8 +113,11 @@ inline void run_model(uint64_t seed, size_t ops, bool merges, size_t reopen_ever
       }
       ASSERT_TRUE(t->apply_batch(std::move(b)));
       for (auto& [k, v] : writes) {
-        if (v) m[k] = *v;
-        else m.erase(k);
+        if (v) {
+          m[k] = *v;
+        } else {
+          m.erase(k);
+        }
       }
     } else if (kind < 94) {
       std::string a = key(), b = key();

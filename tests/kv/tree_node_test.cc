@@ -77,3 +77,20 @@ TEST(TreeNode, PrefixDecode) {
 
 }  // namespace
 }  // namespace kelm
+
+namespace kelm {
+namespace {
+
+TEST(TreeNode, ConcatAcrossTheInlineLimit) {
+  std::string a(10, 'a'), b(12, 'b'), c(13, 'c');
+  IVec in = IVec::concat(std::span(reinterpret_cast<const uint8_t*>(a.data()), a.size()), std::span(reinterpret_cast<const uint8_t*>(b.data()), b.size()));
+  EXPECT_TRUE(in.is_inline());
+  EXPECT_EQ(in.view(), a + b);
+  IVec sh = IVec::concat(std::span(reinterpret_cast<const uint8_t*>(a.data()), a.size()), std::span(reinterpret_cast<const uint8_t*>(c.data()), c.size()));
+  EXPECT_FALSE(sh.is_inline());
+  EXPECT_EQ(sh.view(), a + c);
+  EXPECT_EQ(IVec::concat({}, {}), IVec());
+}
+
+}  // namespace
+}  // namespace kelm

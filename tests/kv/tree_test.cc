@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -312,6 +313,7 @@ TEST(TreeBatch, AppliesAllAndLastWriteWins) {
 // A batch that fails part-way leaves nothing behind, in memory and after a
 // crash and recovery.
 TEST(TreeBatch, FailedBatchRollsBack) {
+  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_fail");
   Lsn end;
   {
@@ -357,6 +359,7 @@ TEST(TreeBatch, FailedBatchRollsBack) {
 }
 
 TEST(TreeBatch, TornBatchIsNotReplayed) {
+  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_torn");
   Lsn before, end;
   {
@@ -407,6 +410,138 @@ TEST(TreeHandles, OpenTreeOnceAndTeardownFlush) {
   Lsn stable = db.context().pagecache->log().stable_lsn();
   { Tree c = a; }
   EXPECT_EQ(db.context().pagecache->log().stable_lsn(), stable);
+}
+
+}  // namespace
+}  // namespace kelm
+
+namespace kelm {
+namespace {
+
+using testing::config_for;
+using testing::fresh_dir;
+using testing::open_or_die;
+using testing::str;
+
+int threads_named(const std::string& name) {
+  int n = 0;
+  for (auto& e : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream f(e.path() / "comm");
+    std::string comm;
+    std::getline(f, comm);
+    n += comm == name;
+  }
+  return n;
+}
+
+TEST(TreeStart, FreedPageIsReusedFirstAfterRestart) {
+  auto dir = fresh_dir("free_restart");
+  {
+    Db db = open_or_die(config_for(dir));
+    auto& pc = *db.context().pagecache;
+    auto guard = pin();
+    std::vector<std::pair<PageId, pagecache::PageView>> pages;
+    for (int i = 0; i < 6; ++i) pages.push_back(*pc.allocate(pagecache::Update(empty_leaf()), guard));
+    ASSERT_EQ(pages[3].first, 7u);
+    ASSERT_TRUE(pc.free(7, pages[3].second, guard)->installed);
+  }
+  Db db = open_or_die(config_for(dir));
+  auto& pc = *db.context().pagecache;
+  auto guard = pin();
+  auto slot = pc.table().get(7);
+  ASSERT_TRUE(slot);
+  EXPECT_TRUE(std::holds_alternative<pagecache::FreeMark>(*slot->read->update));
+  ASSERT_EQ(slot->read->cache_infos.size(), 1u);
+  EXPECT_EQ(slot->read->cache_infos[0].log_size, 32u);
+  EXPECT_EQ(pc.allocate(pagecache::Update(empty_leaf()), guard)->first, 7u);
+  EXPECT_EQ(pc.allocate(pagecache::Update(empty_leaf()), guard)->first, 10u);
+}
+
+TEST(TreeStart, FlusherThreadAndCapacityFloor) {
+  auto dir = fresh_dir("flusher");
+  int before = threads_named("log flusher");
+  {
+    Db db = open_or_die(config_for(dir));
+    EXPECT_EQ(threads_named("log flusher"), before);
+  }
+  {
+    auto cfg = config_for(dir);
+    cfg.flush_every_ms(500);
+    Db db = open_or_die(cfg);
+    // The thread names itself once it runs.
+    for (int i = 0; i < 200 && threads_named("log flusher") == before; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(threads_named("log flusher"), before + 1);
+  }
+  EXPECT_EQ(threads_named("log flusher"), before);
+  auto cfg = config_for(dir);
+  cfg.cache_capacity(255);
+  auto db = cfg.open();
+  ASSERT_FALSE(db);
+  EXPECT_EQ(db.error().display(), "Unsupported: Please configure the cache capacity to be at least 256 bytes");
+  cfg.cache_capacity(256);
+  EXPECT_TRUE(cfg.open());
+}
+
+TEST(TreeDump, LevelsFromTheRootDown) {
+  auto dir = fresh_dir("dump");
+  Db db = open_or_die(config_for(dir));
+  auto t = *db.open_tree("t");
+  std::string d = t.debug();
+  EXPECT_TRUE(d.starts_with("Tree: \n\tPageCache { max: 6 free: [] }\n\tlevel 0:\n\t\t5: Node { ")) << d;
+  EXPECT_NE(d.find("\n\tlevel 1:\n\t\t4: Node { "), std::string::npos) << d;
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(t.insert("k" + std::to_string(i), "v"));
+  ASSERT_TRUE(t.get("k1"));
+  d = t.debug();
+  size_t leaves = 0;
+  for (size_t p = d.find("level 1:"); (p = d.find("Leaf(", p)) != std::string::npos; ++p) ++leaves;
+  EXPECT_GE(leaves, 2u) << d;
+}
+
+// Relocation moves a page to the log tail with its content and ts unchanged.
+TEST(TreeRelocation, RewritePageKeepsContentAndTs) {
+  auto dir = fresh_dir("rewrite");
+  Db db = open_or_die(config_for(dir));
+  auto t = *db.open_tree("t");
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(t.insert("k" + std::to_string(i), "v"));
+  auto& pc = *db.context().pagecache;
+  auto guard = pin();
+  auto before = *pc.table().get(4);
+  uint64_t ts = before.read->ts();
+  LogOffset seg = before.read->cache_infos.front().pointer.offset;
+  ASSERT_TRUE(pc.rewrite_page(4, seg - seg % db.context().config->segment_size, guard));
+  auto after = *pc.table().get(4);
+  ASSERT_EQ(after.read->cache_infos.size(), 1u);
+  EXPECT_EQ(after.read->ts(), ts);
+  EXPECT_GT(after.read->cache_infos[0].lsn, before.read->last_lsn());
+  EXPECT_EQ(after.as_node().len(), 5u);
+  // A page with no fragment in the segment is left alone.
+  ASSERT_TRUE(pc.rewrite_page(4, 1ull << 40, guard));
+  EXPECT_EQ(pc.table().get(4)->read, after.read);
+}
+
+}  // namespace
+}  // namespace kelm
+
+namespace kelm {
+namespace {
+
+TEST(TreeHandles, FlushJobOnTheIoPool) {
+  auto dir = testing::fresh_dir("flush_job");
+  Db db = testing::open_or_die(testing::config_for(dir));
+  auto t = db.default_tree();
+  ASSERT_TRUE(t.insert("k", "v"));
+  auto first = Tree::wait_flush(t.flush_async_job());
+  ASSERT_TRUE(first) << first.error().display();
+  EXPECT_GT(*first, 0u);
+  EXPECT_EQ(*Tree::wait_flush(t.flush_async_job()), 0u);
+  // A job dropped by the pool without running leaves its slot unfilled.
+  auto [filler, waiter] = oneshot::pair<Result<uint64_t>>();
+  { auto dropped = std::move(filler); }
+  auto r = Tree::wait_flush(std::move(waiter));
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().display(),
+            "Unexpected bug has happened: threadpool failed to complete action before shutdown. PLEASE REPORT THIS BUG!");
 }
 
 }  // namespace

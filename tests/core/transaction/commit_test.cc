@@ -213,6 +213,32 @@ TEST_F(CommitTest, EmptyTransactionCommitsBeginAndCommitRecords) {
   EXPECT_EQ(all->size(), 2u);
 }
 
+// Two Serializable writers of one node: the second waits in add_node until
+// the first has committed, then fails validation against its commit.
+TEST(SerializableWriters, SecondWaitsForTheLockThenConflicts) {
+  testing::TempDir dir;
+  auto g = std::make_shared<FakeGraph>(dir.path(),
+                                       lock_manager::LockManagerOptions{.timeout = 5000ms, .retry_slice = 500ms});
+  auto first = Transaction::begin(g);
+  first->set_isolation(IsolationLevel::Serializable);
+  const auto first_id = first->tx_id();
+  ASSERT_TRUE(first->add_node(node(1, "P", name("first"))));
+
+  auto second = Transaction::begin(g);
+  second->set_isolation(IsolationLevel::Serializable);
+  auto waiting = std::async(std::launch::async, [&] { return second->add_node(node(1, "P", name("second"))); });
+  while (!g->lock_manager().is_waiting(second->tx_id())) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(Transaction::commit(std::move(first)));
+  ASSERT_TRUE(waiting.get());  // woken by the release, well before the time-out
+
+  auto r = Transaction::commit(std::move(second));
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().display(),
+            fmt::format("Transaction conflict: Write-Write conflict on node {}: modified by tx at t={}",
+                        id(1).to_string(), *g->commit_ts_of(first_id)));
+  EXPECT_EQ(g->get_node(id(1))->properties.at("name"), PropertyValue::string("first"));
+}
+
 // A ReadCommitted writer of node 1 tries to commit while a Serializable
 // reader of node 1 is being validated. Validation and the reader's commit
 // timestamp are one step in commit order, so the writer lands after the
