@@ -12,6 +12,10 @@
 #include "graph/bulk_load.h"
 #include "graph/open.h"
 #include "graph/upsert/key_lock.h"
+#include "graph/upsert/upsert.h"
+#include "transaction/transaction.h"
+
+#include <future>
 
 namespace zudizid::graph {
 namespace {
@@ -87,6 +91,59 @@ TEST(EngineStress, ConcurrentLoadersAndReaders) {
   ASSERT_TRUE(out.has_value());
   EXPECT_EQ(out->size(), 2000u);
   fs::remove_all(dir);
+}
+
+// Commits (which wait for the applier), single writes through the applier,
+// bulk flushes and upserts all take the storage write lock; none may wait
+// for the applier while holding it. Everything must finish well within the
+// timeout.
+TEST(EngineStress, CommitsAppliesAndFlushesNeverDeadlock) {
+  auto opened = open_in_memory(Profile::Default);
+  ASSERT_TRUE(opened.has_value());
+  Graph& g = *opened;
+  auto host = [&] { return std::make_shared<Graph>(g.clone()); };
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 100; ++i) {
+        auto tx = transaction::Transaction::begin(host());
+        Node n{Uuid::new_v4(), "C", {{"t", Int(t)}}, NodeKind::Individual};
+        Uuid a = n.id;
+        (void)tx->add_node(std::move(n));
+        (void)tx->add_edge(Edge{Uuid::new_v4(), a, a, "SELF", {}});
+        if (!transaction::Transaction::commit(std::move(tx))) failures.fetch_add(1);
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    Graph w = g.clone();
+    for (int i = 0; i < 100; ++i) {
+      if (!w.submit_write(WriteOp{WriteOp::PutNode{node(50000 + i, "W"), false}})) failures.fetch_add(1);
+    }
+  });
+  threads.emplace_back([&] {
+    BulkLoader loader(g, 20);
+    for (int i = 0; i < 400; ++i) {
+      if (loader.add_node(node(60000 + i, "B")) && !loader.flush_nodes()) failures.fetch_add(1);
+      if (loader.add_edge(edge(70000 + i, 60000, 60000 + i, "B")) && !loader.flush_edges()) failures.fetch_add(1);
+    }
+    if (!loader.finish()) failures.fetch_add(1);
+  });
+  threads.emplace_back([&] {
+    for (int i = 0; i < 50; ++i) {
+      upsert::UpsertRequest r{"U", "k", {{"k", Int(i % 5)}, {"v", Int(i)}}, std::nullopt, {}};
+      if (!upsert::upsert_one(g, r)) failures.fetch_add(1);
+    }
+  });
+  auto all = std::async(std::launch::async, [&] {
+    for (auto& th : threads) th.join();
+  });
+  ASSERT_EQ(all.wait_for(std::chrono::seconds(90)), std::future_status::ready) << "deadlock";
+  EXPECT_EQ(failures.load(), 0);
+  auto out = g.get_outgoing_edges(id(60000));
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(out->size(), 400u);
 }
 
 }  // namespace
