@@ -1,4 +1,5 @@
-// Upserts and deletes by business key against an in-memory graph.
+// Upserts and deletes by business key, schema queries and statistics,
+// against an in-memory graph.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -6,6 +7,7 @@
 #include "graph/bulk_load.h"
 #include "graph/embeddings.h"
 #include "graph/open.h"
+#include "graph/schema_queries.h"
 #include "graph/upsert/upsert.h"
 
 namespace zudizid::graph::upsert {
@@ -149,3 +151,46 @@ TEST_F(EngineUpsert, ConcurrentOverlappingKeysOneNodeEach) {
 
 }  // namespace
 }  // namespace zudizid::graph::upsert
+
+// Schema queries and statistics over the handle: answered as of the last
+// rebuild; unknown names give 0 and empty lists.
+
+namespace zudizid::graph {
+namespace {
+
+TEST(EngineSchema, QueriesAnswerFromTheCacheUntilRebuilt) {
+  auto g = open_in_memory(Profile::Default);
+  ASSERT_TRUE(g.has_value());
+  Uuid a = Uuid::new_v4(), b = Uuid::new_v4(), c = Uuid::new_v4();
+  {
+    BulkLoader loader(*g, 10);
+    loader.add_node(Node{a, "P", {{"name", PropertyValue::string("x")}}, NodeKind::Individual});
+    loader.add_node(Node{b, "P", {}, NodeKind::Individual});
+    loader.add_node(Node{c, "Q", {}, NodeKind::Individual});
+    loader.add_edge(Edge{Uuid::new_v4(), a, b, "KNOWS", {{"since", PropertyValue::integer(1)}}});
+    ASSERT_TRUE(loader.finish());
+  }
+  EXPECT_EQ(get_labels(*g).value(), (std::vector<std::string>{"P", "Q"}));
+  EXPECT_EQ(get_label_count(*g, "P").value(), 2u);
+  EXPECT_EQ(get_label_count(*g, "missing").value(), 0u);
+  EXPECT_EQ(get_edge_types(*g).value(), std::vector<std::string>{"KNOWS"});
+  EXPECT_EQ(get_edge_type_count(*g, "KNOWS").value(), 1u);
+  EXPECT_EQ(get_edge_type_properties(*g, "KNOWS").value(), std::vector<std::string>{"since"});
+  EXPECT_TRUE(get_edge_type_properties(*g, "nope").value().empty());
+  auto stats = get_stats(*g);
+  ASSERT_TRUE(stats.has_value());
+  EXPECT_EQ(format_avg_degree(stats->avg_degree), "0.33");
+  EXPECT_EQ(stats->property_cardinality.at("P_name"), 1u);
+
+  {
+    BulkLoader loader(*g, 10);
+    loader.add_node(Node{Uuid::new_v4(), "R", {}, NodeKind::Individual});
+    ASSERT_TRUE(loader.finish());
+  }
+  EXPECT_EQ(get_label_count(*g, "R").value(), 0u) << "not seen until a rebuild";
+  ASSERT_TRUE(rebuild_schema(*g).has_value());
+  EXPECT_EQ(get_label_count(*g, "R").value(), 1u);
+}
+
+}  // namespace
+}  // namespace zudizid::graph
