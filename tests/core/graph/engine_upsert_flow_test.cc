@@ -7,6 +7,7 @@
 #include "graph/bulk_load.h"
 #include "graph/embeddings.h"
 #include "graph/open.h"
+#include "graph/reads.h"
 #include "graph/schema_queries.h"
 #include "graph/upsert/upsert.h"
 
@@ -190,6 +191,39 @@ TEST(EngineSchema, QueriesAnswerFromTheCacheUntilRebuilt) {
   EXPECT_EQ(get_label_count(*g, "R").value(), 0u) << "not seen until a rebuild";
   ASSERT_TRUE(rebuild_schema(*g).has_value());
   EXPECT_EQ(get_label_count(*g, "R").value(), 1u);
+}
+
+}  // namespace
+}  // namespace zudizid::graph
+
+namespace zudizid::graph {
+namespace {
+
+TEST(EngineReads, MissingIdsAndPropertyLookup) {
+  auto g = open_in_memory(Profile::Default);
+  ASSERT_TRUE(g.has_value());
+  Uuid missing = Uuid::new_v4();
+  auto n = g->get_node(missing);
+  ASSERT_FALSE(n.has_value());
+  EXPECT_EQ(n.error().display(), "Node not found: " + missing.to_string());
+  EXPECT_TRUE(g->get_outgoing_edges(missing).value().empty());
+  EXPECT_TRUE(g->get_incoming_edges(missing).value().empty());
+
+  auto none = find_node_by_property(*g, "name", "Ada");
+  ASSERT_FALSE(none.has_value());
+  EXPECT_EQ(none.error().display(), "Node not found: with property name=Ada");
+  auto made = upsert::upsert_one(*g, upsert::UpsertRequest{"P", "name", {{"name", PropertyValue::string("Ada")}},
+                                                           std::nullopt, {}});
+  ASSERT_TRUE(made.has_value());
+  auto found = find_node_by_property(*g, "name", "Ada");
+  ASSERT_TRUE(found.has_value()) << found.error().display();
+  EXPECT_EQ(found->id, made->id);
+
+  // Bulk-loaded nodes are not in the property index.
+  BulkLoader loader(*g, 4);
+  loader.add_node(Node{Uuid::new_v4(), "P", {{"name", PropertyValue::string("Bob")}}, NodeKind::Individual});
+  ASSERT_TRUE(loader.finish());
+  EXPECT_FALSE(find_node_by_property(*g, "name", "Bob").has_value());
 }
 
 }  // namespace
