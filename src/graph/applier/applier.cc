@@ -23,8 +23,6 @@ struct Group {
   std::vector<wal::WalRecord> records;
   size_t commits = 0;
   Graph::PendingNodes pending;
-
-  bool has_commits() const { return commits > 0; }
 };
 
 void reply(ApplierMessage& m, DbResult<void> result) { m.reply.send(std::move(result)); }
@@ -64,7 +62,7 @@ void flush(Graph& graph, Group& group) {
 void accept_commit(Graph& graph, ApplierMessage& m, Group& group) {
   auto& request = std::get<transaction::CommitRequest>(m.payload);
   if (request.validate) {
-    if (group.has_commits()) flush(graph, group);
+    if (!group.entries.empty()) flush(graph, group);
     if (auto valid = request.validate(); !valid) {
       reply(m, std::move(valid));
       return;
@@ -134,10 +132,10 @@ std::shared_ptr<Sender> spawn_write_applier() {
   auto queue = std::make_shared<ApplierQueue>();
   auto sender = std::make_shared<Sender>(queue);
   try {
-    std::thread([queue] {
+    queue->set_thread(std::thread([queue] {
       common::set_current_thread_name("zudizid-applier");
       run_write_applier(queue);
-    }).detach();
+    }));
   } catch (const std::system_error& e) {
     ZLOG(Error, kTarget, "could not start the write applier thread: {}; writers apply their own writes", e.what());
     queue->close_receiver();

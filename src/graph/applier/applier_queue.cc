@@ -86,4 +86,23 @@ void ApplierQueue::stop_writes(const DbError& cause) {
   if (!stop_) stop_ = cause;
 }
 
+void ApplierQueue::set_thread(std::thread thread) {
+  std::lock_guard lock(thread_mu_);
+  thread_ = std::move(thread);
+}
+
+void ApplierQueue::join_thread() {
+  std::thread thread;
+  {
+    std::lock_guard lock(thread_mu_);
+    thread = std::move(thread_);
+  }
+  if (!thread.joinable()) return;
+  if (thread.get_id() == std::this_thread::get_id()) {
+    thread.detach();
+  } else {
+    thread.join();
+  }
+}
+
 }  // namespace zudizid::graph::applier

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -63,6 +64,12 @@ class ApplierQueue {
   std::optional<DbError> write_stop() const;
   void stop_writes(const DbError& cause);
 
+  // The receiving thread, joined when the last sender goes (it then has no
+  // work left and ends at once), or detached when that happens on the
+  // thread itself.
+  void set_thread(std::thread thread);
+  void join_thread();
+
  private:
   mutable std::mutex mu_;
   mutable std::condition_variable not_empty_;
@@ -73,6 +80,8 @@ class ApplierQueue {
   bool receiver_closed_ = false;
   bool paused_ = false;
   std::optional<DbError> stop_;
+  std::mutex thread_mu_;
+  std::thread thread_;
 };
 
 // The graph handle's member 14: one per open graph, shared by every clone.
@@ -80,7 +89,10 @@ class ApplierQueue {
 class Sender {
  public:
   explicit Sender(std::shared_ptr<ApplierQueue> queue) : queue_(std::move(queue)) { queue_->add_sender(); }
-  ~Sender() { queue_->drop_sender(); }
+  ~Sender() {
+    queue_->drop_sender();
+    queue_->join_thread();
+  }
   Sender(const Sender&) = delete;
   Sender& operator=(const Sender&) = delete;
   ApplierQueue& queue() const { return *queue_; }

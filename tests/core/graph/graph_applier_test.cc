@@ -48,7 +48,9 @@ TEST(Applier, TwentyQueuedCommitsGoAsSixteenThenFour) {
   // Commit timestamps follow the log order, strictly increasing.
   uint64_t last = 0;
   size_t commits = 0;
-  for (const auto& r : *g.wal().read_all()) {
+  auto logged = g.wal().read_all();
+  ASSERT_TRUE(logged);
+  for (const auto& r : *logged) {
     if (const auto* c = r.get_if<wal::Commit>()) {
       EXPECT_GT(c->timestamp, last);
       last = c->timestamp;

@@ -24,7 +24,9 @@ class ApplyTest : public ::testing::TestWithParam<bool> {
   }
   std::vector<std::string> wal_kinds() {
     std::vector<std::string> out;
-    for (const auto& r : *g().wal().read_all()) out.emplace_back(r.name());
+    auto logged = g().wal().read_all();
+    EXPECT_TRUE(logged);
+    for (const auto& r : *logged) out.emplace_back(r.name());
     return out;
   }
 

@@ -67,12 +67,14 @@ TEST(Crash, AcknowledgedCommitsSurviveSigkill) {
     ASSERT_EQ(::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300 + rng() % 400));
+    // Kill at a random moment once commits are flowing.
+    std::set<uint64_t> acknowledged;
+    uint64_t tx_id;
+    if (::read(fds[0], &tx_id, sizeof tx_id) == sizeof tx_id) acknowledged.insert(tx_id);
+    std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 300));
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
-    std::set<uint64_t> acknowledged;
-    uint64_t tx_id;
     while (::read(fds[0], &tx_id, sizeof tx_id) == sizeof tx_id) acknowledged.insert(tx_id);
     ::close(fds[0]);
 
