@@ -84,7 +84,7 @@ Result<LogRead> read_impl(const LogConfig& config, Source& src, LogOffset lid, u
   }
   std::vector<uint8_t> body(h.len);
   if (h.len <= kWindow - hl) {
-    std::memcpy(body.data(), buf + hl, h.len);
+    if (h.len != 0) std::memcpy(body.data(), buf + hl, h.len);
   } else if (auto r = src.exact(lid + hl, body.data(), h.len); !r) {
     return std::unexpected(Error::io(r.error()));
   }

@@ -141,13 +141,17 @@ TEST_F(EngineBulkLoad, LargeMixedOrderLoadSurvivesReopen) {
         e.edge_type = "E";
         want_out[e.source].push_back(e.id);
         want_in[e.target].push_back(e.id);
-        if (loader.add_edge(std::move(e))) ASSERT_TRUE(loader.flush_edges().has_value());
+        if (loader.add_edge(std::move(e))) {
+          ASSERT_TRUE(loader.flush_edges().has_value());
+        }
       }
       for (int i = 0; i < kBatch && next_node < kNodes; ++i, ++next_node) {
         Node n;
         n.id = nodes[next_node];
         n.label = "N";
-        if (loader.add_node(std::move(n))) ASSERT_TRUE(loader.flush_nodes().has_value());
+        if (loader.add_node(std::move(n))) {
+          ASSERT_TRUE(loader.flush_nodes().has_value());
+        }
       }
     }
     ASSERT_TRUE(loader.finish().has_value());
