@@ -1,0 +1,158 @@
+#include "graph/open.h"
+
+#include <chrono>
+#include <thread>
+
+#include "common/log.h"
+#include "graph/adjacency_load.h"
+#include "graph/banner.h"
+#include "graph/in_memory_wal.h"
+#include "graph/recovery.h"
+#include "rdf_owl/taxonomy.h"
+#include "storage/storage_keys.h"
+
+namespace zudizid::graph {
+
+namespace {
+
+// The stored graph as the index loader sees it before the handle exists.
+class StorageSource final : public index::RecordSource {
+ public:
+  explicit StorageSource(const storage::Storage& s) : s_(s) {}
+  std::expected<std::vector<Node>, DbError> scan_current_nodes() override { return s_.scan_current_nodes(); }
+  std::expected<std::vector<Edge>, DbError> scan_edges() override { return s_.scan_edges(); }
+
+ private:
+  const storage::Storage& s_;
+};
+
+void rebuild_class_hierarchy(Graph& graph) {
+  auto nodes = graph.storage()->scan_current_nodes();
+  if (!nodes) {
+    ZLOG(Warn, "zudizid::graph", "Taxonomy rebuild skipped: {}", nodes.error().display());
+    return;
+  }
+  taxonomy::TaxonomyIndex hierarchy;
+  bool any = false;
+  for (const Node& n : *nodes) {
+    if (n.kind != NodeKind::Class) continue;
+    hierarchy.register_class(n.id, n.label);
+    any = true;
+  }
+  if (!any) return;
+  auto edges = graph.storage()->scan_edges();
+  if (!edges) {
+    ZLOG(Warn, "zudizid::graph", "Taxonomy rebuild skipped: {}", edges.error().display());
+    return;
+  }
+  for (const Edge& e : *edges) {
+    if (e.edge_type == "subClassOf") (void)hierarchy.add_subclass(e.target, e.source);
+  }
+  if (graph.index_manager()) graph.index_manager()->register_taxonomy(std::move(hierarchy));
+}
+
+// The last clone of a just-dropped handle of this directory may still be on
+// its way out on the applier thread, holding the engine's file lock for a
+// moment: wait briefly for it rather than failing a close-then-reopen.
+kelm::Result<kelm::Db> open_engine(const std::filesystem::path& path, Profile profile) {
+  const kelm::config::Config config = directory_config(path, profile);
+  for (int attempt = 0;; ++attempt) {
+    auto db = config.open();
+    if (db || attempt == 200 || db.error().display().find("could not acquire lock") == std::string::npos) return db;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
+
+DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile) {
+  auto db = open_engine(path, profile);
+  if (!db) return std::unexpected(DbError(db.error()));
+  auto storage = std::make_shared<storage::Storage>(std::move(*db), static_cast<std::uint8_t>(profile));
+
+  auto wal = wal::Wal::open(path / wal::kWalFileName);
+  if (!wal) return std::unexpected(std::move(wal.error()));
+  std::shared_ptr<wal::Wal> shared_wal = std::move(*wal);
+
+  auto indexes = std::make_shared<index::IndexManager>(path / "indexes");
+  ZLOG(Info, "zudizid::graph", "Loading and rebuilding indices...");
+  {
+    StorageSource source(*storage);
+    if (auto r = indexes->load_metadata(source); !r) return std::unexpected(std::move(r.error()));
+  }
+
+  auto records = shared_wal->read_all();
+  if (!records) return std::unexpected(std::move(records.error()));
+  WalAnalysis analysis = analyse_wal(*records);
+  if (!analysis.uncommitted.empty()) {
+    ZLOG(Warn, "zudizid::graph", "Found {} uncommitted transactions, will be rolled back",
+         analysis.uncommitted.size());
+  }
+
+  auto adjacency = load_adjacency_at_open(*storage);
+  if (!adjacency) return std::unexpected(std::move(adjacency.error()));
+
+  auto stored_ts = storage::Storage::get_counter(storage->db(), storage::keys::kNextTimestamp);
+  if (!stored_ts) return std::unexpected(std::move(stored_ts.error()));
+  std::optional<std::uint64_t> seen;
+  if (!*stored_ts) {
+    auto largest = largest_stored_timestamp(*storage);
+    if (!largest) return std::unexpected(std::move(largest.error()));
+    seen = *largest;
+  }
+  auto stored_tx = storage::Storage::get_counter(storage->db(), storage::keys::kNextTxId);
+  if (!stored_tx) return std::unexpected(std::move(stored_tx.error()));
+  std::uint64_t next_ts = restore_next_timestamp(*stored_ts, seen, analysis);
+  std::uint64_t next_tx = restore_next_tx_id(*stored_tx, analysis);
+  ZLOG(Info, "zudizid::graph", "Logical clocks restored: next_timestamp={}, next_tx_id={}", next_ts, next_tx);
+
+  GraphParts parts;
+  parts.storage = storage;
+  parts.wal = shared_wal;
+  parts.index_manager = indexes;
+  parts.adjacency = std::move(*adjacency);
+  parts.next_tx_id = next_tx;
+  parts.next_timestamp = next_ts;
+  Graph graph = Graph::build(std::move(parts));
+
+  if (analysis.total_records > 0) {
+    if (auto r = replay_wal(graph, *records); !r) return std::unexpected(std::move(r.error()));
+  }
+  if (!analysis.committed.empty()) {
+    if (auto r = rebuild_adjacency(graph); !r) return std::unexpected(std::move(r.error()));
+    if (auto r = mark_replayed(graph, analysis.max_timestamp); !r) return std::unexpected(std::move(r.error()));
+  }
+
+  rebuild_class_hierarchy(graph);
+  maybe_print_first_run_banner();
+  return graph;
+}
+
+DbResult<Graph> open_in_memory(Profile profile) {
+  auto db = temporary_config(profile).open();
+  if (!db) return std::unexpected(DbError(db.error()));
+  auto storage = std::make_shared<storage::Storage>(std::move(*db), static_cast<std::uint8_t>(profile));
+
+  std::filesystem::path wal_path = wal::in_memory_wal_path();
+  auto wal = wal::Wal::open(wal_path);
+  if (!wal) return std::unexpected(std::move(wal.error()));
+  // The log goes with the last handle: closed first, then its file removed.
+  std::shared_ptr<wal::Wal> shared_wal(wal->release(), [wal_path](wal::Wal* w) {
+    delete w;
+    TemporaryWalFile remove(wal_path);
+  });
+
+  auto clock = [&](std::string_view key) -> std::uint64_t {
+    auto v = storage::Storage::get_counter(storage->db(), key);
+    return v && *v && **v != 0 ? **v : 1;
+  };
+  GraphParts parts;
+  parts.storage = storage;
+  parts.wal = shared_wal;
+  parts.index_manager = std::make_shared<index::IndexManager>(std::nullopt);
+  parts.next_timestamp = clock(storage::keys::kNextTimestamp);
+  parts.next_tx_id = clock(storage::keys::kNextTxId);
+  return Graph::build(std::move(parts));
+}
+
+}  // namespace zudizid::graph

@@ -1,0 +1,159 @@
+#include "graph/upsert/upsert.h"
+
+#include <memory>
+#include <mutex>
+
+#include "graph/embeddings.h"
+#include "graph/upsert/key_lock.h"
+#include "transaction/transaction.h"
+
+namespace zudizid::graph::upsert {
+
+namespace {
+
+using transaction::Transaction;
+
+// Rolls back (discarding writes and releasing node locks) whatever
+// transaction is still held when a request leaves early.
+struct TxGuard {
+  std::unique_ptr<Transaction> tx;
+  ~TxGuard() {
+    if (tx) tx->rollback();
+  }
+};
+
+std::shared_ptr<transaction::TransactionHost> host_of(const Graph& graph) {
+  return std::make_shared<Graph>(graph.clone());
+}
+
+DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& req, const PropertyValue& key_value) {
+  TxGuard guard{Transaction::begin(host_of(graph))};
+  Transaction& tx = *guard.tx;
+
+  auto matches = tx.find_nodes_by_property(req.label, req.key, key_value);
+  if (!matches) return std::unexpected(std::move(matches.error()));
+  if (matches->size() > 1) {
+    return std::unexpected(DbError(DbError::Kind::AmbiguousUpsertKey,
+                                   ambiguous_detail(matches->size(), req.label, req.key, key_value, "upserting")));
+  }
+
+  UpsertOutcome outcome;
+  Uuid id;
+  std::vector<std::pair<std::string, PropertyValue>> stale;
+  if (matches->empty()) {
+    outcome = UpsertOutcome::Created;
+    id = Uuid::new_v4();
+    if (auto r = tx.add_node(Node{id, req.label, req.props, NodeKind::Individual}); !r) return std::unexpected(r.error());
+  } else {
+    const Node& match = matches->front();
+    id = match.id;
+    if (props_equal(match.properties, req.props)) {
+      outcome = UpsertOutcome::Unchanged;
+    } else {
+      outcome = UpsertOutcome::Updated;
+      stale = stale_entries(match.properties, req.props);
+      if (auto r = tx.add_node(updated_node(match, req)); !r) return std::unexpected(r.error());
+    }
+  }
+
+  std::vector<Edge> existing;
+  if (outcome != UpsertOutcome::Created) {
+    auto out = graph.get_outgoing_edges(id);
+    if (!out) return std::unexpected(std::move(out.error()));
+    existing = std::move(*out);
+  }
+
+  std::size_t added_edges = 0;
+  for (const UpsertLink& link : req.links) {
+    auto targets = tx.find_nodes_by_property(link.target_label, link.target_key, link.target_key_value);
+    if (!targets) return std::unexpected(std::move(targets.error()));
+    Uuid target;
+    if (!targets->empty()) {
+      target = targets->front().id;
+    } else if (link.create_target_stub) {
+      target = Uuid::new_v4();
+      PropertyMap props;
+      props.emplace(link.target_key, link.target_key_value);
+      if (auto r = tx.add_node(Node{target, link.target_label, std::move(props), NodeKind::Individual}); !r) {
+        return std::unexpected(r.error());
+      }
+    } else {
+      return std::unexpected(DbError(DbError::Kind::NodeNotFound, missing_target_detail(link)));
+    }
+    if (link_satisfied(existing, link.type, target)) continue;
+    if (auto r = tx.add_edge(Edge{Uuid::new_v4(), id, target, link.type, link.props}); !r) {
+      return std::unexpected(r.error());
+    }
+    ++added_edges;
+  }
+
+  bool embedding_differs = false;
+  if (req.embedding) {
+    auto stored = read_node_embedding(*graph.storage(), id, req.embedding->model);
+    std::optional<std::vector<float>> vec;
+    if (stored) vec = std::move(stored->vector);
+    embedding_differs = embedding_changed(vec, req.embedding->vector);
+  }
+
+  if (outcome == UpsertOutcome::Unchanged && added_edges == 0 && !embedding_differs) {
+    if (auto r = Transaction::rollback_async(std::move(guard.tx)); !r) return std::unexpected(r.error());
+    return UpsertResult{UpsertOutcome::Unchanged, id};
+  }
+  if (auto r = Transaction::commit(std::move(guard.tx)); !r) return std::unexpected(r.error());
+
+  Graph writer = graph.clone();
+  for (const auto& [name, old] : stale) {
+    if (auto r = writer.unindex_property(name, old, id); !r) return std::unexpected(r.error());
+  }
+  if (embedding_differs) {
+    if (auto r = add_node_embedding(graph, id, req.embedding->vector, req.embedding->model); !r) {
+      return std::unexpected(r.error());
+    }
+  }
+  if (outcome == UpsertOutcome::Unchanged) outcome = UpsertOutcome::Updated;
+  return UpsertResult{outcome, id};
+}
+
+}  // namespace
+
+DbResult<UpsertResult> upsert_one(const Graph& graph, const UpsertRequest& request) {
+  auto it = request.props.find(request.key);
+  if (it == request.props.end()) {
+    return std::unexpected(DbError(DbError::Kind::Message, missing_key_message(request.key, request.label)));
+  }
+  auto mutex = key_lock(request.label, request.key, it->second);
+  std::lock_guard hold(*mutex);
+  return upsert_locked(graph, request, it->second);
+}
+
+DbResult<std::vector<UpsertResult>> upsert_many(const Graph& graph, std::span<const UpsertRequest> requests) {
+  std::vector<UpsertResult> out;
+  out.reserve(requests.size());
+  for (const UpsertRequest& r : requests) {
+    auto one = upsert_one(graph, r);
+    if (!one) return std::unexpected(std::move(one.error()));
+    out.push_back(*one);
+  }
+  return out;
+}
+
+DbResult<std::optional<Uuid>> delete_by_key(const Graph& graph, std::string_view label, std::string_view key,
+                                           const PropertyValue& value) {
+  auto mutex = key_lock(label, key, value);
+  std::lock_guard hold(*mutex);
+  TxGuard guard{Transaction::begin(host_of(graph))};
+  auto matches = guard.tx->find_nodes_by_property(label, key, value);
+  if (!matches) return std::unexpected(std::move(matches.error()));
+  if (matches->empty()) return std::optional<Uuid>();
+  if (matches->size() > 1) {
+    return std::unexpected(
+        DbError(DbError::Kind::AmbiguousUpsertKey, ambiguous_detail(matches->size(), label, key, value, "deleting")));
+  }
+  Uuid id = matches->front().id;
+  if (auto r = Transaction::rollback_async(std::move(guard.tx)); !r) return std::unexpected(r.error());
+  Graph writer = graph.clone();
+  if (auto r = writer.submit_write(WriteOp{WriteOp::DeleteNode{id}}); !r) return std::unexpected(r.error());
+  return std::optional<Uuid>(id);
+}
+
+}  // namespace zudizid::graph::upsert

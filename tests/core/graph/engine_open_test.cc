@@ -1,0 +1,215 @@
+// Opening directories and in-memory databases, recovery at open, and the
+// crash test: acknowledged commits survive SIGKILL and reopen twice.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "common/log.h"
+#include "graph/bulk_load.h"
+#include "graph/open.h"
+#include "graph_fixture.h"
+
+namespace zudizid::graph::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool logged(const log::ScopedCapture& cap, std::string_view message) {
+  for (const auto& r : cap.records())
+    if (r.message == message) return true;
+  return false;
+}
+
+Graph must_open(const fs::path& dir, Profile profile = Profile::Default) {
+  auto g = open_graph(dir, profile);
+  if (!g) {
+    ADD_FAILURE() << g.error().display();
+    std::abort();
+  }
+  return std::move(*g);
+}
+
+TEST(EngineOpen, NewDirectoryEveryProfile) {
+  for (Profile p : {Profile::Default, Profile::Mobile, Profile::Server}) {
+    TempDir tmp;
+    fs::path dir = tmp.path() / "db";
+    log::ScopedCapture cap;
+    {
+      Graph g = must_open(dir, p);
+      EXPECT_EQ(g.storage()->profile(), static_cast<std::uint8_t>(p));
+      EXPECT_EQ(g.next_timestamp().load(), 1u);
+      EXPECT_EQ(g.next_tx_id().load(), 1u);
+      EXPECT_EQ(g.index_manager()->get_taxonomy(), nullptr);
+    }
+    EXPECT_TRUE(fs::exists(dir / "zovov.wal"));
+    EXPECT_TRUE(fs::is_directory(dir / "indexes"));
+    for (const char* m : {"Loading and rebuilding indices...", "WAL is empty, nothing to recover",
+                          "No indices found, rebuilding from edges...",
+                          "Logical clocks restored: next_timestamp=1, next_tx_id=1"}) {
+      EXPECT_TRUE(logged(cap, m)) << m;
+    }
+  }
+}
+
+TEST(EngineOpen, FirstRunBanner) {
+  TempDir tmp;
+  setenv("ZUDIZID_FIRST_RUN", "", 1);
+  ::testing::internal::CaptureStdout();
+  { Graph g = must_open(tmp.path()); }
+  std::string out = ::testing::internal::GetCapturedStdout();
+  unsetenv("ZUDIZID_FIRST_RUN");
+  EXPECT_NE(out.find("    Welcome to ZudizID! 🌵\n"), std::string::npos);
+  ::testing::internal::CaptureStdout();
+  { Graph g = must_open(tmp.path()); }
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+// Logged writes followed by writes that bypass the log: reopening (twice)
+// must neither resurrect what was deleted nor roll back what was rewritten.
+TEST(EngineRecovery, ReopenNeverResurrectsOrRewinds) {
+  TempDir tmp;
+  {
+    Graph g = must_open(tmp.path());
+    ASSERT_TRUE(commit(g, {node(1), node(2), node(3), node(4)}, {edge(1, 1, 2), edge(2, 2, 3), edge(3, 1, 4)}));
+    ASSERT_TRUE(g.submit_write(WriteOp{WriteOp::DeleteEdge{edge(1, 1, 2).id, g.next_timestamp().fetch_add(1)}}));
+    ASSERT_TRUE(g.submit_write(WriteOp{WriteOp::DeleteNode{id(3)}}));
+    BulkLoader loader(g, 10);
+    loader.add_node(node(4, {{"v", PropertyValue::integer(2)}}));
+    ASSERT_TRUE(loader.finish());
+  }
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    Graph g = must_open(tmp.path());
+    auto out1 = g.get_outgoing_edges(id(1));
+    ASSERT_TRUE(out1.has_value());
+    ASSERT_EQ(out1->size(), 1u);
+    EXPECT_EQ((*out1)[0].id, edge(3, 1, 4).id);
+    EXPECT_FALSE(g.get_node(id(3)).has_value());
+    EXPECT_FALSE(g.storage()->edge_exists(edge(1, 1, 2).id).value());
+    EXPECT_FALSE(g.storage()->edge_exists(edge(2, 2, 3).id).value());
+    auto n4 = g.get_node(id(4));
+    ASSERT_TRUE(n4.has_value());
+    EXPECT_EQ(n4->properties.at("v"), PropertyValue::integer(2));
+    auto in2 = g.get_incoming_edges(id(2));
+    ASSERT_TRUE(in2.has_value());
+    EXPECT_TRUE(in2->empty());
+  }
+}
+
+TEST(EngineRecovery, ClassHierarchyRebuiltFromStoredClasses) {
+  TempDir tmp;
+  {
+    Graph g = must_open(tmp.path());
+    BulkLoader loader(g, 10);
+    loader.add_node(Node{id(1), "Animal", {}, NodeKind::Class});
+    loader.add_node(Node{id(2), "Dog", {}, NodeKind::Class});
+    loader.add_edge(Edge{id(50), id(2), id(1), "subClassOf", {}});
+    loader.add_edge(Edge{id(51), id(2), id(2), "subClassOf", {}});  // a refused self-loop
+    ASSERT_TRUE(loader.finish());
+  }
+  Graph g = must_open(tmp.path());
+  EXPECT_NE(g.index_manager()->get_taxonomy(), nullptr);
+}
+
+TEST(EngineInMemory, LogUnderTmpdirRemovedWithLastHandle) {
+  TempDir tmp;
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  setenv("TMPDIR", tmp.path().c_str(), 1);
+  auto count_logs = [&] {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(tmp.path())) n += e.path().filename().string().starts_with("zovov--");
+    return n;
+  };
+  {
+    auto a = open_in_memory(Profile::Server);
+    ASSERT_TRUE(a.has_value()) << a.error().display();
+    auto b = open_in_memory(Profile::Mobile);
+    ASSERT_TRUE(b.has_value());
+    EXPECT_EQ(count_logs(), 2);
+    EXPECT_EQ(a->next_timestamp().load(), 1u);
+    EXPECT_EQ(a->next_tx_id().load(), 1u);
+    ASSERT_TRUE(commit(*a, {node(1)}));
+    EXPECT_TRUE(a->get_node(id(1)).has_value());
+    EXPECT_FALSE(b->get_node(id(1)).has_value());
+    Graph clone = a->clone();
+    a = std::unexpected(DbError(DbError::Kind::Message, "dropped"));
+    EXPECT_EQ(count_logs(), 2) << "a clone still holds the log";
+  }
+  EXPECT_EQ(count_logs(), 0);
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+}
+
+// ---------------------------------------------------------------- crash
+
+[[noreturn]] void run_child(const fs::path& dir, int report_fd) {
+  Graph g = must_open(dir);
+  for (int k = 0;; ++k) {
+    // A pair of nodes and the edge between them per commit.
+    const int a = 2 * k, b = 2 * k + 1;
+    if (commit(g, {node(a), node(b)}, {edge(k, a, b)})) {
+      if (::write(report_fd, &k, sizeof k) != sizeof k) ::_exit(3);
+    }
+  }
+}
+
+TEST(EngineCrash, Child) {
+  const char* dir = std::getenv("ZUDIZID_ENGINE_CRASH_DIR");
+  if (dir == nullptr) GTEST_SKIP() << "runs only as the crash test's child";
+  run_child(dir, 3);
+}
+
+TEST(EngineCrash, AcknowledgedCommitsPresentAndTraversableAfterSigkill) {
+  std::mt19937 rng(std::random_device{}());
+  TempDir tmp;
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  std::string env_dir = "ZUDIZID_ENGINE_CRASH_DIR=" + tmp.path().string();
+  char arg0[] = "engine_tests";
+  char arg1[] = "--gtest_filter=EngineCrash.Child";
+  char* argv[] = {arg0, arg1, nullptr};
+  char* envp[] = {env_dir.data(), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400 + rng() % 400));
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  std::vector<int> acknowledged;
+  int k;
+  while (::read(fds[0], &k, sizeof k) == sizeof k) acknowledged.push_back(k);
+  ::close(fds[0]);
+  ASSERT_FALSE(acknowledged.empty());
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    Graph g = must_open(tmp.path());
+    for (int k : acknowledged) {
+      ASSERT_TRUE(g.get_node(id(2 * k)).has_value()) << k;
+      ASSERT_TRUE(g.get_node(id(2 * k + 1)).has_value()) << k;
+      auto out = g.get_outgoing_edges(id(2 * k));
+      ASSERT_TRUE(out.has_value());
+      ASSERT_EQ(out->size(), 1u) << k;
+      EXPECT_EQ((*out)[0].target, id(2 * k + 1));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zudizid::graph::testing
