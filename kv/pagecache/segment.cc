@@ -385,7 +385,8 @@ Result<void> SegmentAccountant::initialize_from_snapshot(const Snapshot& snapsho
   auto len = config_.file->len();
   if (!len) return std::unexpected(Error::io(len.error()));
   size_t n = *len / S + (*len % S != 0 ? 1 : 0);
-  segments_.assign(n, Segment{});
+  segments_.clear();
+  segments_.resize(n);
   bool has_active = false;
   size_t active_index = 0;
   if (snapshot.active_segment) {
