@@ -2,6 +2,7 @@
 // the stored adjacency keys must agree with memory after every flush, so a
 // reopen (after close or after a drop without close) sees every edge.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,7 +25,8 @@ class EngineBulkLoad : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::path(::testing::TempDir()) /
-           ("engine_bulk_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("engine_bulk_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+            std::to_string(::getpid()));
     fs::remove_all(dir_);
     open();
   }
