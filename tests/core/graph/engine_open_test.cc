@@ -187,12 +187,15 @@ TEST(EngineCrash, AcknowledgedCommitsPresentAndTraversableAfterSigkill) {
   ASSERT_EQ(::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp), 0);
   posix_spawn_file_actions_destroy(&actions);
   ::close(fds[1]);
+  // Kill only once the child has acknowledged something: on a loaded machine
+  // it may need a while just to start.
+  std::vector<int> acknowledged;
+  int k;
+  if (::read(fds[0], &k, sizeof k) == sizeof k) acknowledged.push_back(k);
   std::this_thread::sleep_for(std::chrono::milliseconds(400 + rng() % 400));
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
-  std::vector<int> acknowledged;
-  int k;
   while (::read(fds[0], &k, sizeof k) == sizeof k) acknowledged.push_back(k);
   ::close(fds[0]);
   ASSERT_FALSE(acknowledged.empty());
