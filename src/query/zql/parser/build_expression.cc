@@ -254,7 +254,9 @@ BuildResult<Expr> build_operand(const ParseNode& node) {
   return std::move(*result);
 }
 
-BuildResult<Expr> build_comparison(const ParseNode& node) {
+BuildResult<Expr> build_comparison_of(const ParseNode& node, GrammarRule operand_rule,
+                                      const std::function<BuildResult<Expr>(const ParseNode&)>& build,
+                                      std::string_view error) {
   std::optional<Expr> left, right;
   std::optional<BinaryOperator> op;
   for (ParseNode c : node.children()) {
@@ -262,8 +264,8 @@ BuildResult<Expr> build_comparison(const ParseNode& node) {
       auto o = parse_comparison_operator(c.text());
       if (!o) return std::unexpected(o.error());
       op = *o;
-    } else if (c.rule() == GrammarRule::additive_expression) {
-      auto e = build_operand(c);
+    } else if (c.rule() == operand_rule) {
+      auto e = build(c);
       if (!e) return e;
       if (!left) {
         left = std::move(*e);
@@ -274,7 +276,11 @@ BuildResult<Expr> build_comparison(const ParseNode& node) {
   }
   if (left && !op && !right) return std::move(*left);
   if (left && op && right) return Expr::binary(std::move(*left), *op, std::move(*right));
-  return build_error("Invalid comparison expression");
+  return build_error(std::string(error));
+}
+
+BuildResult<Expr> build_comparison(const ParseNode& node) {
+  return build_comparison_of(node, GrammarRule::additive_expression, build_operand, "Invalid comparison expression");
 }
 
 BuildResult<Expr> build_and_expression(const ParseNode& node) {

@@ -2,6 +2,7 @@
 // to Expr and PropertyValue. All return the value or a DbError::QueryParse.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "query/zql/parser/ast_expr.h"
@@ -20,6 +21,11 @@ BuildResult<ast::Expr> build_expression(const ParseNode& node);
 BuildResult<ast::Expr> build_and_expression(const ParseNode& node);
 // `comparison_expression` node: the operand alone, or BinaryOp.
 BuildResult<ast::Expr> build_comparison(const ParseNode& node);
+// A comparison node of either language: its `operand_rule` children built by
+// `build`, with an optional `comparison_op` between two of them.
+BuildResult<ast::Expr> build_comparison_of(const ParseNode& node, grammar::GrammarRule operand_rule,
+                                           const std::function<BuildResult<ast::Expr>(const ParseNode&)>& build,
+                                           std::string_view error);
 // The text of a `comparison_op` node: = != < > <= >=.
 BuildResult<ast::BinaryOperator> parse_comparison_operator(std::string_view text);
 // `additive_expression` node: sums and products grouped to the left, "!" and

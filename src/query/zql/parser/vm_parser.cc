@@ -74,28 +74,9 @@ BuildResult<Expr> build_vm_expression(const ParseNode& node) {
     case GrammarRule::vm_and_expression:
       return build_joined(node, GrammarRule::vm_comparison_expression, BinaryOperator::And,
                           "Invalid VM AND expression");
-    case GrammarRule::vm_comparison_expression: {
-      std::optional<Expr> left, right;
-      std::optional<BinaryOperator> op;
-      for (ParseNode c : node.children()) {
-        if (c.rule() == GrammarRule::comparison_op) {
-          auto o = parse_comparison_operator(c.text());
-          if (!o) return std::unexpected(o.error());
-          op = *o;
-        } else if (c.rule() == GrammarRule::vm_additive_expression) {
-          auto e = build_vm_expression(c);
-          if (!e) return e;
-          if (!left) {
-            left = std::move(*e);
-          } else {
-            right = std::move(*e);
-          }
-        }
-      }
-      if (left && !op && !right) return std::move(*left);
-      if (left && op && right) return Expr::binary(std::move(*left), *op, std::move(*right));
-      return build_error("Invalid VM comparison expression");
-    }
+    case GrammarRule::vm_comparison_expression:
+      return build_comparison_of(node, GrammarRule::vm_additive_expression, build_vm_expression,
+                                 "Invalid VM comparison expression");
     case GrammarRule::vm_additive_expression:
       return build_run(node, "additive", "Invalid additive operator in VM expression", additive_op);
     case GrammarRule::vm_multiplicative_expression:
