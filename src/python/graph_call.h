@@ -1,0 +1,79 @@
+// The frame every blocking `Graph` method runs in, after its arguments are
+// matched and converted: take the call's own handle reference, release the
+// interpreter lock, run the body on the runtime from this thread, take the
+// lock back, and turn the outcome into a Python value or exception.
+//
+//   return call_blocking(self, [&](graph::Graph& g) { return graph::get_labels(g); },
+//                        [](std::vector<std::string>& v) { return to_py_list(v); });
+//
+// The body runs without the interpreter lock: it must not touch Python
+// objects. It returns a DbResult<T>; an error becomes RuntimeError with the
+// error's display text. `to_py` runs with the lock held and returns a new
+// reference (or nullptr with an exception set).
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+#include "common/runtime.h"
+#include "graph/graph.h"
+#include "python/graph.h"
+#include "storage/db_error.h"
+
+namespace zudizid::python {
+
+// Raises RuntimeError with the error's display text; returns nullptr.
+PyObject* raise_db_error(const DbError& error);
+
+// Raises the binding layer's fatal-error exception for a C++ exception that
+// escaped an engine body; returns nullptr.
+PyObject* raise_fatal(const char* what);
+
+// Runs `body` with the interpreter lock released on `handle` (already taken
+// by the caller) and converts the result. See the file comment.
+template <class Body, class ToPy>
+PyObject* run_released(std::shared_ptr<graph::Graph> handle, Body&& body, ToPy&& to_py) {
+  using R = std::invoke_result_t<Body&, graph::Graph&>;
+  std::optional<R> result;
+  const char* fatal = nullptr;
+  {
+    GilRelease unlocked;
+    try {
+      result.emplace(common::block_on([&] { return body(*handle); }));
+    } catch (const std::exception& e) {
+      fatal = e.what();
+    } catch (...) {
+      fatal = "unknown C++ exception";
+    }
+    handle.reset();  // the engine may be torn down here, still without the lock
+  }
+  if (fatal) return raise_fatal(fatal);
+  if (!result->has_value()) return raise_db_error(result->error());
+  if constexpr (std::is_void_v<typename R::value_type>) {
+    return std::forward<ToPy>(to_py)();
+  } else {
+    return std::forward<ToPy>(to_py)(**result);
+  }
+}
+
+// The whole frame for a method of the `Graph` object `self` whose arguments
+// are already converted: shared borrow, handle step, then `run_released`.
+template <class Body, class ToPy>
+PyObject* call_blocking(PyObject* self, Body&& body, ToPy&& to_py) {
+  auto borrow = SharedBorrow::take<GraphSlot>(self);
+  if (!borrow) return nullptr;
+  std::shared_ptr<graph::Graph> handle = graph_handle(self);
+  if (!handle) return nullptr;
+  return run_released(std::move(handle), std::forward<Body>(body), std::forward<ToPy>(to_py));
+}
+
+// Common result conversions (new references; nullptr with an exception set).
+PyObject* none_to_py();
+PyObject* str_to_py(std::string_view s);
+PyObject* u64_to_py(std::uint64_t v);
+PyObject* strings_to_py(const std::vector<std::string>& items);
+
+}  // namespace zudizid::python

@@ -1,0 +1,7 @@
+#include "python/graph_methods.h"
+
+namespace zudizid::python {
+
+std::span<const PyMethodDef> graph_vector_methods() { return {}; }
+
+}  // namespace zudizid::python
