@@ -249,6 +249,16 @@ void Transaction::rollback() {
   end_in_memory();
 }
 
+Result<void> Transaction::rollback_sync(std::unique_ptr<Transaction> tx) {
+  if (tx->state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
+  const std::uint64_t id = tx->tx_id_;
+  ZLOG(Info, kTarget, "Rolling back transaction {} (sync, WAL Abort NOT written — use rollback_async() when possible)",
+       id);
+  tx->rollback();
+  ZLOG(Info, kTarget, "Transaction {} rolled back (sync)", id);
+  return {};
+}
+
 Result<void> commit_in_order(TransactionHost& host, CommitRequest request) {
   std::lock_guard lock(host.commit_lock());
   if (request.validate) {
