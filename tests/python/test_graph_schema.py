@@ -192,3 +192,30 @@ def test_schema_is_rebuilt_after_reopen(db_path):
         assert g.get_labels() == ["A"]  # stale until rebuilt
     with G.open(db_path) as g:
         assert sorted(g.get_labels()) == ["A", "B"]  # a fresh cache is built at the first query
+
+
+def test_concurrent_rebuilds_and_queries_see_whole_snapshots(graph):
+    import threading
+
+    fill(graph, [("L%d" % (i % 7), {"p%d" % (i % 3): i}) for i in range(60)], [(i, i + 1, "E%d" % (i % 4), {})
+                                                                              for i in range(59)])
+    errors = []
+
+    def worker(rebuild):
+        try:
+            for _ in range(30):
+                if rebuild:
+                    graph.rebuild_schema()
+                s = graph.get_schema()
+                assert s["total_nodes"] == sum(s["node_counts"].values()) == 60
+                assert s["total_edges"] == sum(s["edge_counts"].values()) == 59
+                assert sorted(s["node_labels"]) == sorted(s["node_counts"]) == sorted(s["node_properties"])
+        except Exception as e:  # noqa: BLE001 -- reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=worker, args=(i % 2 == 0,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
