@@ -2,7 +2,6 @@
 // property names of one label or type, the whole cached schema as a dict, and
 // an explicit rebuild. Answers are as of the cache's last rebuild; only
 // `rebuild_schema` (or the first query after open) rescans the graph.
-#include <array>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
@@ -52,25 +51,21 @@ PyObject* properties_to_py(const std::unordered_map<std::string, std::unordered_
   return dict.release();
 }
 
-// The snapshot as a dict, keys inserted in this fixed order.
+// The snapshot as a dict, keys inserted in this fixed order; each value is
+// built just before its insertion, and the first failure ends the build.
 PyObject* schema_to_py(const schema::SchemaInfo& s) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return nullptr;
-  const std::array<std::pair<const char*, PyRef>, 8> entries{{
-      {"node_labels", PyRef::steal(strings_to_py(s.node_labels))},
-      {"edge_types", PyRef::steal(strings_to_py(s.edge_types))},
-      {"node_counts", PyRef::steal(counts_to_py(s.node_counts))},
-      {"edge_counts", PyRef::steal(counts_to_py(s.edge_counts))},
-      {"total_nodes", PyRef::steal(u64_to_py(s.total_nodes))},
-      {"total_edges", PyRef::steal(u64_to_py(s.total_edges))},
-      {"node_properties", PyRef::steal(properties_to_py(s.node_properties))},
-      {"edge_properties", PyRef::steal(properties_to_py(s.edge_properties))},
-  }};
-  for (const auto& [key, value] : entries) {
-    if (!value) return nullptr;  // the first failed conversion's error is set
-    if (PyDict_SetItemString(dict.get(), key, value.get()) < 0) return nullptr;
-  }
-  return dict.release();
+  auto put = [&](const char* key, PyObject* value) {
+    PyRef owned = PyRef::steal(value);
+    return owned && PyDict_SetItemString(dict.get(), key, owned.get()) == 0;
+  };
+  bool ok = put("node_labels", strings_to_py(s.node_labels)) && put("edge_types", strings_to_py(s.edge_types)) &&
+            put("node_counts", counts_to_py(s.node_counts)) && put("edge_counts", counts_to_py(s.edge_counts)) &&
+            put("total_nodes", u64_to_py(s.total_nodes)) && put("total_edges", u64_to_py(s.total_edges)) &&
+            put("node_properties", properties_to_py(s.node_properties)) &&
+            put("edge_properties", properties_to_py(s.edge_properties));
+  return ok ? dict.release() : nullptr;
 }
 
 // ---- the one-argument methods share their argument handling
