@@ -3,6 +3,7 @@ import inspect
 import re
 import threading
 
+import numpy as np
 import pytest
 
 import zudizid
@@ -224,6 +225,27 @@ def test_delete(g):
     assert g.delete("Note", "key", "note:intro") is None
 
 
+def test_delete_with_a_list_value_looks_up_bytes(g):
+    _, node_id = g.upsert("Blob", "k", {"k": b"\x01\x02"})
+    assert g.delete("Blob", "k", [1, 2]) == node_id
+
+
+def test_dict_and_list_subclasses_are_accepted(g):
+    class Props(dict):
+        pass
+
+    class Links(list):
+        pass
+
+    link = Props(type="T", target_label="Tag", target_key="n", target_key_value=1, stub=np.True_)
+    outcome, node_id = g.upsert("L", "k", Props(k=1), links=Links([link]))
+    assert outcome == "created"
+    assert g.upsert_many(Links([Props(label="L", key="k", props=Props(k=1), links=Links([link]))])) == [
+        ("unchanged", node_id)
+    ]
+    assert g.upsert("Tag", "n", {"n": 1})[0] == "unchanged", "the numpy bool asked for a stub"
+
+
 def test_delete_refuses_an_ambiguous_key(g):
     # Two business keys whose nodes share a value of the first key's property.
     first = g.upsert("L", "a", {"a": 1})[1]
@@ -264,12 +286,16 @@ def test_concurrent_upserts_keep_one_node_per_key(g):
     seen = {k: set() for k in keys}
     errors = []
     lock = threading.Lock()
+    start = threading.Barrier(8)
 
     def worker(t):
         try:
+            start.wait()
+            # Every thread walks the keys in the same order, so the first upsert
+            # of each key races between threads; the values differ per thread.
             for i in range(200):
-                k = keys[(i * 7 + t) % len(keys)]
-                outcome, node_id = g.upsert("Item", "name", {"name": k, "v": i % 3}, links=None)
+                k = keys[i % len(keys)]
+                outcome, node_id = g.upsert("Item", "name", {"name": k, "v": (i + t) % 3})
                 with lock:
                     seen[k].add(node_id)
         except Exception as e:  # reported below
