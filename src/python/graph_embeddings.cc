@@ -13,6 +13,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_guard.h"
 
 namespace zudizid::python {
 
@@ -177,20 +178,11 @@ constexpr const char* kGetNodeEmbeddingDoc =
     "    >>> g.get_node_embedding(node_id, \"mini-lm\")\n"
     "    [0.5, 0.25, 1.0]\n";
 
-template <class F>
-PyCFunction as_cfunction(F f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
 const PyMethodDef kMethods[] = {
-    {"add_node_embedding", as_cfunction(graph_add_node_embedding), METH_FASTCALL | METH_KEYWORDS,
-     kAddNodeEmbeddingDoc},
-    {"add_edge_embedding", as_cfunction(graph_add_edge_embedding), METH_FASTCALL | METH_KEYWORDS,
-     kAddEdgeEmbeddingDoc},
-    {"add_path_reference_embedding", as_cfunction(graph_add_path_reference_embedding), METH_FASTCALL | METH_KEYWORDS,
-     kAddPathReferenceEmbeddingDoc},
-    {"get_node_embedding", as_cfunction(graph_get_node_embedding), METH_FASTCALL | METH_KEYWORDS,
-     kGetNodeEmbeddingDoc},
+    fast_method<graph_add_node_embedding>("add_node_embedding", kAddNodeEmbeddingDoc),
+    fast_method<graph_add_edge_embedding>("add_edge_embedding", kAddEdgeEmbeddingDoc),
+    fast_method<graph_add_path_reference_embedding>("add_path_reference_embedding", kAddPathReferenceEmbeddingDoc),
+    fast_method<graph_get_node_embedding>("get_node_embedding", kGetNodeEmbeddingDoc),
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_guard.h"
 
 namespace zudizid::python {
 
@@ -359,12 +360,9 @@ constexpr const char* kDeleteDoc =
     "    '...'\n";
 
 const PyMethodDef kMethods[] = {
-    {"upsert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_upsert)),
-     METH_FASTCALL | METH_KEYWORDS, kUpsertDoc},
-    {"upsert_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_upsert_many)),
-     METH_FASTCALL | METH_KEYWORDS, kUpsertManyDoc},
-    {"delete", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_delete)),
-     METH_FASTCALL | METH_KEYWORDS, kDeleteDoc},
+    fast_method<graph_upsert>("upsert", kUpsertDoc),
+    fast_method<graph_upsert_many>("upsert_many", kUpsertManyDoc),
+    fast_method<graph_delete>("delete", kDeleteDoc),
 };
 
 }  // namespace
