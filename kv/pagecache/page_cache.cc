@@ -183,7 +183,7 @@ Result<CasOutcome> PageCache::cas_page(PageId pid, PageView old, Update update, 
 
 Result<CasOutcome> PageCache::link(PageId pid, PageView old, const Link& l, const Guard& guard) {
   ZLOG(Trace, kTarget, "linking pid {} with {}", pid, link_debug(l));
-  Node node = old.as_node().clone();
+  Node node = old.as_node().clone_with_room(1);
   node.apply(l);
   if (old.read->cache_infos.size() >= 10) return replace(pid, old, std::move(node), guard);
   std::unique_ptr<Page> page(new Page{{}, Update(std::move(node))});
@@ -192,7 +192,9 @@ Result<CasOutcome> PageCache::link(PageId pid, PageView old, const Link& l, cons
     if (!r) return std::unexpected(r.error());
     uint64_t old_ts = old.read->ts();
     CacheInfo frag{old_ts + 1, r->lsn(), r->pointer(), r->log_size()};
-    page->cache_infos = old.read->cache_infos;
+    page->cache_infos.clear();
+    page->cache_infos.reserve(old.read->cache_infos.size() + 1);
+    page->cache_infos.assign(old.read->cache_infos.begin(), old.read->cache_infos.end());
     page->cache_infos.push_back(frag);
     Page* expected = old.read;
     if (old.entry->compare_exchange_strong(expected, page.get(), std::memory_order_acq_rel,

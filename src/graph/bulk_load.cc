@@ -1,30 +1,30 @@
 #include "graph/bulk_load.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <utility>
 
 #include "common/log.h"
-#include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
 
 namespace zudizid::graph {
 
 namespace {
 
-using IdLists = std::vector<std::pair<Uuid, std::vector<Uuid>>>;
+kelm::Bytes as_bytes(std::string_view s) { return kelm::Tree::as_bytes(s); }
 
-// One batch holding the stored adjacency keys of the given entries.
-kelm::Batch adjacency_batch(const IdLists& out_lists, const IdLists& in_lists) {
-  kelm::Batch batch;
-  auto put = [&batch](const std::string& key, const std::vector<Uuid>& ids) {
-    std::vector<std::uint8_t> v = records::encode_id_list(ids);
-    batch.insert(std::string_view(key),
-                 std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
-  };
-  for (const auto& [id, ids] : out_lists) put(storage::keys::out_adjacency(id), ids);
-  for (const auto& [id, ids] : in_lists) put(storage::keys::in_adjacency(id), ids);
-  return batch;
+// Adds "<prefix><id>" -> the id list to `batch`.
+void put_id_list(kelm::Batch& batch, std::string_view prefix, const Uuid& id, const std::vector<Uuid>& ids) {
+  std::string key(prefix);
+  id.append_to(key);
+  batch.insert(as_bytes(key), records::encode_id_list(ids));
+}
+
+// Sorted, without repeats.
+void sort_unique(std::vector<Uuid>& ids) {
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
 }
 
 }  // namespace
@@ -56,26 +56,23 @@ DbResult<void> BulkLoader::flush_nodes() {
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     std::string key = "node:";
     n.id.append_to(key);
-    records.insert(std::string_view(key),
-                   std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    records.insert(as_bytes(key), std::move(*bytes));
   }
   if (auto r = graph_.storage()->db().apply_batch(std::move(records)); !r) return std::unexpected(DbError(r.error()));
   ZLOG(Debug, "zudizid::storage", "Batch inserted {} nodes", nodes.size());
 
   // A node flushed after its edges keeps them: entries are created only
   // when absent, and the stored keys are written from the current lists.
-  IdLists out_lists, in_lists;
-  out_lists.reserve(nodes.size());
-  in_lists.reserve(nodes.size());
+  kelm::Batch adjacency;
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
     for (const Node& n : nodes) {
-      out_lists.emplace_back(n.id, graph_.outgoing_adjacency().map.try_emplace(n.id).first->second);
-      in_lists.emplace_back(n.id, graph_.incoming_adjacency().map.try_emplace(n.id).first->second);
+      put_id_list(adjacency, "idx:out:", n.id, graph_.outgoing_adjacency().map.try_emplace(n.id).first->second);
+      put_id_list(adjacency, "idx:in:", n.id, graph_.incoming_adjacency().map.try_emplace(n.id).first->second);
     }
   }
-  if (auto r = graph_.storage()->db().apply_batch(adjacency_batch(out_lists, in_lists)); !r) {
+  if (auto r = graph_.storage()->db().apply_batch(std::move(adjacency)); !r) {
     return std::unexpected(DbError(r.error()));
   }
   ZLOG(Debug, "zudizid::storage", "Batch saved {} out indices and {} in indices", nodes.size(), nodes.size());
@@ -96,31 +93,36 @@ DbResult<void> BulkLoader::flush_edges() {
   for (const Edge& e : edges) {
     auto bytes = e.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    records.insert(std::string_view(e.id.to_string()),
-                   std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    records.insert(as_bytes(e.id.to_string()), std::move(*bytes));
   }
   if (auto r = tree->apply_batch(std::move(records)); !r) return std::unexpected(DbError(r.error()));
   ZLOG(Debug, "zudizid::storage", "Batch inserted {} edges to edges tree", edges.size());
 
   // The endpoints' stored adjacency is written here as well, not only at
   // close: a crash or a drop without close must not lose these edges.
-  IdLists out_lists, in_lists;
+  std::vector<Uuid> sources, targets;
+  sources.reserve(edges.size());
+  targets.reserve(edges.size());
+  for (const Edge& e : edges) {
+    sources.push_back(e.source);
+    targets.push_back(e.target);
+  }
+  sort_unique(sources);
+  sort_unique(targets);
+  kelm::Batch adjacency;
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
-    std::unordered_map<Uuid, bool> seen_out, seen_in;
+    auto& out = graph_.outgoing_adjacency().map;
+    auto& in = graph_.incoming_adjacency().map;
     for (const Edge& e : edges) {
-      graph_.outgoing_adjacency().map[e.source].push_back(e.id);
-      graph_.incoming_adjacency().map[e.target].push_back(e.id);
-      seen_out.try_emplace(e.source, true);
-      seen_in.try_emplace(e.target, true);
+      out[e.source].push_back(e.id);
+      in[e.target].push_back(e.id);
     }
-    out_lists.reserve(seen_out.size());
-    in_lists.reserve(seen_in.size());
-    for (const auto& [id, _] : seen_out) out_lists.emplace_back(id, graph_.outgoing_adjacency().map[id]);
-    for (const auto& [id, _] : seen_in) in_lists.emplace_back(id, graph_.incoming_adjacency().map[id]);
+    for (const Uuid& id : sources) put_id_list(adjacency, "idx:out:", id, out.find(id)->second);
+    for (const Uuid& id : targets) put_id_list(adjacency, "idx:in:", id, in.find(id)->second);
   }
-  if (auto r = graph_.storage()->db().apply_batch(adjacency_batch(out_lists, in_lists)); !r) {
+  if (auto r = graph_.storage()->db().apply_batch(std::move(adjacency)); !r) {
     return std::unexpected(DbError(r.error()));
   }
   graph_.graph_version().fetch_add(1);
