@@ -70,7 +70,8 @@ constexpr TailOrder kNodeTail = {Tail::PrevVersion, Tail::ValidFrom, Tail::Valid
 constexpr TailOrder kEdgeTail = {Tail::ValidFrom, Tail::ValidTo, Tail::PrevVersion};
 
 template <class V, class Data>
-DbResult<std::vector<uint8_t>> encode_versioned(const V& v, const Data& data, const TailOrder& tail) {
+DbResult<std::vector<uint8_t>> encode_versioned(const V& v, Data V::*data_member, const TailOrder& tail) {
+  const Data& data = v.*data_member;
   if (auto ok = validate_properties_for_write(data.properties); !ok)
     return std::unexpected(DbError::msgpack_encode(ok.error()));
   std::vector<uint8_t> out;
@@ -103,9 +104,8 @@ DbResult<V> decode_versioned(std::span<const uint8_t> bytes, const StructShape& 
     switch (tail[k - 4]) {
       case Tail::PrevVersion: return assign(v.prev_version, read_optional_u64(rd, h));
       case Tail::ValidFrom: return assign(v.valid_from, read_unsigned(rd, h, "u64"));
-      case Tail::ValidTo: break;
+      default: return assign(v.valid_to, read_optional_u64(rd, h));
     }
-    return assign(v.valid_to, read_optional_u64(rd, h));
   });
 }
 
@@ -142,7 +142,7 @@ DbResult<std::vector<uint8_t>> encode_embedding(const Uuid& id, const std::vecto
 }  // namespace
 
 DbResult<std::vector<uint8_t>> VersionedNode::to_msgpack() const {
-  return encode_versioned(*this, node_data, kNodeTail);
+  return encode_versioned(*this, &VersionedNode::node_data, kNodeTail);
 }
 
 DbResult<VersionedNode> VersionedNode::from_msgpack(std::span<const uint8_t> bytes) {
@@ -150,7 +150,7 @@ DbResult<VersionedNode> VersionedNode::from_msgpack(std::span<const uint8_t> byt
 }
 
 DbResult<std::vector<uint8_t>> VersionedEdge::to_msgpack() const {
-  return encode_versioned(*this, edge_data, kEdgeTail);
+  return encode_versioned(*this, &VersionedEdge::edge_data, kEdgeTail);
 }
 
 DbResult<VersionedEdge> VersionedEdge::from_msgpack(std::span<const uint8_t> bytes) {

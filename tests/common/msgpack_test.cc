@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid::common::msgpack {
 namespace {

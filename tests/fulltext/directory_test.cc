@@ -17,6 +17,7 @@
 #include "fulltext/directory/managed_directory.h"
 #include "fulltext/directory/mmap_directory.h"
 #include "fulltext/directory/ram_directory.h"
+#include "tests/support/bytes.h"
 #include "tests/support/temp_dir.h"
 
 namespace fendral {
@@ -25,10 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::span<const uint8_t> bytes_of(std::string_view s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
+using zudizid::testing::bytes_of;
 using zudizid::testing::TempDir;
 
 std::string read_all(const Directory& dir, const std::string& path) {

@@ -6,6 +6,7 @@
 #include "fulltext/index/index.h"
 #include "fulltext/index/index_meta.h"
 #include "fulltext/schema/schema_json.h"
+#include "tests/support/bytes.h"
 #include "tests/support/python.h"
 
 namespace fendral::index {
@@ -13,7 +14,7 @@ namespace {
 
 using namespace fendral::schema;
 
-std::span<const uint8_t> bytes_of(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+using zudizid::testing::bytes_of;
 
 Schema full_schema() {
   SchemaBuilder b;

@@ -9,7 +9,7 @@
 #include "common/log.h"
 #include "fixtures.h"
 #include "index/metadata_file.h"
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 #include "tests/support/python.h"
 
 namespace zudizid::index {

@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 #include "tests/support/python.h"
 
 namespace zudizid::index {

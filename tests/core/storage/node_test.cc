@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid {
 namespace {

@@ -8,7 +8,7 @@
 #include <random>
 #include <set>
 
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid {
 namespace {

@@ -8,7 +8,7 @@
 #include "storage/storage.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid::storage {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/hex.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid {
 namespace {

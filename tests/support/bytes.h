@@ -1,8 +1,10 @@
-// Hex text of byte strings, for test tables written as in the byte layouts
-// ("94 c4 10 00") or as Python's bytes.hex() prints them ("94c41000").
+// Byte strings in tests: their hex text, for tables written as in the byte
+// layouts ("94 c4 10 00") or as Python's bytes.hex() prints them
+// ("94c41000"), and text viewed as bytes.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +44,11 @@ inline std::vector<uint8_t> unhex(std::string_view text) {
 inline std::string unhex_string(std::string_view text) {
   auto bytes = unhex(text);
   return std::string(bytes.begin(), bytes.end());
+}
+
+// The bytes of a text, without a copy.
+inline std::span<const uint8_t> bytes_of(std::string_view s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
 }  // namespace zudizid::testing
