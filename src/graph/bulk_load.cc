@@ -8,18 +8,19 @@
 #include <utility>
 
 #include "common/log.h"
-#include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
 
 namespace zudizid::graph {
 
 namespace {
 
-using IdLists = std::vector<std::pair<Uuid, std::vector<Uuid>>>;
+kelm::Bytes as_bytes(std::string_view s) { return kelm::Tree::as_bytes(s); }
 
-void put_list(kelm::Batch& batch, const std::string& key, const std::vector<Uuid>& ids) {
-  std::vector<std::uint8_t> v = records::encode_id_list(ids);
-  batch.insert(std::string_view(key), std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
+// Adds "<prefix><id>" -> the id list to `batch`.
+void put_id_list(kelm::Batch& batch, std::string_view prefix, const Uuid& id, const std::vector<Uuid>& ids) {
+  std::string key(prefix);
+  id.append_to(key);
+  batch.insert(as_bytes(key), records::encode_id_list(ids));
 }
 
 // Puts `failed` back in front of whatever `buffer` holds now.
@@ -80,7 +81,7 @@ DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     std::string key = "node:";
     n.id.append_to(key);
-    batch.insert(std::string_view(key), std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    batch.insert(as_bytes(key), std::move(*bytes));
   }
   {
     // Only holders of storage_write_lock change the lists, so reading them
@@ -93,8 +94,8 @@ DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
       return it == adj.map.end() ? kNone : it->second;
     };
     for (const Node& n : nodes) {
-      put_list(batch, storage::keys::out_adjacency(n.id), list_of(graph_.outgoing_adjacency(), n.id));
-      put_list(batch, storage::keys::in_adjacency(n.id), list_of(graph_.incoming_adjacency(), n.id));
+      put_id_list(batch, "idx:out:", n.id, list_of(graph_.outgoing_adjacency(), n.id));
+      put_id_list(batch, "idx:in:", n.id, list_of(graph_.incoming_adjacency(), n.id));
     }
   }
   if (auto r = graph_.storage()->db().apply_batch(std::move(batch)); !r) return std::unexpected(DbError(r.error()));
@@ -137,8 +138,7 @@ DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
   for (const Edge& e : edges) {
     auto bytes = e.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    records.insert(std::string_view(e.id.to_string()),
-                   std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    records.insert(as_bytes(e.id.to_string()), std::move(*bytes));
   }
 
   // The lists as they will be: the current ones with this batch appended.
@@ -160,8 +160,8 @@ DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
     }
   }
   kelm::Batch adjacency;
-  for (const auto& [id, ids] : out_lists) put_list(adjacency, storage::keys::out_adjacency(id), ids);
-  for (const auto& [id, ids] : in_lists) put_list(adjacency, storage::keys::in_adjacency(id), ids);
+  for (const auto& [id, ids] : out_lists) put_id_list(adjacency, "idx:out:", id, ids);
+  for (const auto& [id, ids] : in_lists) put_id_list(adjacency, "idx:in:", id, ids);
 
   if (auto r = tree->apply_batch(std::move(records)); !r) return std::unexpected(DbError(r.error()));
   ZLOG(Debug, "zudizid::storage", "Batch inserted {} edges to edges tree", edges.size());
