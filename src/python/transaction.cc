@@ -35,10 +35,11 @@ std::optional<PropertyBytes> byte_items(PyObject* obj) {
     PyErr_Clear();
     return std::nullopt;
   }
-  const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
   PropertyBytes out;
-  out.reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  out.reserve(static_cast<size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+  // Only int objects are read (no Python code runs); the size is re-read
+  // anyway, as a list is walked in place.
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
     PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
     if (!PyLong_Check(item)) return std::nullopt;
     long v = PyLong_AsLong(item);
