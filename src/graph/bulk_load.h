@@ -25,7 +25,7 @@ class BulkLoader {
  public:
   // Room reserved up front in each buffer, at most: a huge batch size must
   // not turn into a huge (or impossible) allocation before anything is added.
-  static constexpr std::uint64_t kMaxReserved = 1u << 16;
+  static constexpr std::uint64_t kMaxReserved = 1u << 14;
 
   // Keeps its own clone of the handle for as long as it lives.
   BulkLoader(const Graph& graph, std::uint64_t batch_size);

@@ -141,6 +141,25 @@ def test_accepted_property_values(graph, value):
     tx.commit()
 
 
+@pytest.mark.skipif(not hasattr(G, "delete"), reason="needs Graph.delete")
+@pytest.mark.parametrize("value, stored, not_stored", [
+    (None, None, ""),
+    (True, True, 1),
+    (2**70, float(2**70), None),
+    (bytearray(b"\x01\x02"), b"\x01\x02", "\x01\x02"),
+    ([1, 2, 3], b"\x01\x02\x03", None),
+    ([], b"", None),
+])
+def test_stored_values(graph, value, stored, not_stored):
+    """Graph.delete finds a node by an exact property value: it probes what
+    was committed."""
+    tx = graph.begin_transaction()
+    node_id = tx.add_node("Tx", {"x": value})
+    tx.commit()
+    assert graph.delete("Tx", "x", not_stored) is None
+    assert graph.delete("Tx", "x", stored) == node_id
+
+
 @pytest.mark.parametrize("value", [[256], [-1], ["a"], [1.0], {"a": 1}, {1, 2}, object(), 10**400])
 def test_unsupported_property_values_name_their_key(graph, value):
     tx = graph.begin_transaction()
