@@ -225,16 +225,26 @@ def test_dropping_an_unfinished_loader_keeps_flushed_batches(graph):
 
 
 def test_long_load_releases_the_interpreter_lock(graph):
-    """While finish() writes a large batch, another Python thread runs."""
+    """While finish() writes a large batch, another Python thread runs; calls
+    on the loader from that thread are refused at once instead of waiting."""
     loader = graph.bulk_loader(2**62)  # everything is written by finish
     for i in range(10_000):
         loader.add_node("P", {"i": i, "name": "n"})
     counter = [0]
+    refused = set()
     stop = threading.Event()
 
     def spin():
         while not stop.is_set():
             counter[0] += 1
+            try:
+                repr(loader)
+            except RuntimeError as e:
+                refused.add(str(e))
+                try:
+                    loader.add_node("P", {})
+                except RuntimeError as e2:
+                    refused.add(str(e2))
 
     thread = threading.Thread(target=spin)
     thread.start()
@@ -248,6 +258,7 @@ def test_long_load_releases_the_interpreter_lock(graph):
     finally:
         stop.set()
         thread.join()
-    assert stats["nodes"] == 10_000
+    assert stats["nodes"] == 10_000, "no call from the other thread got in"
     # Holding the lock for the whole call would leave the counter still.
     assert elapsed > 0.02 and during > 1000, (elapsed, during)
+    assert {"Already mutably borrowed", "Already borrowed"} <= refused
