@@ -12,7 +12,6 @@ import struct
 import numpy as np
 import pytest
 
-
 UNSUPPORTED = "unsupported property value type (use str/int/float/bool/bytes/None)"
 
 
