@@ -33,14 +33,14 @@ def write(path):
         for i in range(1, len(ids)):
             loader.add_edge(ids[i - 1], ids[i], "NEXT")
         stats = loader.finish()
-    print(f"bulk load: {stats['nodes_loaded']} nodes, {stats['edges_loaded']} edges")
+    print(f"bulk load: {stats['nodes']} nodes, {stats['edges']} edges")
 
     # Idempotent writes keyed by a business key, with links and an embedding.
     outcome, note = graph.upsert(
         "Note", "slug", {"slug": "intro", "text": "hello graph"},
         vector=[0.1, 0.7, 0.2], model="demo-3d",
         links=[{"type": "MENTIONS", "target_label": "Topic", "target_key": "name",
-                "target_value": "graphs", "stub": True}],
+                "target_key_value": "graphs", "stub": True}],
     )
     print(f"upsert Note 'intro': {outcome}")
     again, _ = graph.upsert("Note", "slug", {"slug": "intro", "text": "hello graph"})

@@ -12,8 +12,6 @@ import struct
 import numpy as np
 import pytest
 
-import zudizid
-
 UNSUPPORTED = "unsupported property value type (use str/int/float/bool/bytes/None)"
 
 

@@ -308,8 +308,7 @@ def test_concurrent_upserts_keep_one_node_per_key(g):
         t.join()
     assert errors == []
     assert all(len(ids) == 1 for ids in seen.values()), seen
-    if hasattr(g, "node_count"):
-        assert g.node_count() == len(keys)
+    assert g.node_count() == len(keys)
     # Exactly one node per key: the delete is not ambiguous and finds the same id.
     for k in keys:
         assert g.delete("Item", "name", k) == next(iter(seen[k]))
