@@ -34,7 +34,19 @@ struct PointRecord {
   int32_t rank = 0;
   uint64_t origin_id = 0;
   UpperList* upper = nullptr;
+  // The one in-link that keeps this point reachable (see Hnsw: anchors):
+  // 0 while it has none, kRootAnchor for the first entry point, otherwise
+  // the owner and layer of the list that holds it. Written under the owner's
+  // lock; read by trims of any list.
+  std::atomic<uint64_t> anchor{0};
+  // An entry point's protected link to the entry point it replaced:
+  // prev_entry + 1 (0 for none) on layer prev_entry_layer. Guarded by lock.
+  uint32_t prev_entry_plus1 = 0;
+  uint8_t prev_entry_layer = 0;
 };
+
+inline constexpr uint64_t kRootAnchor = ~uint64_t{0};
+inline uint64_t pack_anchor(uint32_t owner, uint64_t layer) { return (uint64_t{owner} + 1) << 8 | layer; }
 
 template <class T, class Aux>
 class PointArena {

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "graph/vector/index_cache.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -25,7 +26,10 @@ DbResult<void> add_node_embedding(const Graph& graph, const Uuid& node, std::vec
   if (!exists) return std::unexpected(std::move(exists.error()));
   if (!*exists) return std::unexpected(DbError(DbError::Kind::NodeNotFound, node.to_string()));
   Embedding e{node, std::move(vector), std::string(model), 1};
-  return st.put_node_embedding(e);
+  if (auto stored = st.put_node_embedding(e); !stored) return stored;
+  // The model's cached index no longer holds every vector of the model.
+  graph.embedding_indexes().invalidate(model);
+  return {};
 }
 
 DbResult<Embedding> read_node_embedding(const storage::Storage& storage, const Uuid& node, std::string_view model) {

@@ -2,6 +2,7 @@
 
 #include "common/log.h"
 #include "graph/applier/applier.h"
+#include "graph/vector/index_cache.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -28,6 +29,7 @@ Graph Graph::build(GraphParts parts) {
   g.applier_ = parts.start_applier ? applier::spawn_write_applier() : applier::closed_write_applier();
   g.active_transactions_ = std::make_shared<transaction::ActiveTransactions>();
   g.graph_version_ = std::make_shared<std::atomic<uint64_t>>(1);
+  g.embedding_indexes_ = std::make_shared<EmbeddingIndexCache>();
   return g;
 }
 

@@ -20,6 +20,7 @@
 //   14 applier                 sending side of the write-applier queue
 //   15 active_transactions
 //   16 graph_version           raised by every applied mutation
+//   19 embedding_indexes       per-model nearest-neighbour index cache
 //
 // Lock order on the write path: storage_write_lock, then the log's file and
 // position locks (inside Wal::append_batch), then outgoing_adjacency, then
@@ -56,6 +57,7 @@ namespace zudizid::graph {
 namespace applier {
 class Sender;
 }
+class EmbeddingIndexCache;
 
 using storage::AdjacencyMap;
 
@@ -104,6 +106,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::mutex& storage_write_lock() const { return *storage_write_lock_; }
   const std::shared_ptr<applier::Sender>& applier() const { return applier_; }
   std::atomic<uint64_t>& graph_version() const { return *graph_version_; }
+  EmbeddingIndexCache& embedding_indexes() const { return *embedding_indexes_; }
 
   // ---- reads
   DbResult<std::vector<Edge>> get_outgoing_edges(const Uuid& id) const;
@@ -186,6 +189,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::shared_ptr<applier::Sender> applier_;                         // 14
   std::shared_ptr<transaction::ActiveTransactions> active_transactions_;  // 15
   std::shared_ptr<std::atomic<uint64_t>> graph_version_;             // 16
+  std::shared_ptr<EmbeddingIndexCache> embedding_indexes_;           // 19
 };
 
 }  // namespace zudizid::graph
