@@ -10,6 +10,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_guard.h"
 
 namespace zudizid::python {
 
@@ -108,8 +109,7 @@ constexpr const char* kKnnNodesDoc =
     "    [('6f1c...', 0.0123), ...]\n";
 
 const PyMethodDef kMethods[] = {
-    {"knn_nodes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(knn_nodes)),
-     METH_FASTCALL | METH_KEYWORDS, kKnnNodesDoc},
+    fast_method<knn_nodes>("knn_nodes", kKnnNodesDoc),
 };
 
 }  // namespace
