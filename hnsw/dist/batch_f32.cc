@@ -2,7 +2,9 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "hnsw/dist/kernels.h"
 
@@ -214,8 +216,184 @@ VANTOR_AVX2 void dot64_avx2(const float* q, const float* const* rows, size_t cou
 }
 
 const bool g_avx2 = __builtin_cpu_supports("avx2");
+const bool g_avx512 = __builtin_cpu_supports("avx512f");
+
+// ---- order-free exact dot products (see dot64_rows) ----------------------
+
+// Sum of magnitudes computed in f32 with up to n roundings: the true sum is at
+// most sum * (1 + 2 n 2^-24) while n <= 2^16.
+inline bool sum_is_exact(float sum_abs, float min_abs, size_t n) {
+  if (n > (size_t{1} << 16)) return false;
+  double upper = static_cast<double>(sum_abs) * (1.0 + 2.0 * static_cast<double>(n) * 0x1p-24);
+  // The smallest product's ulp is at least min_abs * 2^-24; 2^53 of those.
+  return upper <= static_cast<double>(min_abs) * 0x1p29;
+}
+
+#define VANTOR_AVX512 __attribute__((target("avx512f")))
+
+// g++ 12 reports its own AVX-512 intrinsics' undefined placeholders.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+// Exact when it returns true; then *out is the ordered sum's value.
+struct FreeDot512 {
+  __m512d acc0, acc1;
+  __m512 sum_abs, min_abs;
+  VANTOR_AVX512 void step(__m512 p) {
+    __m512 a = _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(p), _mm512_set1_epi32(0x7fffffff)));
+    sum_abs = _mm512_add_ps(sum_abs, a);
+    // Zero products take part in no rounding: keep them out of the minimum.
+    __mmask16 nz = _mm512_cmp_ps_mask(a, _mm512_setzero_ps(), _CMP_NEQ_OQ);
+    min_abs = _mm512_mask_min_ps(min_abs, nz, min_abs, a);
+    acc0 = _mm512_add_pd(acc0, _mm512_cvtps_pd(_mm512_castps512_ps256(p)));
+    acc1 = _mm512_add_pd(acc1, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(p), 1))));
+  }
+};
+
+// Exact when it returns true; then *out is the ordered sum's value.
+VANTOR_AVX512 bool dot64_free_avx512(const float* q, const float* r, size_t n, double* out) {
+  FreeDot512 f{_mm512_setzero_pd(), _mm512_setzero_pd(), _mm512_setzero_ps(),
+               _mm512_set1_ps(std::numeric_limits<float>::infinity())};
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) f.step(_mm512_mul_ps(_mm512_loadu_ps(q + i), _mm512_loadu_ps(r + i)));
+  if (i < n) {
+    __mmask16 m = static_cast<__mmask16>((1u << (n - i)) - 1);
+    f.step(_mm512_mul_ps(_mm512_maskz_loadu_ps(m, q + i), _mm512_maskz_loadu_ps(m, r + i)));
+  }
+  float mn = _mm512_reduce_min_ps(f.min_abs);
+  if (mn == std::numeric_limits<float>::infinity()) {  // every product is zero
+    *out = 0.0;
+    return true;
+  }
+  if (!sum_is_exact(_mm512_reduce_add_ps(f.sum_abs), mn, n)) return false;
+  *out = _mm512_reduce_add_pd(_mm512_add_pd(f.acc0, f.acc1));
+  return true;
+}
+
+VANTOR_AVX2 bool dot64_free_avx2(const float* q, const float* r, size_t n, double* out) {
+  __m256d acc0 = _mm256_setzero_pd(), acc1 = _mm256_setzero_pd();
+  __m256 sum_abs = _mm256_setzero_ps();
+  const float inf = std::numeric_limits<float>::infinity();
+  __m256 min_abs = _mm256_set1_ps(inf);
+  const __m256 zero = _mm256_setzero_ps();
+  const __m256 sign = _mm256_set1_ps(-0.0f);
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256 p = _mm256_mul_ps(_mm256_loadu_ps(q + i), _mm256_loadu_ps(r + i));
+    __m256 a = _mm256_andnot_ps(sign, p);
+    sum_abs = _mm256_add_ps(sum_abs, a);
+    // Zero products take part in no rounding: keep them out of the minimum.
+    __m256 nz = _mm256_cmp_ps(a, zero, _CMP_NEQ_OQ);
+    min_abs = _mm256_min_ps(min_abs, _mm256_blendv_ps(_mm256_set1_ps(inf), a, nz));
+    acc0 = _mm256_add_pd(acc0, _mm256_cvtps_pd(_mm256_castps256_ps128(p)));
+    acc1 = _mm256_add_pd(acc1, _mm256_cvtps_pd(_mm256_extractf128_ps(p, 1)));
+  }
+  alignas(32) float sa[8], ma[8];
+  alignas(32) double d0[4], d1[4];
+  _mm256_store_ps(sa, sum_abs);
+  _mm256_store_ps(ma, min_abs);
+  _mm256_store_pd(d0, acc0);
+  _mm256_store_pd(d1, acc1);
+  float s = 0.0f, mn = inf;
+  double total = 0.0;
+  for (int k = 0; k < 8; ++k) {
+    s += sa[k];
+    mn = std::min(mn, ma[k]);
+  }
+  for (int k = 0; k < 4; ++k) total += d0[k] + d1[k];
+  for (; i < n; ++i) {
+    float p = q[i] * r[i];
+    float a = std::fabs(p);
+    s += a;
+    if (a != 0.0f) mn = std::min(mn, a);
+    total += static_cast<double>(p);
+  }
+  if (mn == inf) {
+    *out = 0.0;
+    return true;
+  }
+  if (!sum_is_exact(s, mn, n)) return false;
+  *out = total;
+  return true;
+}
 
 }  // namespace
+
+// Unchecked SIMD-order sums (the caller has shown they are exact).
+static VANTOR_AVX512 double dot64_free_avx512_unchecked(const float* q, const float* r, size_t n) {
+  __m512d acc0 = _mm512_setzero_pd(), acc1 = _mm512_setzero_pd();
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m512 p = _mm512_mul_ps(_mm512_loadu_ps(q + i), _mm512_loadu_ps(r + i));
+    acc0 = _mm512_add_pd(acc0, _mm512_cvtps_pd(_mm512_castps512_ps256(p)));
+    acc1 = _mm512_add_pd(acc1, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(p), 1))));
+  }
+  if (i < n) {
+    __mmask16 m = static_cast<__mmask16>((1u << (n - i)) - 1);
+    __m512 p = _mm512_mul_ps(_mm512_maskz_loadu_ps(m, q + i), _mm512_maskz_loadu_ps(m, r + i));
+    acc0 = _mm512_add_pd(acc0, _mm512_cvtps_pd(_mm512_castps512_ps256(p)));
+    acc1 = _mm512_add_pd(acc1, _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(p), 1))));
+  }
+  return _mm512_reduce_add_pd(_mm512_add_pd(acc0, acc1));
+}
+
+static VANTOR_AVX2 double dot64_free_avx2_unchecked(const float* q, const float* r, size_t n) {
+  __m256d acc0 = _mm256_setzero_pd(), acc1 = _mm256_setzero_pd();
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256 p = _mm256_mul_ps(_mm256_loadu_ps(q + i), _mm256_loadu_ps(r + i));
+    acc0 = _mm256_add_pd(acc0, _mm256_cvtps_pd(_mm256_castps256_ps128(p)));
+    acc1 = _mm256_add_pd(acc1, _mm256_cvtps_pd(_mm256_extractf128_ps(p, 1)));
+  }
+  alignas(32) double d[4];
+  _mm256_store_pd(d, _mm256_add_pd(acc0, acc1));
+  double total = (d[0] + d[1]) + (d[2] + d[3]);
+  for (; i < n; ++i) {
+    float p = q[i] * r[i];
+    total += static_cast<double>(p);
+  }
+  return total;
+}
+
+double dot64_free(const float* q, const float* row, size_t n) {
+  if (g_avx512) return dot64_free_avx512_unchecked(q, row, n);
+  if (g_avx2) return dot64_free_avx2_unchecked(q, row, n);
+  return kernel::dot64(q, row, n);
+}
+
+// Every non-zero product is at least fl(min_q * min_row) in magnitude, so its
+// unit in the last place is at least min_q * min_row * 2^-25; the magnitudes
+// sum to at most (1 + 2^-24) |q| |row| (Cauchy-Schwarz), and the cached
+// squared norms are within a relative 2^-21 of the true ones. Below 2^53
+// units every partial sum is exact.
+bool order_free(double sq_norm_q, float min_abs_q, double sq_norm_row, float min_abs_row) {
+  double m = static_cast<double>(min_abs_q) * static_cast<double>(min_abs_row);  // exact
+  return std::sqrt(sq_norm_q * sq_norm_row) * 1.0001 <= m * 0x1p28;
+}
+
+float min_abs_nonzero(const float* v, size_t n) {
+  float m = std::numeric_limits<float>::infinity();
+  for (size_t i = 0; i < n; ++i) {
+    float a = std::fabs(v[i]);
+    if (a != 0.0f && a < m) m = a;
+  }
+  return m;
+}
+
+double dot64_one(const float* q, const float* row, size_t n) {
+  double d;
+  if (g_avx512 ? dot64_free_avx512(q, row, n, &d) : g_avx2 ? dot64_free_avx2(q, row, n, &d) : false) return d;
+  return kernel::dot64(q, row, n);
+}
+
+void dot64_rows(const float* q, const float* const* rows, size_t count, size_t n, double* out) {
+  for (size_t j = 0; j < count; ++j) {
+    if (j + 1 < count) {
+      for (size_t o = 0; o < n; o += 16) __builtin_prefetch(rows[j + 1] + o);
+    }
+    out[j] = dot64_one(q, rows[j], n);
+  }
+}
 
 bool has_avx2() { return g_avx2; }
 

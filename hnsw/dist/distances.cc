@@ -105,17 +105,24 @@ std::optional<std::string> DistCosine::check(std::span<const float> v) {
   }
   return std::nullopt;
 }
-double DistCosine::aux(const float* v, size_t n) { return kernel::sq_norm64(v, n); }
+DistCosine::Aux DistCosine::aux(const float* v, size_t n) {
+  return CosineAux{kernel::sq_norm64(v, n), batch::min_abs_nonzero(v, n)};
+}
 float DistCosine::eval_n(const float* a, Aux aa, const float* b, Aux ab, size_t n) const {
-  return kernel::cosine_finish(kernel::dot64(a, b, n), aa, ab);
+  double dot = batch::order_free(aa.sq_norm, aa.min_abs, ab.sq_norm, ab.min_abs) ? batch::dot64_free(a, b, n)
+                                                                                 : batch::dot64_one(a, b, n);
+  return kernel::cosine_finish(dot, aa.sq_norm, ab.sq_norm);
 }
 void DistCosine::eval_batch(const float* q, Aux qa, const float* const* rows, const Aux* ra, size_t count,
                             size_t n, float* out) const {
-  double raw[batch::kLanes];
-  for (size_t j = 0; j < count; j += batch::kLanes) {
-    size_t c = std::min(batch::kLanes, count - j);
-    batch::dot64(q, rows + j, c, n, raw);
-    for (size_t k = 0; k < c; ++k) out[j + k] = kernel::cosine_finish(raw[k], qa, ra[j + k]);
+  for (size_t j = 0; j < count; ++j) {
+    if (j + 1 < count) {
+      for (size_t o = 0; o < n; o += 16) __builtin_prefetch(rows[j + 1] + o);
+    }
+    const Aux& r = ra[j];
+    double dot = batch::order_free(qa.sq_norm, qa.min_abs, r.sq_norm, r.min_abs) ? batch::dot64_free(q, rows[j], n)
+                                                                                 : batch::dot64_one(q, rows[j], n);
+    out[j] = kernel::cosine_finish(dot, qa.sq_norm, r.sq_norm);
   }
 }
 

@@ -55,9 +55,18 @@ struct DistL2 { VANTOR_F32_DISTANCE(DistL2, NoAux) };
 // 1 - dot product over the common prefix, for unit vectors. A result the
 // rounding pushes below 0 (a unit vector against itself) is 0.
 struct DistDot { VANTOR_F32_DISTANCE(DistDot, NoAux) };
+// What DistCosine caches per vector: the squared norm (f32 squares summed in
+// f64), and the smallest non-zero component magnitude (+inf when none), which
+// bounds the products' rounding so that most dot products can be summed in
+// SIMD order with the very same result (see batch::dot64_rows).
+struct CosineAux {
+  double sq_norm = 0.0;
+  float min_abs = 0.0f;
+};
+
 // 1 - cos, products rounded to f32 and summed in f64; 0 when a norm is 0.
 // Vectors of unequal length are incomparable: +inf.
-struct DistCosine { VANTOR_F32_DISTANCE(DistCosine, double) };
+struct DistCosine { VANTOR_F32_DISTANCE(DistCosine, CosineAux) };
 // sqrt(max(1 - sum sqrt(a_i b_i), 0)) over the common prefix.
 struct DistHellinger { VANTOR_F32_DISTANCE(DistHellinger, NoAux) };
 // sum (a_i - b_i) ln(max(a_i,1e-30)/max(b_i,1e-30)) over the common prefix.

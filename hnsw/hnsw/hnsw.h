@@ -37,6 +37,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -248,6 +249,7 @@ class Hnsw {
     std::vector<Aux> auxes;
     std::vector<float> dists;
     std::vector<Entry> list_copy;
+    std::vector<Entry> found;  // the last linking search's results (layer 0)
 
     void reset_visited(size_t n) {
       if (marks.size() < n) marks.resize(n + n / 2 + 1024, 0);
@@ -255,6 +257,12 @@ class Hnsw {
         std::fill(marks.begin(), marks.end(), 0);
         epoch = 1;
       }
+    }
+    void reserve_marks(size_t n) {
+      if (marks.size() < n) marks.resize(n + n / 2 + 1024, 0);
+    }
+    void prefetch_mark(uint32_t idx) const {
+      if (idx < marks.size()) __builtin_prefetch(&marks[idx]);
     }
     // True when idx was not visited yet; marks it.
     bool visit(uint32_t idx) {
@@ -378,7 +386,9 @@ class Hnsw {
   }
 
   // Makes p the entry point when there is none or p lies on a higher layer.
-  void update_entry_point(uint32_t p) {
+  // The replaced entry point stays reachable through a protected link from
+  // p (see anchors); when no list of p can take that link p is not promoted.
+  void update_entry_point(uint32_t p, const T* v, const Aux& va) {
     VANTOR_LOG(Trace, "trying to get a lock on entry point");
     std::lock_guard<std::mutex> g(entry_mu_);
     int64_t e = entry_.load(std::memory_order_relaxed);
@@ -386,13 +396,37 @@ class Hnsw {
     if (e < 0) {
       VANTOR_LOG(Trace, "initializing entry point");
       VANTOR_LOG(Debug, "Hnsw  , inserting  entry point {} ", pid);
+      arena_.rec(p).anchor.store(kRootAnchor, std::memory_order_release);
       entry_.store(p, std::memory_order_release);
     } else if (pid.layer > arena_.rec(static_cast<uint32_t>(e)).layer) {
+      if (!protect_link(p, static_cast<uint32_t>(e), v, va)) return;
       VANTOR_LOG(Debug, "Hnsw  , inserting  entry point {} ", pid);
       VANTOR_LOG(Debug, "PointIndexation insert setting max level from {} to {}",
                  static_cast<unsigned>(arena_.rec(static_cast<uint32_t>(e)).layer), static_cast<unsigned>(pid.layer));
       entry_.store(p, std::memory_order_release);
     }
+  }
+
+  // Marks p's link to e (the entry point p replaces) as protected, adding it
+  // to p's list of its own layer when no list of p holds it.
+  bool protect_link(uint32_t p, uint32_t e, const T* v, const Aux& va) {
+    PointRecord& pr = arena_.rec(p);
+    const uint64_t L = pr.layer;
+    float d = dist_to(v, va, e);
+    std::lock_guard<RwSpinLock> g(pr.lock);
+    for (uint64_t l = 0; l <= L; ++l) {
+      for (const Entry& x : list_view(p, pr, l)) {
+        if (x.idx == e) {
+          pr.prev_entry_plus1 = e + 1;
+          pr.prev_entry_layer = static_cast<uint8_t>(l);
+          return true;
+        }
+      }
+    }
+    if (!list_add_protected(p, pr, L, Entry{e, d}, limit(L))) return false;
+    pr.prev_entry_plus1 = e + 1;
+    pr.prev_entry_layer = static_cast<uint8_t>(L);
+    return true;
   }
 
   // The entry point, installing p when there is none yet (then -1). Deciding
@@ -404,6 +438,7 @@ class Hnsw {
     if (e >= 0) return e;
     VANTOR_LOG(Trace, "initializing entry point");
     VANTOR_LOG(Debug, "Hnsw  , inserting  entry point {} ", point_id(p));
+    arena_.rec(p).anchor.store(kRootAnchor, std::memory_order_release);
     entry_.store(p, std::memory_order_release);
     return -1;
   }
@@ -439,22 +474,106 @@ class Hnsw {
       l.size = static_cast<uint32_t>(s.size());
     }
   }
+  // Anchors: every point but the first entry point keeps one in-link, its
+  // anchor, and every entry point keeps its link to the entry point it
+  // replaced. A point anchors only in the list of a point that is anchored
+  // already, so anchors form a tree under the first entry point, and the
+  // protected links lead from the current entry point back to it: every point
+  // stays reachable from the entry point.
+  //
+  // A trim drops the farthest entry as usual. When that entry is the list's
+  // anchor, the anchor first moves to another list that holds the point on
+  // the same layer (one of its neighbours' lists, owner anchored and not
+  // below the point in the tree); only when there is none does the trim keep
+  // it and drop the next farthest instead.
+  bool is_protected(uint32_t owner, PointRecord& r, uint64_t layer, uint32_t x) {
+    if (r.prev_entry_plus1 == x + 1 && r.prev_entry_layer == layer) return true;
+    if (arena_.rec(x).anchor.load(std::memory_order_acquire) != pack_anchor(owner, layer)) return false;
+    return !move_anchor(x, owner, layer);
+  }
+
+  static uint32_t anchor_owner(uint64_t a) { return static_cast<uint32_t>((a >> 8) - 1); }
+
+  // Moves x's anchor away from owner's list of `layer` (whose lock the caller
+  // holds). Anchor moves are serialised, so the tree walk sees a stable
+  // tree; other point locks are only tried, never waited for.
+  bool move_anchor(uint32_t x, uint32_t owner, uint64_t layer) {
+    std::lock_guard<std::mutex> g(anchor_mu_);
+    PointRecord& xr = arena_.rec(x);
+    std::vector<uint32_t> near;
+    if (!xr.lock.try_lock_shared()) return false;
+    for (const Entry& e : list_view(x, xr, layer)) near.push_back(e.idx);
+    xr.lock.unlock_shared();
+    for (uint32_t y : near) {
+      if (y == owner || y == x) continue;
+      PointRecord& yr = arena_.rec(y);
+      if (yr.anchor.load(std::memory_order_acquire) == 0 || under(y, x)) continue;
+      if (!yr.lock.try_lock_shared()) continue;
+      bool holds = false;
+      for (const Entry& e : list_view(y, yr, layer)) holds = holds || e.idx == x;
+      // Set while y's list cannot change: no trim can drop x from it first.
+      if (holds) xr.anchor.store(pack_anchor(y, layer), std::memory_order_release);
+      yr.lock.unlock_shared();
+      if (holds) return true;
+    }
+    return false;
+  }
+
+  // Whether y lies in the anchor subtree of x (or the walk is too long to
+  // tell, which counts as yes).
+  bool under(uint32_t y, uint32_t x) const {
+    uint32_t at = y;
+    for (int steps = 0; steps < 256; ++steps) {
+      if (at == x) return true;
+      uint64_t a = arena_.rec(at).anchor.load(std::memory_order_acquire);
+      if (a == kRootAnchor) return false;
+      if (a == 0) return true;
+      at = anchor_owner(a);
+    }
+    return true;
+  }
+
   // Adds p (kept sorted, after entries of equal distance) unless the list
-  // already names it; then trims the farthest entry beyond the limit.
-  void list_add_reverse(uint32_t idx, PointRecord& r, uint64_t layer, Entry p, uint64_t lim) {
-    auto insert_sorted = [&](Entry* d, size_t n) {
+  // already names it; beyond the limit the farthest unprotected entry goes
+  // (p itself when it is the farthest). True when p is in the list after.
+  bool list_add_reverse(uint32_t idx, PointRecord& r, uint64_t layer, Entry p, uint64_t lim) {
+    return list_add(idx, r, layer, p, lim, false);
+  }
+  // As list_add_reverse, but p itself is never the one dropped; false (and
+  // the list unchanged) when every other entry is protected.
+  bool list_add_protected(uint32_t idx, PointRecord& r, uint64_t layer, Entry p, uint64_t lim) {
+    return list_add(idx, r, layer, p, lim, true);
+  }
+  bool list_add(uint32_t idx, PointRecord& r, uint64_t layer, Entry p, uint64_t lim, bool keep_p) {
+    bool present = true;
+    auto insert_sorted = [&](Entry* d, size_t n) -> size_t {
       for (size_t i = 0; i < n; ++i) {
         if (d[i].idx == p.idx) return n;
       }
-      size_t pos = n;
-      while (pos > 0 && dist_less(p.dist, d[pos - 1].dist)) {
-        d[pos] = d[pos - 1];
-        --pos;
+      size_t pos = n;  // after the entries of equal distance
+      while (pos > 0 && dist_less(p.dist, d[pos - 1].dist)) --pos;
+      if (n + 1 > lim) {
+        // In the list with p at pos, the farthest entry that may go.
+        size_t drop = n + 1;
+        for (size_t c = n + 1; c-- > 0;) {
+          bool kept = c == pos ? keep_p : is_protected(idx, r, layer, d[c < pos ? c : c - 1].idx);
+          if (!kept) {
+            drop = c;
+            break;
+          }
+        }
+        if (drop == n + 1 || drop == pos) {
+          present = false;
+          return n;
+        }
+        size_t victim = drop < pos ? drop : drop - 1;
+        for (size_t i = victim; i + 1 < n; ++i) d[i] = d[i + 1];
+        --n;
+        if (victim < pos) --pos;
       }
+      for (size_t i = n; i > pos; --i) d[i] = d[i - 1];
       d[pos] = p;
-      ++n;
-      if (n > lim) --n;
-      return n;
+      return n + 1;
     };
     if (layer == 0) {
       r.l0_size = static_cast<uint16_t>(insert_sorted(arena_.l0(idx), r.l0_size));
@@ -462,6 +581,7 @@ class Hnsw {
       UpperList& l = upper_list(r, layer);
       l.size = static_cast<uint32_t>(insert_sorted(upper_reserve(l, l.size + 1), l.size));
     }
+    return present;
   }
 
   // ---- distances ---------------------------------------------------------------------
@@ -529,13 +649,23 @@ class Hnsw {
         r.lock.lock_shared();
         std::span<const Entry> l = list_view(c.idx, r, layer);
         if (trace) VANTOR_LOG(Trace, "       search_layer, {} has  nb neighbours  : {} ", point_id(c.idx), l.size());
+        s.reserve_marks(nb_point());
+        for (const Entry& e : l) s.prefetch_mark(e.idx);
         for (const Entry& e : l) {
           if (s.visit(e.idx)) {
             __builtin_prefetch(arena_.vec(e.idx));
+            __builtin_prefetch(&arena_.aux(e.idx));
             s.ids.push_back(e.idx);
           }
         }
         r.lock.unlock_shared();
+      }
+      // The likely next candidate's record and list load while this one's
+      // distances are computed.
+      if (!s.cand.empty()) {
+        uint32_t next = s.cand[0].idx;
+        __builtin_prefetch(&arena_.rec(next));
+        if (layer == 0) __builtin_prefetch(arena_.l0(next));
       }
       if (s.ids.empty()) continue;
       dists_to(s, q, qa);
@@ -621,6 +751,7 @@ class Hnsw {
       if (bad_distance(best)) return std::unexpected(distance_error(best));
     }
     PointRecord& pr = arena_.rec(p);
+    s.found.clear();
     // Descent through the layers above the new point: one record per layer.
     for (uint64_t l = E; l > L; --l) {
       if (auto r = search_layer(s, v, va, w, 1, l); !r) return r;
@@ -648,6 +779,7 @@ class Hnsw {
       if (auto r = search_layer(s, v, va, w, ef_construction_, l); !r) return r;
       VANTOR_LOG(Trace, "in insert :search_layer layer {}, returned {} points ", l, s.result.size());
       s.cand.clear();
+      if (l == 0) s.found.assign(s.result.begin(), s.result.end());
       for (const Entry& x : s.result) {
         if (bad_distance(x.dist)) return std::unexpected(distance_error(x.dist));
         heap::push(s.cand, Entry{x.idx, -x.dist});
@@ -664,8 +796,9 @@ class Hnsw {
       pr.lock.unlock();
       if (!s.sel.empty()) w = s.sel[0].idx;
     }
-    reverse_update(s, p, L);
-    update_entry_point(p);
+    bool anchored = reverse_update(s, p, L);
+    if (!anchored && max_nb_connection_ > 0) adopt(s, p, v, va);
+    update_entry_point(p, v, va);
     VANTOR_LOG(Trace, "Hnsw exiting insert new point {} ", pid);
     return {};
   }
@@ -755,9 +888,13 @@ class Hnsw {
   // chosen (so a point on a high layer is also reachable on layer 0), kept
   // sorted and trimmed to that layer's limit. p's list is copied and released
   // before any neighbour is locked, so no thread ever holds two point locks.
-  void reverse_update(Scratch& s, uint32_t p, uint64_t L) {
+  // p anchors in the first layer-0 list that keeps it and whose owner is
+  // anchored (so the anchors join every point on layer 0, where searches
+  // end); returns whether it did.
+  bool reverse_update(Scratch& s, uint32_t p, uint64_t L) {
     VANTOR_LOG(Trace, "reverse update neighbourhood for  new point {} ", point_id(p));
     PointRecord& pr = arena_.rec(p);
+    bool anchored = false;
     for (uint64_t l = L + 1; l-- > 0;) {
       pr.lock.lock_shared();
       std::span<const Entry> mine = list_view(p, pr, l);
@@ -767,10 +904,56 @@ class Hnsw {
         if (x.idx == p) continue;
         PointRecord& qr = arena_.rec(x.idx);
         qr.lock.lock();
-        list_add_reverse(x.idx, qr, l, Entry{p, x.dist}, limit(l));
+        bool kept = list_add_reverse(x.idx, qr, l, Entry{p, x.dist}, limit(l));
+        if (kept && !anchored && l == 0 && qr.anchor.load(std::memory_order_acquire) != 0) {
+          pr.anchor.store(pack_anchor(x.idx, l), std::memory_order_release);
+          anchored = true;
+        }
         qr.lock.unlock();
       }
     }
+    return anchored;
+  }
+
+  // Gives p an anchor when its reverse update found none: a protected place
+  // in the layer-0 list of an anchored point, trying p's neighbours first,
+  // then the other points its search found, nearest first, then any point.
+  // Some anchored point always has room: anchored points hold 2 * M layer-0
+  // slots each, against one protected slot per anchored point and one per
+  // replaced entry point.
+  void adopt(Scratch& s, uint32_t p, const T* v, const Aux& va) {
+    PointRecord& pr = arena_.rec(p);
+    const uint64_t L = pr.layer;
+    s.list_copy.clear();
+    pr.lock.lock_shared();
+    for (uint64_t l = L + 1; l-- > 0;) {
+      for (const Entry& x : list_view(p, pr, l)) s.list_copy.push_back(x);
+    }
+    pr.lock.unlock_shared();
+    std::stable_sort(s.found.begin(), s.found.end(), [](const Entry& a, const Entry& b) { return dist_less(a.dist, b.dist); });
+    s.list_copy.insert(s.list_copy.end(), s.found.begin(), s.found.end());
+    for (const Entry& x : s.list_copy) {
+      if (x.idx != p && try_anchor(p, x.idx, x.dist)) return;
+    }
+    for (;;) {
+      uint64_t n = nb_point();
+      for (uint32_t q = 0; q < n; ++q) {
+        if (q != p && arena_.rec(q).anchor.load(std::memory_order_acquire) != 0 && try_anchor(p, q, dist_to(v, va, q))) {
+          return;
+        }
+      }
+      std::this_thread::yield();
+    }
+  }
+
+  bool try_anchor(uint32_t p, uint32_t q, float d) {
+    PointRecord& qr = arena_.rec(q);
+    if (qr.anchor.load(std::memory_order_acquire) == 0) return false;
+    std::lock_guard<RwSpinLock> g(qr.lock);
+    if (!list_add_protected(q, qr, 0, Entry{p, d}, limit(0))) return false;
+    arena_.rec(p).anchor.store(pack_anchor(q, 0), std::memory_order_release);
+    VANTOR_LOG(Trace, "anchored point {} in the layer-0 list of {}", point_id(p), point_id(q));
+    return true;
   }
 
   // The graph-only index: only a first point can be stored.
@@ -786,6 +969,7 @@ class Hnsw {
       VANTOR_LOG(Trace, "Hnsw insert generated new point {} ", point_id(*created));
       VANTOR_LOG(Trace, "initializing entry point");
       VANTOR_LOG(Debug, "Hnsw  , inserting  entry point {} ", point_id(*created));
+      arena_.rec(*created).anchor.store(kRootAnchor, std::memory_order_release);
       entry_.store(*created, std::memory_order_release);
     }
     return {};
@@ -828,6 +1012,8 @@ class Hnsw {
 
   std::mutex entry_mu_;  // decisions on the entry point; readers load entry_
   std::atomic<int64_t> entry_{-1};
+
+  std::mutex anchor_mu_;  // anchor moves
 
   mutable std::mutex scratch_mu_;
   mutable std::vector<std::unique_ptr<Scratch>> scratch_pool_;

@@ -9,6 +9,7 @@
 // higher layers are allocated when a point first gets a link there.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -34,12 +35,25 @@ struct PointRecord {
   int32_t rank = 0;
   uint64_t origin_id = 0;
   UpperList* upper = nullptr;
+  // The one in-link that keeps this point reachable (see Hnsw: anchors):
+  // 0 while it has none, kRootAnchor for the first entry point, otherwise
+  // the owner and layer of the list that holds it. Written under the owner's
+  // lock; read by trims of any list.
+  std::atomic<uint64_t> anchor{0};
+  // An entry point's protected link to the entry point it replaced:
+  // prev_entry + 1 (0 for none) on layer prev_entry_layer. Guarded by lock.
+  uint32_t prev_entry_plus1 = 0;
+  uint8_t prev_entry_layer = 0;
 };
+
+inline constexpr uint64_t kRootAnchor = ~uint64_t{0};
+inline uint64_t pack_anchor(uint32_t owner, uint64_t layer) { return (uint64_t{owner} + 1) << 8 | layer; }
 
 template <class T, class Aux>
 class PointArena {
  public:
   static constexpr bool kStoresData = !std::is_empty_v<T>;
+  static constexpr bool kInlineAux = kStoresData && !std::is_empty_v<Aux>;
   static constexpr unsigned kBaseBits = 10;  // the first chunk holds 1024 points
   static constexpr unsigned kMaxChunks = 32;
 
@@ -61,8 +75,17 @@ class PointArena {
     }
   }
 
-  // Fixes the vector length; once, before the first point is added.
-  void set_dim(size_t dim) { dim_ = dim; }
+  // Fixes the vector length; once, before the first point is added. With
+  // stored data, each point's cached distance value sits right after its
+  // vector, so one stream of cache lines serves a distance evaluation.
+  void set_dim(size_t dim) {
+    dim_ = dim;
+    if constexpr (kStoresData) {
+      size_t a = std::max(alignof(Aux), alignof(T));
+      aux_off_ = align_up(dim * sizeof(T), a);
+      stride_ = kInlineAux ? align_up(aux_off_ + sizeof(Aux), a) : dim * sizeof(T);
+    }
+  }
   size_t dim() const { return dim_; }
 
   // Makes room for point `idx` (the next dense index) and constructs its
@@ -89,13 +112,17 @@ class PointArena {
       return nullptr;
     } else {
       auto [k, off] = locate(idx);
-      return chunks_[k].load(std::memory_order_acquire)->vecs + off * dim_;
+      return reinterpret_cast<const T*>(chunks_[k].load(std::memory_order_acquire)->vecs + off * stride_);
     }
   }
   T* mutable_vec(size_t idx) { return const_cast<T*>(vec(idx)); }
   Aux& aux(size_t idx) const {
     auto [k, off] = locate(idx);
-    return chunks_[k].load(std::memory_order_acquire)->aux[off];
+    if constexpr (kInlineAux) {
+      return *reinterpret_cast<Aux*>(chunks_[k].load(std::memory_order_acquire)->vecs + off * stride_ + aux_off_);
+    } else {
+      return chunks_[k].load(std::memory_order_acquire)->aux[off];
+    }
   }
   Entry* l0(size_t idx) const {
     auto [k, off] = locate(idx);
@@ -119,8 +146,8 @@ class PointArena {
     size_t bytes = 0;
     void* mem = nullptr;
     PointRecord* recs = nullptr;
-    Aux* aux = nullptr;
-    T* vecs = nullptr;
+    Aux* aux = nullptr;        // unless kInlineAux
+    unsigned char* vecs = nullptr;  // stride_ bytes per point: vector, then Aux
     Entry* l0 = nullptr;
   };
 
@@ -138,8 +165,8 @@ class PointArena {
     size_t cap = size_t{1} << (k + kBaseBits);
     size_t off_recs = 0;
     size_t off_aux = align_up(off_recs + cap * sizeof(PointRecord), 64);
-    size_t off_vecs = align_up(off_aux + cap * sizeof(Aux), 64);
-    size_t vec_bytes = kStoresData ? cap * dim_ * sizeof(T) : 0;
+    size_t off_vecs = align_up(off_aux + (kInlineAux ? 0 : cap * sizeof(Aux)), 64);
+    size_t vec_bytes = kStoresData ? cap * stride_ : 0;
     size_t off_l0 = align_up(off_vecs + vec_bytes, 64);
     size_t bytes = off_l0 + cap * l0_cap_ * sizeof(Entry) + 64;
     // calloc: large chunks come straight from the kernel as zero pages and are
@@ -159,12 +186,14 @@ class PointArena {
     c->mem = mem;
     c->recs = reinterpret_cast<PointRecord*>(aligned + off_recs);
     c->aux = reinterpret_cast<Aux*>(aligned + off_aux);
-    c->vecs = reinterpret_cast<T*>(aligned + off_vecs);
+    c->vecs = reinterpret_cast<unsigned char*>(aligned + off_vecs);
     c->l0 = reinterpret_cast<Entry*>(aligned + off_l0);
     return c;
   }
 
   size_t dim_ = 0;
+  size_t stride_ = 0;   // bytes per point in vecs
+  size_t aux_off_ = 0;  // offset of the Aux within a point's bytes
   size_t l0_cap_;
   size_t used_ = 0;
   std::atomic<Chunk*> chunks_[kMaxChunks] = {};

@@ -24,6 +24,10 @@ class RwSpinLock {
     }
   }
   void unlock_shared() { state_.fetch_sub(1, std::memory_order_release); }
+  bool try_lock_shared() {
+    int32_t s = state_.load(std::memory_order_relaxed);
+    return s >= 0 && state_.compare_exchange_strong(s, s + 1, std::memory_order_acquire, std::memory_order_relaxed);
+  }
 
   void lock() {
     for (int spins = 0;; ++spins) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "common/utf8.h"
+#include "graph/vector/index_cache.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -70,7 +71,10 @@ DbResult<void> add_node_embedding(const Graph& graph, const Uuid& node, std::vec
   if (!exists) return std::unexpected(std::move(exists.error()));
   if (!*exists) return std::unexpected(DbError::node_not_found(node.to_string()));
   Embedding e{node, std::move(vector), std::string(model), 1};
-  return st.put_node_embedding(e);
+  if (auto stored = st.put_node_embedding(e); !stored) return stored;
+  // The model's cached index no longer holds every vector of the model.
+  graph.embedding_indexes().invalidate(model);
+  return {};
 }
 
 DbResult<void> add_edge_embedding(const Graph& graph, const Uuid& edge, std::vector<float> vector,

@@ -2,6 +2,7 @@
 
 #include "common/log.h"
 #include "graph/applier/applier.h"
+#include "graph/vector/index_cache.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -33,6 +34,7 @@ Graph Graph::build(GraphParts parts) {
   g.graph_version_ = std::make_shared<std::atomic<uint64_t>>(1);
   g.community_cache_ = std::make_shared<CommunityCache>();
   g.leiden_cache_ = std::make_shared<CommunityCache>();
+  g.embedding_indexes_ = std::make_shared<EmbeddingIndexCache>();
   return g;
 }
 

@@ -23,6 +23,7 @@
 //   16 graph_version           raised by every applied mutation
 //   17 community_cache         last whole-graph community detection result,
 //   18 leiden_cache            stamped with the graph_version it was computed at
+//   19 embedding_indexes       per-model nearest-neighbour index cache
 //
 // Lock order on the write path: storage_write_lock, then the log's file and
 // position locks (inside Wal::append_batch), then outgoing_adjacency, then
@@ -59,6 +60,7 @@ namespace zudizid::graph {
 namespace applier {
 class Sender;
 }
+class EmbeddingIndexCache;
 
 using storage::AdjacencyMap;
 
@@ -130,6 +132,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   AuxSlot& aux_slot() const { return *aux_slot_; }
   CommunityCache& community_cache() const { return *community_cache_; }
   CommunityCache& leiden_cache() const { return *leiden_cache_; }
+  EmbeddingIndexCache& embedding_indexes() const { return *embedding_indexes_; }
 
   // ---- reads
   DbResult<std::vector<Edge>> get_outgoing_edges(const Uuid& id) const;
@@ -217,6 +220,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::shared_ptr<std::atomic<uint64_t>> graph_version_;             // 16
   std::shared_ptr<CommunityCache> community_cache_;                  // 17
   std::shared_ptr<CommunityCache> leiden_cache_;                     // 18
+  std::shared_ptr<EmbeddingIndexCache> embedding_indexes_;           // 19
 };
 
 }  // namespace zudizid::graph

@@ -14,11 +14,8 @@ namespace vantor::testing {
 // Empty when every list is sorted by distance, within its layer's limit,
 // free of self-links, duplicates and dangling indices, and (when asked) every
 // point is reachable from the entry point; otherwise the first problems found.
-// Reachability is not guaranteed on small, low-dimensional data: a list that
-// overflows drops its farthest entry, which may be a point's last in-link.
 template <class H>
-// `tolerated_unreachable`: points that may be cut off from the entry point.
-std::string check_graph(const H& h, bool require_reachable = true, size_t tolerated_unreachable = 0) {
+std::string check_graph(const H& h, bool require_reachable = true) {
   std::string problems;
   auto fail = [&](std::string s) {
     if (problems.size() < 2000) problems += s + "\n";
@@ -60,7 +57,7 @@ std::string check_graph(const H& h, bool require_reachable = true, size_t tolera
       }
     }
   }
-  if (n - count > tolerated_unreachable) fail(fmt::format("{} of {} points unreachable from the entry point", n - count, n));
+  if (count != n) fail(fmt::format("{} of {} points unreachable from the entry point", n - count, n));
   return problems;
 }
 

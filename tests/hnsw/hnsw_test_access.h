@@ -36,6 +36,7 @@ struct HnswTestAccess {
   }
   template <class H>
   static void set_entry(H& h, uint32_t idx) {
+    h.arena_.rec(idx).anchor.store(kRootAnchor);
     h.entry_.store(idx);
   }
   // Fixed layer draws: a sequential build becomes reproducible.
