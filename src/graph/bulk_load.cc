@@ -51,6 +51,7 @@ DbResult<void> BulkLoader::flush_nodes() {
   std::lock_guard storage_guard(graph_.storage_write_lock());
 
   kelm::Batch records;
+  records.writes.reserve(nodes.size());
   for (const Node& n : nodes) {
     auto bytes = n.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
@@ -64,6 +65,7 @@ DbResult<void> BulkLoader::flush_nodes() {
   // A node flushed after its edges keeps them: entries are created only
   // when absent, and the stored keys are written from the current lists.
   kelm::Batch adjacency;
+  adjacency.writes.reserve(2 * nodes.size());
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
@@ -90,6 +92,7 @@ DbResult<void> BulkLoader::flush_edges() {
   auto tree = graph_.storage()->db().open_tree("edges");
   if (!tree) return std::unexpected(DbError(tree.error()));
   kelm::Batch records;
+  records.writes.reserve(edges.size());
   for (const Edge& e : edges) {
     auto bytes = e.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
@@ -110,6 +113,7 @@ DbResult<void> BulkLoader::flush_edges() {
   sort_unique(sources);
   sort_unique(targets);
   kelm::Batch adjacency;
+  adjacency.writes.reserve(sources.size() + targets.size());
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
