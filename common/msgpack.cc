@@ -46,21 +46,22 @@ bool Writer::check_len(size_t n) {
   return false;
 }
 
+void Writer::put_sized(uint8_t first_marker, int first_width, uint64_t v) {
+  uint8_t marker = first_marker;
+  int width = first_width;
+  while (width < 8 && (v >> (8 * width)) != 0) {
+    ++marker;
+    width *= 2;
+  }
+  out_.push_back(marker);
+  put_be(v, width);
+}
+
 void Writer::write_uint(uint64_t v) {
   if (v <= 0x7f) {
     out_.push_back(static_cast<uint8_t>(v));
-  } else if (v <= 0xff) {
-    out_.push_back(0xcc);
-    put_be(v, 1);
-  } else if (v <= 0xffff) {
-    out_.push_back(0xcd);
-    put_be(v, 2);
-  } else if (v <= 0xffffffffu) {
-    out_.push_back(0xce);
-    put_be(v, 4);
   } else {
-    out_.push_back(0xcf);
-    put_be(v, 8);
+    put_sized(0xcc, 1, v);
   }
 }
 
@@ -99,15 +100,8 @@ void Writer::write_str(std::string_view s) {
   if (!check_len(n)) return;
   if (n < 32) {
     out_.push_back(static_cast<uint8_t>(0xa0 | n));
-  } else if (n <= 0xff) {
-    out_.push_back(0xd9);
-    put_be(n, 1);
-  } else if (n <= 0xffff) {
-    out_.push_back(0xda);
-    put_be(n, 2);
   } else {
-    out_.push_back(0xdb);
-    put_be(n, 4);
+    put_sized(0xd9, 1, n);
   }
   out_.insert(out_.end(), s.begin(), s.end());
 }
@@ -115,44 +109,22 @@ void Writer::write_str(std::string_view s) {
 void Writer::write_bin(std::span<const uint8_t> b) {
   size_t n = b.size();
   if (!check_len(n)) return;
-  if (n <= 0xff) {
-    out_.push_back(0xc4);
-    put_be(n, 1);
-  } else if (n <= 0xffff) {
-    out_.push_back(0xc5);
-    put_be(n, 2);
-  } else {
-    out_.push_back(0xc6);
-    put_be(n, 4);
-  }
+  put_sized(0xc4, 1, n);
   out_.insert(out_.end(), b.begin(), b.end());
 }
 
-void Writer::write_array_header(size_t n) {
+void Writer::put_count(size_t n, uint8_t fix_marker, uint8_t first_marker) {
   if (!check_len(n)) return;
   if (n < 16) {
-    out_.push_back(static_cast<uint8_t>(0x90 | n));
-  } else if (n <= 0xffff) {
-    out_.push_back(0xdc);
-    put_be(n, 2);
+    out_.push_back(static_cast<uint8_t>(fix_marker | n));
   } else {
-    out_.push_back(0xdd);
-    put_be(n, 4);
+    put_sized(first_marker, 2, n);
   }
 }
 
-void Writer::write_map_header(size_t n) {
-  if (!check_len(n)) return;
-  if (n < 16) {
-    out_.push_back(static_cast<uint8_t>(0x80 | n));
-  } else if (n <= 0xffff) {
-    out_.push_back(0xde);
-    put_be(n, 2);
-  } else {
-    out_.push_back(0xdf);
-    put_be(n, 4);
-  }
-}
+void Writer::write_array_header(size_t n) { put_count(n, 0x90, 0xdc); }
+
+void Writer::write_map_header(size_t n) { put_count(n, 0x80, 0xde); }
 
 void Writer::write_ext(int8_t type, std::span<const uint8_t> data) {
   size_t n = data.size();
@@ -163,17 +135,7 @@ void Writer::write_ext(int8_t type, std::span<const uint8_t> data) {
     case 4: out_.push_back(0xd6); break;
     case 8: out_.push_back(0xd7); break;
     case 16: out_.push_back(0xd8); break;
-    default:
-      if (n <= 0xff) {
-        out_.push_back(0xc7);
-        put_be(n, 1);
-      } else if (n <= 0xffff) {
-        out_.push_back(0xc8);
-        put_be(n, 2);
-      } else {
-        out_.push_back(0xc9);
-        put_be(n, 4);
-      }
+    default: put_sized(0xc7, 1, n);
   }
   out_.push_back(static_cast<uint8_t>(type));
   out_.insert(out_.end(), data.begin(), data.end());
@@ -201,10 +163,7 @@ Result<Head> Reader::read_head() {
   Head h;
   const uint8_t m = data_[pos_++];
   h.marker = m;
-  auto fixed = [&](Kind kind, int bytes) -> Result<uint64_t> {
-    h.kind = kind;
-    return read_be(bytes);
-  };
+  // Fix forms carry their value, length or count in the marker itself.
   if (m <= 0x7f) {
     h.kind = Kind::UInt;
     h.u = m;
@@ -230,69 +189,53 @@ Result<Head> Reader::read_head() {
     h.len = m & 0x1f;
     return h;
   }
-  Result<uint64_t> v;
+  // The other markers are followed by big-endian data of a fixed width: the
+  // value of a scalar, the length of a payload or the count of a container.
+  int width = 0;
   switch (m) {
     case 0xc0: h.kind = Kind::Nil; return h;
     case 0xc1: h.kind = Kind::Reserved; return h;
     case 0xc2: case 0xc3: h.kind = Kind::Bool; h.boolean = m == 0xc3; return h;
-    case 0xc4: case 0xc5: case 0xc6:
-      v = fixed(Kind::Bin, 1 << (m - 0xc4));
+    case 0xc4: case 0xc5: case 0xc6: h.kind = Kind::Bin; width = 1 << (m - 0xc4); break;
+    case 0xc7: case 0xc8: case 0xc9: h.kind = Kind::Ext; width = 1 << (m - 0xc7); break;
+    case 0xca: h.kind = Kind::F32; width = 4; break;
+    case 0xcb: h.kind = Kind::F64; width = 8; break;
+    case 0xcc: case 0xcd: case 0xce: case 0xcf: h.kind = Kind::UInt; width = 1 << (m - 0xcc); break;
+    case 0xd0: case 0xd1: case 0xd2: case 0xd3: h.kind = Kind::SInt; width = 1 << (m - 0xd0); break;
+    case 0xd4: case 0xd5: case 0xd6: case 0xd7: case 0xd8:
+      // Fix ext: the length is in the marker, the data is the type byte.
+      h.kind = Kind::Ext;
+      h.len = 1u << (m - 0xd4);
+      width = 1;
       break;
-    case 0xc7: case 0xc8: case 0xc9: {
-      v = fixed(Kind::Ext, 1 << (m - 0xc7));
-      if (!v) return std::unexpected(v.error());
-      auto t = read_be(1);
-      if (!t) return std::unexpected(t.error());
-      h.ext_type = static_cast<int8_t>(*t);
-      h.len = static_cast<uint32_t>(*v);
-      return h;
-    }
-    case 0xca: {
-      v = fixed(Kind::F32, 4);
-      if (!v) return std::unexpected(v.error());
+    case 0xd9: case 0xda: case 0xdb: h.kind = Kind::Str; width = 1 << (m - 0xd9); break;
+    case 0xdc: case 0xdd: h.kind = Kind::Array; width = 2 << (m - 0xdc); break;
+    default: h.kind = Kind::Map; width = 2 << (m - 0xde); break;  // 0xde, 0xdf
+  }
+  auto v = read_be(width);
+  if (!v) return std::unexpected(v.error());
+  switch (h.kind) {
+    case Kind::F32:
       h.f32 = std::bit_cast<float>(static_cast<uint32_t>(*v));
       h.f = h.f32;
-      return h;
-    }
-    case 0xcb: {
-      v = fixed(Kind::F64, 8);
-      if (!v) return std::unexpected(v.error());
-      h.f = std::bit_cast<double>(*v);
-      return h;
-    }
-    case 0xcc: case 0xcd: case 0xce: case 0xcf: {
-      v = fixed(Kind::UInt, 1 << (m - 0xcc));
-      if (!v) return std::unexpected(v.error());
-      h.u = *v;
-      return h;
-    }
-    case 0xd0: case 0xd1: case 0xd2: case 0xd3: {
-      int bytes = 1 << (m - 0xd0);
-      v = fixed(Kind::SInt, bytes);
-      if (!v) return std::unexpected(v.error());
-      int shift = 64 - 8 * bytes;
+      break;
+    case Kind::F64: h.f = std::bit_cast<double>(*v); break;
+    case Kind::UInt: h.u = *v; break;
+    case Kind::SInt: {
+      int shift = 64 - 8 * width;
       h.i = shift ? static_cast<int64_t>(*v << shift) >> shift : static_cast<int64_t>(*v);
-      return h;
+      break;
     }
-    case 0xd4: case 0xd5: case 0xd6: case 0xd7: case 0xd8: {
-      v = fixed(Kind::Ext, 1);
-      if (!v) return std::unexpected(v.error());
+    case Kind::Ext:
+      if (m <= 0xc9) {  // ext 8/16/32: the length, then the type byte
+        h.len = static_cast<uint32_t>(*v);
+        v = read_be(1);
+        if (!v) return std::unexpected(v.error());
+      }
       h.ext_type = static_cast<int8_t>(*v);
-      h.len = 1u << (m - 0xd4);
-      return h;
-    }
-    case 0xd9: case 0xda: case 0xdb:
-      v = fixed(Kind::Str, 1 << (m - 0xd9));
       break;
-    case 0xdc: case 0xdd:
-      v = fixed(Kind::Array, 2 << (m - 0xdc));
-      break;
-    default:  // 0xde, 0xdf
-      v = fixed(Kind::Map, 2 << (m - 0xde));
-      break;
+    default: h.len = static_cast<uint32_t>(*v); break;  // Str, Bin, Array, Map
   }
-  if (!v) return std::unexpected(v.error());
-  h.len = static_cast<uint32_t>(*v);
   return h;
 }
 

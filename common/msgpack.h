@@ -63,6 +63,13 @@ class Writer {
 
  private:
   void put_be(uint64_t v, int bytes);
+  // A family of consecutive markers whose data widths double from
+  // `first_width` (1 -> 2 -> 4 -> 8 bytes): writes the first one wide enough
+  // for `v`, then `v` big-endian.
+  void put_sized(uint8_t first_marker, int first_width, uint64_t v);
+  // An array or map header: the fix marker below 16 elements, else the
+  // 16- or 32-bit form.
+  void put_count(size_t n, uint8_t fix_marker, uint8_t first_marker);
   bool check_len(size_t n);
 
   std::vector<uint8_t>& out_;

@@ -69,37 +69,53 @@ Result<void> De::record(std::string_view expecting, const std::vector<std::strin
     return {};
   }
   if (t == '[' && !fields.empty()) {
-    r_.bump();
-    if (auto e = r_.enter(); !e) return e;
-    size_t i = 0;
-    while (true) {
-      int c = r_.peek_token();
-      if (c == json::Reader::kEof) return std::unexpected(r_.error_here("EOF while parsing a list"));
-      if (c == ']') {
-        r_.bump();
-        break;
-      }
-      if (i > 0) {
-        if (c != ',') return std::unexpected(r_.error_next("expected `,` or `]`"));
-        r_.bump();
-        if (r_.peek_token() == ']') return std::unexpected(r_.error_next("trailing comma"));
-      }
+    size_t n = 0;
+    auto r = elements([&](size_t i) -> Result<void> {
       if (i >= fields.size()) return std::unexpected(r_.error_here("trailing characters"));
       auto handled = on_field(fields[i]);
       if (!handled) return std::unexpected(handled.error());
-      if (!*handled) {
-        if (auto s = r_.skip_value(); !s) return s;
-      }
-      ++i;
-    }
-    r_.leave();
-    seq_len_ = i;
+      n = i + 1;
+      if (!*handled) return r_.skip_value();
+      return {};
+    });
+    if (!r) return r;
+    seq_len_ = n;
     return {};
   }
   if (t == json::Reader::kEof) return std::unexpected(r_.error_here("EOF while parsing a value"));
   auto v = r_.parse_value();
   if (!v) return std::unexpected(v.error());
   return std::unexpected(invalid_type(*v, expecting));
+}
+
+Result<void> De::elements(const std::function<Result<void>(size_t index)>& on_element) {
+  r_.bump();
+  if (auto e = r_.enter(); !e) return e;
+  for (size_t i = 0;; ++i) {
+    int c = r_.peek_token();
+    if (c == json::Reader::kEof) return std::unexpected(r_.error_here("EOF while parsing a list"));
+    if (c == ']') {
+      r_.bump();
+      break;
+    }
+    if (i > 0) {
+      if (c != ',') return std::unexpected(r_.error_next("expected `,` or `]`"));
+      r_.bump();
+      if (r_.peek_token() == ']') return std::unexpected(r_.error_next("trailing comma"));
+    }
+    if (auto r = on_element(i); !r) return r;
+  }
+  r_.leave();
+  return {};
+}
+
+Result<void> De::sequence(const std::function<Result<void>()>& on_element) {
+  if (r_.peek_token() != '[') {
+    auto v = r_.parse_value();
+    if (!v) return std::unexpected(v.error());
+    return std::unexpected(invalid_type(*v, "a sequence"));
+  }
+  return elements([&](size_t) { return on_element(); });
 }
 
 Result<bool> De::boolean() {

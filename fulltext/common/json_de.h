@@ -42,6 +42,11 @@ class De {
   // Number of array elements the last record() read, or nullopt for objects.
   std::optional<size_t> seq_len() const { return seq_len_; }
 
+  // A sequence whose elements `on_element` reads one after the other (it is
+  // called with the reader at each element). Anything else fails with
+  // "invalid type: {}, expected a sequence".
+  Result<void> sequence(const std::function<Result<void>()>& on_element);
+
   Error missing(std::string_view field) { return r_.error_here("missing field `" + std::string(field) + "`"); }
   Error custom(std::string message) { return r_.error_here(std::move(message)); }
 
@@ -60,6 +65,10 @@ class De {
   Error invalid_type(const json::Value& v, std::string_view expecting);
 
  private:
+  // The elements of the array whose '[' is next; `on_element` gets each
+  // element's position.
+  Result<void> elements(const std::function<Result<void>(size_t index)>& on_element);
+
   std::string_view text_;
   json::Reader r_;
   std::optional<size_t> seq_len_;

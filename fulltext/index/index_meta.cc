@@ -275,33 +275,13 @@ JResult<ParsedMeta> parse_meta(std::string_view text) {
                          return true;
                        }
                        if (key == "segments") {
-                         auto& rd = de.reader();
-                         if (de.peek() != '[') {
-                           auto v = de.value();
-                           if (!v) return std::unexpected(v.error());
-                           return std::unexpected(de.invalid_type(*v, "a sequence"));
-                         }
-                         rd.bump();
-                         if (auto e = rd.enter(); !e) return std::unexpected(e.error());
-                         bool first = true;
-                         while (true) {
-                           int c = rd.peek_token();
-                           if (c == json::Reader::kEof) return std::unexpected(rd.error_here("EOF while parsing a list"));
-                           if (c == ']') {
-                             rd.bump();
-                             break;
-                           }
-                           if (!first) {
-                             if (c != ',') return std::unexpected(rd.error_next("expected `,` or `]`"));
-                             rd.bump();
-                             if (rd.peek_token() == ']') return std::unexpected(rd.error_next("trailing comma"));
-                           }
-                           first = false;
+                         auto r = de.sequence([&]() -> JResult<void> {
                            auto seg = read_segment(de);
                            if (!seg) return std::unexpected(seg.error());
                            m.segments.push_back(std::move(*seg));
-                         }
-                         rd.leave();
+                           return {};
+                         });
+                         if (!r) return std::unexpected(r.error());
                          has_segments = true;
                          return true;
                        }

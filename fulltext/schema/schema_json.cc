@@ -134,16 +134,17 @@ void write_schema(json::Writer& w, const Schema& schema) {
 
 namespace {
 
-// Reads one record with declared members; `slots` gives, per member, a reader
-// and whether it is required (no default).
+// One declared member of a record: its reader, and whether it is required
+// (has no default).
 struct Member {
   std::string_view name;
   bool required;
   std::function<JResult<void>()> read;
 };
 
-JResult<void> read_members(De& de, std::string_view record_name, std::vector<Member>& members,
-                           const std::vector<std::string_view>& missing_order = {}) {
+// Reads a record of the declared members, as an object or as an array in
+// declaration order.
+JResult<void> read_members(De& de, std::string_view record_name, std::vector<Member>& members) {
   std::vector<std::string_view> names;
   for (const auto& m : members) names.push_back(m.name);
   std::vector<bool> seen(members.size(), false);
@@ -167,36 +168,39 @@ JResult<void> read_members(De& de, std::string_view record_name, std::vector<Mem
     }
     return {};
   }
-  const auto& order = missing_order.empty() ? names : missing_order;
-  for (auto name : order) {
-    for (size_t i = 0; i < members.size(); ++i) {
-      if (members[i].name == name && members[i].required && !seen[i]) return std::unexpected(de.missing(name));
-    }
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (members[i].required && !seen[i]) return std::unexpected(de.missing(members[i].name));
   }
   return {};
+}
+
+// A member whose value `read` yields and whose slot takes it.
+template <class Slot, class Read>
+Member member(std::string_view name, bool required, Slot* slot, Read read) {
+  return {name, required, [slot, read]() -> JResult<void> {
+            auto v = read();
+            if (!v) return std::unexpected(v.error());
+            *slot = static_cast<Slot>(std::move(*v));
+            return {};
+          }};
+}
+
+Member flag_member(De& de, std::string_view name, bool required, bool* slot) {
+  return member(name, required, slot, [&de] { return de.boolean(); });
+}
+
+// A unit-variant enum given by name or index.
+template <class E>
+Member variant_member(De& de, std::string_view name, E* slot, const std::vector<std::string_view>& names) {
+  return member(name, false, slot, [&de, &names] { return json_de::variant(de, names); });
 }
 
 JResult<TextFieldIndexing> read_indexing(De& de) {
   TextFieldIndexing ix;
   std::vector<Member> m = {
-      {"record", false, [&]() -> JResult<void> {
-         auto v = json_de::variant(de, kRecordNames);
-         if (!v) return std::unexpected(v.error());
-         ix.record = static_cast<RecordOption>(*v);
-         return {};
-       }},
-      {"fieldnorms", false, [&]() -> JResult<void> {
-         auto v = de.boolean();
-         if (!v) return std::unexpected(v.error());
-         ix.fieldnorms = *v;
-         return {};
-       }},
-      {"tokenizer", false, [&]() -> JResult<void> {
-         auto v = de.string();
-         if (!v) return std::unexpected(v.error());
-         ix.tokenizer = *v;
-         return {};
-       }},
+      variant_member(de, "record", &ix.record, kRecordNames),
+      flag_member(de, "fieldnorms", false, &ix.fieldnorms),
+      member("tokenizer", false, &ix.tokenizer, [&de] { return de.string(); }),
   };
   if (auto r = read_members(de, "TextFieldIndexing", m); !r) return std::unexpected(r.error());
   return ix;
@@ -238,13 +242,16 @@ JResult<std::optional<bool>> read_optional_flag(De& de) {
   return std::optional<bool>(*v);
 }
 
-Member flag_member(De& de, std::string_view name, bool required, bool* slot) {
-  return {name, required, [&de, slot]() -> JResult<void> {
-            auto v = de.boolean();
-            if (!v) return std::unexpected(v.error());
-            *slot = *v;
-            return {};
-          }};
+Member optional_flag_member(De& de, std::string_view name, std::optional<bool>* slot) {
+  return member(name, false, slot, [&de] { return read_optional_flag(de); });
+}
+
+Member indexing_member(De& de, std::optional<TextFieldIndexing>* slot) {
+  return member("indexing", false, slot, [&de] { return read_optional_indexing(de); });
+}
+
+Member fast_text_member(De& de, bool required, FastFieldTextOptions* slot) {
+  return member("fast", required, slot, [&de] { return read_fast_text(de); });
 }
 
 JResult<FieldType> read_options(De& de, FieldTypeTag tag) {
@@ -252,19 +259,9 @@ JResult<FieldType> read_options(De& de, FieldTypeTag tag) {
     case FieldTypeTag::Str: {
       TextOptions o;
       std::vector<Member> m = {
-          {"indexing", false, [&]() -> JResult<void> {
-             auto v = read_optional_indexing(de);
-             if (!v) return std::unexpected(v.error());
-             o.indexing = *v;
-             return {};
-           }},
+          indexing_member(de, &o.indexing),
           flag_member(de, "stored", false, &o.stored),
-          {"fast", false, [&]() -> JResult<void> {
-             auto v = read_fast_text(de);
-             if (!v) return std::unexpected(v.error());
-             o.fast = *v;
-             return {};
-           }},
+          fast_text_member(de, false, &o.fast),
           flag_member(de, "coerce", false, &o.coerce),
       };
       if (auto r = read_members(de, "TextOptions", m); !r) return std::unexpected(r.error());
@@ -278,12 +275,7 @@ JResult<FieldType> read_options(De& de, FieldTypeTag tag) {
       std::optional<bool> fieldnorms;
       std::vector<Member> m = {
           flag_member(de, "indexed", true, &o.indexed),
-          {"fieldnorms", false, [&]() -> JResult<void> {
-             auto v = read_optional_flag(de);
-             if (!v) return std::unexpected(v.error());
-             fieldnorms = *v;
-             return {};
-           }},
+          optional_flag_member(de, "fieldnorms", &fieldnorms),
           flag_member(de, "fast", false, &o.fast),
           flag_member(de, "stored", true, &o.stored),
           flag_member(de, "coerce", false, &o.coerce),
@@ -304,12 +296,7 @@ JResult<FieldType> read_options(De& de, FieldTypeTag tag) {
           flag_member(de, "fieldnorms", true, &o.fieldnorms),
           flag_member(de, "fast", false, &o.fast),
           flag_member(de, "stored", true, &o.stored),
-          {"precision", false, [&]() -> JResult<void> {
-             auto v = json_de::variant(de, kPrecisionNames);
-             if (!v) return std::unexpected(v.error());
-             o.precision = static_cast<DateResolution>(*v);
-             return {};
-           }},
+          variant_member(de, "precision", &o.precision, kPrecisionNames),
       };
       if (auto r = read_members(de, "DateOptions", m); !r) return std::unexpected(r.error());
       return FieldType::date(o);
@@ -325,12 +312,7 @@ JResult<FieldType> read_options(De& de, FieldTypeTag tag) {
       std::optional<bool> fieldnorms;
       std::vector<Member> m = {
           flag_member(de, "indexed", true, &o.indexed),
-          {"fieldnorms", false, [&]() -> JResult<void> {
-             auto v = read_optional_flag(de);
-             if (!v) return std::unexpected(v.error());
-             fieldnorms = *v;
-             return {};
-           }},
+          optional_flag_member(de, "fieldnorms", &fieldnorms),
           flag_member(de, "fast", true, &o.fast),
           flag_member(de, "stored", true, &o.stored),
       };
@@ -342,18 +324,8 @@ JResult<FieldType> read_options(De& de, FieldTypeTag tag) {
       JsonObjectOptions o;
       std::vector<Member> m = {
           flag_member(de, "stored", true, &o.stored),
-          {"indexing", false, [&]() -> JResult<void> {
-             auto v = read_optional_indexing(de);
-             if (!v) return std::unexpected(v.error());
-             o.indexing = *v;
-             return {};
-           }},
-          {"fast", true, [&]() -> JResult<void> {
-             auto v = read_fast_text(de);
-             if (!v) return std::unexpected(v.error());
-             o.fast = *v;
-             return {};
-           }},
+          indexing_member(de, &o.indexing),
+          fast_text_member(de, true, &o.fast),
           flag_member(de, "expand_dots_enabled", false, &o.expand_dots_enabled),
       };
       if (auto r = read_members(de, "JsonObjectOptions", m); !r) return std::unexpected(r.error());
@@ -415,36 +387,15 @@ JResult<FieldEntry> read_field_entry(De& de) {
 }
 
 JResult<Schema> read_schema(De& de) {
-  int t = de.peek();
-  if (t != '[') {
-    auto v = de.value();
-    if (!v) return std::unexpected(v.error());
-    return std::unexpected(de.invalid_type(*v, "a sequence"));
-  }
-  auto& r = de.reader();
-  r.bump();
-  if (auto e = r.enter(); !e) return std::unexpected(e.error());
   SchemaBuilder builder;
-  bool first = true;
-  while (true) {
-    int c = r.peek_token();
-    if (c == json::Reader::kEof) return std::unexpected(r.error_here("EOF while parsing a list"));
-    if (c == ']') {
-      r.bump();
-      break;
-    }
-    if (!first) {
-      if (c != ',') return std::unexpected(r.error_next("expected `,` or `]`"));
-      r.bump();
-      if (r.peek_token() == ']') return std::unexpected(r.error_next("trailing comma"));
-    }
-    first = false;
+  auto r = de.sequence([&]() -> JResult<void> {
     auto entry = read_field_entry(de);
     if (!entry) return std::unexpected(entry.error());
     auto added = builder.try_add_field(std::move(*entry));
     if (!added) return std::unexpected(de.custom(added.error().text()));
-  }
-  r.leave();
+    return {};
+  });
+  if (!r) return std::unexpected(r.error());
   return builder.build();
 }
 

@@ -165,8 +165,9 @@ ValueType Term::typ() const {
 }
 
 std::vector<uint8_t> Term::value_bytes() const {
+  const ValueType t = typ();  // an empty term stops here, before its bytes are sliced
   auto rest = serialized_value_bytes();
-  if (typ() != ValueType::Json) return {rest.begin(), rest.end()};
+  if (t != ValueType::Json) return {rest.begin(), rest.end()};
   auto it = std::find(rest.begin(), rest.end(), kJsonPathEnd);
   if (it == rest.end()) return {rest.begin(), rest.end()};
   size_t pos = static_cast<size_t>(it - rest.begin());
@@ -196,8 +197,8 @@ TermBound<std::vector<uint8_t>> value_bytes_vec(const TermBound<Term>& bound) {
   TermBound<std::vector<uint8_t>> out;
   out.kind = static_cast<TermBound<std::vector<uint8_t>>::Kind>(bound.kind);
   if (bound.kind != TermBound<Term>::Kind::Unbounded) {
-    auto v = bound.value.serialized_value_bytes();
     if (bound.value.serialized_term().empty()) contract_violation("The term has an invalid type code");
+    auto v = bound.value.serialized_value_bytes();
     out.value.assign(v.begin(), v.end());
   }
   return out;

@@ -76,31 +76,14 @@ JResult<Token> read_token(De& de) {
 }
 
 JResult<std::vector<Token>> read_tokens(De& de) {
-  auto& r = de.reader();
-  if (de.peek() != '[') {
-    auto v = de.value();
-    if (!v) return std::unexpected(v.error());
-    return std::unexpected(de.invalid_type(*v, "a sequence"));
-  }
-  r.bump();
-  if (auto e = r.enter(); !e) return std::unexpected(e.error());
   std::vector<Token> out;
-  while (true) {
-    int c = r.peek_token();
-    if (c == json::Reader::kEof) return std::unexpected(r.error_here("EOF while parsing a list"));
-    if (c == ']') {
-      r.bump();
-      break;
-    }
-    if (!out.empty()) {
-      if (c != ',') return std::unexpected(r.error_next("expected `,` or `]`"));
-      r.bump();
-    }
+  auto r = de.sequence([&]() -> JResult<void> {
     auto t = read_token(de);
     if (!t) return std::unexpected(t.error());
     out.push_back(std::move(*t));
-  }
-  r.leave();
+    return {};
+  });
+  if (!r) return std::unexpected(r.error());
   return out;
 }
 

@@ -207,8 +207,12 @@ Result<CasOutcome> PageCache::link(PageId pid, PageView old, const Link& l, cons
         throw NodeDefect{"link on pid " + std::to_string(pid) + " whose last fragment has lsn 0"};
       }
       guard.retire(old.read);
-      push_pending(new PendingRecord{true, pid, frag.lsn, {}, frag, nullptr});
+      auto sa = sa_mark_link(pid, frag, guard);
       complete_installed(*r, pid);
+      if (!sa) {
+        ZLOG(Error, kTarget, "segment accounting failed after linking pid {}: {}", pid, sa.error().debug());
+        cfg_.set_global_error(sa.error());
+      }
       if (auto t = touch(pid, installed->log_size(), guard); !t) return std::unexpected(t.error());
       return CasOutcome{true, PageView{installed, old.entry}};
     }
@@ -351,15 +355,24 @@ void PageCache::push_pending(PendingRecord* r) {
 
 Result<void> PageCache::sa_mark_replace(PageId pid, Lsn lsn, const std::vector<CacheInfo>& old_frags,
                                         const CacheInfo& frag, const Guard&) {
+  return sa_account(false, pid, lsn, old_frags, frag);
+}
+
+Result<void> PageCache::sa_mark_link(PageId pid, const CacheInfo& frag, const Guard&) {
+  return sa_account(true, pid, frag.lsn, {}, frag);
+}
+
+Result<void> PageCache::sa_account(bool is_link, PageId pid, Lsn lsn, const std::vector<CacheInfo>& old_frags,
+                                   const CacheInfo& frag) {
   if (!log_->try_lock_accountant()) {
-    push_pending(new PendingRecord{false, pid, lsn, old_frags, frag, nullptr});
+    push_pending(new PendingRecord{is_link, pid, lsn, old_frags, frag, nullptr});
     return {};
   }
   struct Unlock {
     Log& log;
     ~Unlock() { log.unlock_accountant(); }
   } unlock{*log_};
-  if (auto m = log_->mark_replace(pid, lsn, old_frags, frag); !m) return m;
+  if (auto m = is_link ? log_->mark_link(pid, frag) : log_->mark_replace(pid, lsn, old_frags, frag); !m) return m;
   PendingRecord* r = pending_.exchange(nullptr, std::memory_order_acquire);
   Result<void> result;
   while (r) {

@@ -1,8 +1,5 @@
 #include "index/hash_index.h"
 
-#include <algorithm>
-
-
 namespace zudizid::index {
 
 std::expected<void, DbError> HashIndex::insert(PropertyValue value, const Uuid& node_id) {
@@ -11,11 +8,7 @@ std::expected<void, DbError> HashIndex::insert(PropertyValue value, const Uuid& 
 }
 
 std::expected<void, DbError> HashIndex::remove(const PropertyValue& value, const Uuid& node_id) {
-  auto it = map_.find(value);
-  if (it == map_.end()) return {};
-  auto& ids = it->second;
-  ids.erase(std::remove(ids.begin(), ids.end(), node_id), ids.end());
-  if (ids.empty()) map_.erase(it);
+  remove_id(map_, value, node_id);
   return {};
 }
 

@@ -11,8 +11,10 @@
 // order across kinds with numbers compared exactly and NaN above every number.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
+#include "common/uuid.h"
 #include "storage/property_value.h"
 
 namespace zudizid::index {
@@ -31,6 +33,17 @@ using KeyLess = PropertyValueLess;
 // The class name carried by a String value; null for other kinds.
 inline const std::string* as_string(const PropertyValue& v) {
   return v.kind() == PropertyValue::Kind::String ? &v.as_string() : nullptr;
+}
+
+// Takes every copy of `id` out of the id list stored under `value`. A key left
+// without ids goes, so no key is ever stored with an empty list.
+template <class Map>
+void remove_id(Map& map, const PropertyValue& value, const common::Uuid& id) {
+  auto it = map.find(value);
+  if (it == map.end()) return;
+  auto& ids = it->second;
+  ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+  if (ids.empty()) map.erase(it);
 }
 
 }  // namespace zudizid::index

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "common/utf8.h"
+#include "storage/assign_field.h"
 #include "storage/json_fields.h"
 #include "storage/msgpack_fields.h"
 
@@ -266,30 +267,10 @@ mp::Result<Node> Node::from_msgpack(mp::Reader& reader, const mp::Head& head) {
   Node node;
   auto r = read_struct(reader, head, kNodeShape, [&](size_t field, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
     switch (field) {
-      case 0: {
-        auto id = read_uuid(rd, h);
-        if (!id) return std::unexpected(id.error());
-        node.id = *id;
-        return {};
-      }
-      case 1: {
-        auto label = read_string(rd, h);
-        if (!label) return std::unexpected(label.error());
-        node.label = std::move(*label);
-        return {};
-      }
-      case 2: {
-        auto props = properties_from_msgpack(rd, h);
-        if (!props) return std::unexpected(props.error());
-        node.properties = std::move(*props);
-        return {};
-      }
-      default: {
-        auto kind = kind_from_msgpack(rd, h);
-        if (!kind) return std::unexpected(kind.error());
-        node.kind = *kind;
-        return {};
-      }
+      case 0: return assign(node.id, read_uuid(rd, h));
+      case 1: return assign(node.label, read_string(rd, h));
+      case 2: return assign(node.properties, properties_from_msgpack(rd, h));
+      default: return assign(node.kind, kind_from_msgpack(rd, h));
     }
   });
   if (!r) return std::unexpected(r.error());
@@ -315,30 +296,10 @@ js::Result<Node> Node::from_json(js::Reader& reader) {
   Node node;
   auto r = read_json_struct(reader, kNodeJsonShape, [&](size_t field, js::Reader& rd) -> js::Result<void> {
     switch (field) {
-      case 0: {
-        auto id = read_json_uuid(rd);
-        if (!id) return std::unexpected(id.error());
-        node.id = *id;
-        return {};
-      }
-      case 1: {
-        auto label = read_json_string(rd);
-        if (!label) return std::unexpected(label.error());
-        node.label = std::move(*label);
-        return {};
-      }
-      case 2: {
-        auto props = read_properties_json(rd);
-        if (!props) return std::unexpected(props.error());
-        node.properties = std::move(*props);
-        return {};
-      }
-      default: {
-        auto kind = node_kind_from_json(rd);
-        if (!kind) return std::unexpected(kind.error());
-        node.kind = *kind;
-        return {};
-      }
+      case 0: return assign(node.id, read_json_uuid(rd));
+      case 1: return assign(node.label, read_json_string(rd));
+      case 2: return assign(node.properties, read_properties_json(rd));
+      default: return assign(node.kind, node_kind_from_json(rd));
     }
   });
   if (!r) return std::unexpected(r.error());
@@ -369,22 +330,9 @@ mp::Result<Edge> Edge::from_msgpack(mp::Reader& reader) {
 mp::Result<Edge> Edge::from_msgpack(mp::Reader& reader, const mp::Head& head) {
   Edge edge;
   auto r = read_struct(reader, head, kEdgeShape, [&](size_t field, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
-    if (field <= 2) {
-      auto id = read_uuid(rd, h);
-      if (!id) return std::unexpected(id.error());
-      (field == 0 ? edge.id : field == 1 ? edge.source : edge.target) = *id;
-      return {};
-    }
-    if (field == 3) {
-      auto type = read_string(rd, h);
-      if (!type) return std::unexpected(type.error());
-      edge.edge_type = std::move(*type);
-      return {};
-    }
-    auto props = properties_from_msgpack(rd, h);
-    if (!props) return std::unexpected(props.error());
-    edge.properties = std::move(*props);
-    return {};
+    if (field <= 2) return assign(field == 0 ? edge.id : field == 1 ? edge.source : edge.target, read_uuid(rd, h));
+    if (field == 3) return assign(edge.edge_type, read_string(rd, h));
+    return assign(edge.properties, properties_from_msgpack(rd, h));
   });
   if (!r) return std::unexpected(r.error());
   return edge;
@@ -410,22 +358,9 @@ void Edge::to_json(js::Writer& w, const Edge& edge) {
 js::Result<Edge> Edge::from_json(js::Reader& reader) {
   Edge edge;
   auto r = read_json_struct(reader, kEdgeJsonShape, [&](size_t field, js::Reader& rd) -> js::Result<void> {
-    if (field <= 2) {
-      auto id = read_json_uuid(rd);
-      if (!id) return std::unexpected(id.error());
-      (field == 0 ? edge.id : field == 1 ? edge.source : edge.target) = *id;
-      return {};
-    }
-    if (field == 3) {
-      auto type = read_json_string(rd);
-      if (!type) return std::unexpected(type.error());
-      edge.edge_type = std::move(*type);
-      return {};
-    }
-    auto props = read_properties_json(rd);
-    if (!props) return std::unexpected(props.error());
-    edge.properties = std::move(*props);
-    return {};
+    if (field <= 2) return assign(field == 0 ? edge.id : field == 1 ? edge.source : edge.target, read_json_uuid(rd));
+    if (field == 3) return assign(edge.edge_type, read_json_string(rd));
+    return assign(edge.properties, read_properties_json(rd));
   });
   if (!r) return std::unexpected(r.error());
   return edge;

@@ -1,7 +1,10 @@
 #include "storage/versioned.h"
 
+#include <array>
 #include <chrono>
+#include <cmath>
 
+#include "storage/assign_field.h"
 #include "storage/msgpack_fields.h"
 
 namespace zudizid {
@@ -59,12 +62,51 @@ DbResult<T> decode(std::span<const uint8_t> bytes, const StructShape& shape,
   return record;
 }
 
-// Assigns a reader's result to a field, or passes its error on.
-template <class V, class R>
-mp::Result<void> assign(V& target, R&& result) {
-  if (!result) return std::unexpected(result.error());
-  target = std::move(*result);
-  return {};
+// A node or edge version: id, version, timestamp and the record, then
+// prev_version, valid_from and valid_to in an order of their own per kind.
+enum class Tail { PrevVersion, ValidFrom, ValidTo };
+using TailOrder = std::array<Tail, 3>;
+constexpr TailOrder kNodeTail = {Tail::PrevVersion, Tail::ValidFrom, Tail::ValidTo};
+constexpr TailOrder kEdgeTail = {Tail::ValidFrom, Tail::ValidTo, Tail::PrevVersion};
+
+template <class V, class Data>
+DbResult<std::vector<uint8_t>> encode_versioned(const V& v, Data V::*data_member, const TailOrder& tail) {
+  const Data& data = v.*data_member;
+  if (auto ok = validate_properties_for_write(data.properties); !ok)
+    return std::unexpected(DbError::msgpack_encode(ok.error()));
+  std::vector<uint8_t> out;
+  mp::Writer w(out);
+  w.write_array_header(7);
+  w.write_bin(v.id.span());
+  w.write_uint(v.version);
+  w.write_uint(v.timestamp);
+  data.write_msgpack(w);
+  for (Tail t : tail) {
+    switch (t) {
+      case Tail::PrevVersion: write_optional(w, v.prev_version); break;
+      case Tail::ValidFrom: w.write_uint(v.valid_from); break;
+      case Tail::ValidTo: write_optional(w, v.valid_to); break;
+    }
+  }
+  return finish(out, w);
+}
+
+template <class V, class Data>
+DbResult<V> decode_versioned(std::span<const uint8_t> bytes, const StructShape& shape, Data V::*data,
+                             const TailOrder& tail) {
+  return decode<V>(bytes, shape, [data, &tail](V& v, size_t k, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
+    switch (k) {
+      case 0: return assign(v.id, read_uuid(rd, h));
+      case 1: return assign(v.version, read_unsigned(rd, h, "u64"));
+      case 2: return assign(v.timestamp, read_unsigned(rd, h, "u64"));
+      case 3: return assign(v.*data, Data::from_msgpack(rd, h));
+    }
+    switch (tail[k - 4]) {
+      case Tail::PrevVersion: return assign(v.prev_version, read_optional_u64(rd, h));
+      case Tail::ValidFrom: return assign(v.valid_from, read_unsigned(rd, h, "u64"));
+      default: return assign(v.valid_to, read_optional_u64(rd, h));
+    }
+  });
 }
 
 template <class T>
@@ -100,65 +142,19 @@ DbResult<std::vector<uint8_t>> encode_embedding(const Uuid& id, const std::vecto
 }  // namespace
 
 DbResult<std::vector<uint8_t>> VersionedNode::to_msgpack() const {
-  if (auto ok = validate_properties_for_write(node_data.properties); !ok)
-    return std::unexpected(DbError::msgpack_encode(ok.error()));
-  std::vector<uint8_t> out;
-  mp::Writer w(out);
-  w.write_array_header(7);
-  w.write_bin(id.span());
-  w.write_uint(version);
-  w.write_uint(timestamp);
-  node_data.write_msgpack(w);
-  write_optional(w, prev_version);
-  w.write_uint(valid_from);
-  write_optional(w, valid_to);
-  return finish(out, w);
+  return encode_versioned(*this, &VersionedNode::node_data, kNodeTail);
 }
 
 DbResult<VersionedNode> VersionedNode::from_msgpack(std::span<const uint8_t> bytes) {
-  return decode<VersionedNode>(
-      bytes, kVersionedNodeShape, [](VersionedNode& v, size_t k, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
-        switch (k) {
-          case 0: return assign(v.id, read_uuid(rd, h));
-          case 1: return assign(v.version, read_unsigned(rd, h, "u64"));
-          case 2: return assign(v.timestamp, read_unsigned(rd, h, "u64"));
-          case 3: return assign(v.node_data, Node::from_msgpack(rd, h));
-          case 4: return assign(v.prev_version, read_optional_u64(rd, h));
-          case 5: return assign(v.valid_from, read_unsigned(rd, h, "u64"));
-          default: return assign(v.valid_to, read_optional_u64(rd, h));
-        }
-      });
+  return decode_versioned(bytes, kVersionedNodeShape, &VersionedNode::node_data, kNodeTail);
 }
 
 DbResult<std::vector<uint8_t>> VersionedEdge::to_msgpack() const {
-  if (auto ok = validate_properties_for_write(edge_data.properties); !ok)
-    return std::unexpected(DbError::msgpack_encode(ok.error()));
-  std::vector<uint8_t> out;
-  mp::Writer w(out);
-  w.write_array_header(7);
-  w.write_bin(id.span());
-  w.write_uint(version);
-  w.write_uint(timestamp);
-  edge_data.write_msgpack(w);
-  w.write_uint(valid_from);
-  write_optional(w, valid_to);
-  write_optional(w, prev_version);
-  return finish(out, w);
+  return encode_versioned(*this, &VersionedEdge::edge_data, kEdgeTail);
 }
 
 DbResult<VersionedEdge> VersionedEdge::from_msgpack(std::span<const uint8_t> bytes) {
-  return decode<VersionedEdge>(
-      bytes, kVersionedEdgeShape, [](VersionedEdge& v, size_t k, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
-        switch (k) {
-          case 0: return assign(v.id, read_uuid(rd, h));
-          case 1: return assign(v.version, read_unsigned(rd, h, "u64"));
-          case 2: return assign(v.timestamp, read_unsigned(rd, h, "u64"));
-          case 3: return assign(v.edge_data, Edge::from_msgpack(rd, h));
-          case 4: return assign(v.valid_from, read_unsigned(rd, h, "u64"));
-          case 5: return assign(v.valid_to, read_optional_u64(rd, h));
-          default: return assign(v.prev_version, read_optional_u64(rd, h));
-        }
-      });
+  return decode_versioned(bytes, kVersionedEdgeShape, &VersionedEdge::edge_data, kEdgeTail);
 }
 
 DbResult<std::vector<uint8_t>> Embedding::to_msgpack() const { return encode_embedding(node_id, vector, model, version); }
@@ -199,6 +195,20 @@ DbResult<PathReferenceEmbedding> PathReferenceEmbedding::from_msgpack(std::span<
           default: return assign(p.created_at, read_unsigned(rd, h, "u64"));
         }
       });
+}
+
+DbResult<void> check_path_reference_vector(std::span<const float> vector) {
+  if (vector.empty()) return std::unexpected(DbError::query_execution("PathReferenceEmbedding E-8 cannot persist an empty vector"));
+  float sum = -0.0f;
+  for (float x : vector) sum = sum + x * x;
+  if (sum == 0.0f) {
+    return std::unexpected(DbError::query_execution("PathReferenceEmbedding E-8 cannot persist a zero-norm vector"));
+  }
+  if (!std::isfinite(sum)) {
+    return std::unexpected(
+        DbError::query_execution("PathReferenceEmbedding E-8 cannot persist a vector with a non-finite norm"));
+  }
+  return {};
 }
 
 uint64_t unix_seconds_now() {

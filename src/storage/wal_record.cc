@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "storage/assign_field.h"
 #include "storage/json_fields.h"
 
 namespace zudizid::wal {
@@ -40,13 +41,6 @@ const JsonStructShape kShapes[] = {
     {"struct variant WalRecord::Abort", "struct variant WalRecord::Abort with 1 element", kAbortFields},
     {"struct variant WalRecord::Checkpoint", "struct variant WalRecord::Checkpoint with 2 elements", kCheckpointFields},
 };
-
-template <class V, class R>
-js::Result<void> assign(V& target, R&& result) {
-  if (!result) return std::unexpected(result.error());
-  target = std::move(*result);
-  return {};
-}
 
 // Reads the body of variant `index` (the reader at its '{' or '[').
 js::Result<WalRecord> read_body(js::Reader& r, size_t index) {

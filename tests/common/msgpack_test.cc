@@ -5,21 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+
 namespace zudizid::common::msgpack {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string hex(const Bytes& b) {
-  static const char* d = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < b.size(); ++i) {
-    if (i) s += ' ';
-    s += d[b[i] >> 4];
-    s += d[b[i] & 15];
-  }
-  return s;
-}
+using zudizid::testing::hex;
 
 template <class F>
 std::string encode(F f) {

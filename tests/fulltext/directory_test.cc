@@ -17,6 +17,8 @@
 #include "fulltext/directory/managed_directory.h"
 #include "fulltext/directory/mmap_directory.h"
 #include "fulltext/directory/ram_directory.h"
+#include "tests/support/bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace fendral {
 namespace {
@@ -24,22 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::span<const uint8_t> bytes_of(std::string_view s) {
-  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/fendral-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using zudizid::testing::bytes_of;
+using zudizid::testing::TempDir;
 
 std::string read_all(const Directory& dir, const std::string& path) {
   auto slice = dir.open_read(path);
@@ -162,11 +150,11 @@ TEST(RamDirectory, LockFileIsTheLock) {
 
 TEST(MmapDirectory, OpenChecksThePath) {
   TempDir tmp;
-  auto missing = MmapDirectory::open(tmp.path() + "/nope");
+  auto missing = MmapDirectory::open(tmp.path() / "nope");
   ASSERT_FALSE(missing.has_value());
   EXPECT_EQ(missing.error().kind, OpenDirectoryError::Kind::DoesNotExist);
-  std::ofstream(tmp.path() + "/file") << "x";
-  auto file = MmapDirectory::open(tmp.path() + "/file");
+  std::ofstream(tmp.path() / "file") << "x";
+  auto file = MmapDirectory::open(tmp.path() / "file");
   ASSERT_FALSE(file.has_value());
   EXPECT_EQ(file.error().kind, OpenDirectoryError::Kind::NotADirectory);
   auto dir = MmapDirectory::open(tmp.path());
@@ -193,7 +181,7 @@ TEST(MmapDirectory, ReadsShareOneMapAndWritesAreExclusive) {
   EXPECT_EQ(dup.error().kind, OpenWriteError::Kind::FileAlreadyExists);
   EXPECT_EQ(read_all(dir, "seg.idx"), "hello world");
 
-  std::ofstream(tmp.path() + "/empty");
+  std::ofstream(tmp.path() / "empty");
   EXPECT_EQ(dir.get_file_handle("empty").value()->len(), 0u);
 
   auto missing = dir.get_file_handle("nope");
@@ -264,7 +252,7 @@ TEST(MmapDirectory, WriterLockIsExclusiveInProcessAndAcrossProcesses) {
     std::string filter = "--gtest_filter=MmapDirectory.DISABLED_ChildTriesWriterLock";
     char* argv[] = {const_cast<char*>("/proc/self/exe"), filter.data(),
                     const_cast<char*>("--gtest_also_run_disabled_tests"), nullptr};
-    std::string env_dir = "FENDRAL_LOCK_DIR=" + tmp.path();
+    std::string env_dir = "FENDRAL_LOCK_DIR=" + tmp.path().string();
     char* envp[] = {env_dir.data(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv, envp), 0);
@@ -272,7 +260,7 @@ TEST(MmapDirectory, WriterLockIsExclusiveInProcessAndAcrossProcesses) {
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child did not see the lock busy";
   }
-  EXPECT_TRUE(fs::exists(tmp.path() + "/.fendral-writer.lock"));
+  EXPECT_TRUE(fs::exists(tmp.path() / ".fendral-writer.lock"));
   EXPECT_TRUE(dir.acquire_lock(index_writer_lock()).has_value());  // a leftover file blocks nobody
 }
 

@@ -2,21 +2,19 @@
 // reading rules, the schema's JSON form, segment ids and file names.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-
 #include "fulltext/directory/ram_directory.h"
 #include "fulltext/index/index.h"
 #include "fulltext/index/index_meta.h"
 #include "fulltext/schema/schema_json.h"
+#include "tests/support/bytes.h"
+#include "tests/support/python.h"
 
 namespace fendral::index {
 namespace {
 
 using namespace fendral::schema;
 
-std::span<const uint8_t> bytes_of(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+using zudizid::testing::bytes_of;
 
 Schema full_schema() {
   SchemaBuilder b;
@@ -48,20 +46,14 @@ Schema full_schema() {
 }
 
 std::string python_dumps(const std::string& text) {
-  auto dir = std::filesystem::temp_directory_path() / ("fendral-meta-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  {
-    std::ofstream f(dir / "meta.json", std::ios::binary);
-    f << text;
-  }
-  std::string cmd = std::string(FENDRAL_PYTHON) +
-                    " -c \"import json,sys; sys.stdout.write(json.dumps(json.load(open(sys.argv[1])), indent=2) + "
-                    "'\\n')\" " +
-                    (dir / "meta.json").string() + " > " + (dir / "out.json").string();
-  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  std::ifstream in(dir / "out.json", std::ios::binary);
-  std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::filesystem::remove_all(dir);
+  zudizid::testing::TempDir dir;
+  zudizid::testing::write_file(dir.path() / "meta.json", text);
+  bool ok = false;
+  std::string out = zudizid::testing::run_python(
+      "import json, sys\n"
+      "sys.stdout.write(json.dumps(json.load(open(sys.argv[1])), indent=2) + '\\n')\n",
+      (dir.path() / "meta.json").string(), &ok);
+  EXPECT_TRUE(ok);
   return out;
 }
 

@@ -7,13 +7,14 @@
 #include "fulltext/directory/footer.h"
 #include "fulltext/directory/managed_directory.h"
 #include "fulltext/directory/ram_directory.h"
+#include "tests/support/bytes.h"
 
 namespace fendral {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::span<const uint8_t> bytes_of(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+using zudizid::testing::bytes_of;
 
 Bytes le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 

@@ -81,6 +81,9 @@ TEST(Term, DebugForms) {
   };
   for (const auto& c : cases) EXPECT_EQ(c.term.debug(), c.debug);
   EXPECT_THROW(Term(0, Bytes{'z'}).typ(), ContractViolation);
+  // An empty term stops before its (absent) code byte is sliced off.
+  EXPECT_THROW(Term().value_bytes(), ContractViolation);
+  EXPECT_THROW(value_bytes_vec(TermBound<Term>{TermBound<Term>::Kind::Included, Term()}), ContractViolation);
 }
 
 TEST(Term, JsonValueBytes) {

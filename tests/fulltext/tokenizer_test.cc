@@ -3,13 +3,12 @@
 // Snowball stemmer.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "fulltext/tokenizer/token.h"
 #include "fulltext/tokenizer/tokenizer_manager.h"
+#include "tests/support/python.h"
 
 namespace fendral::tokenizer {
 namespace {
@@ -146,21 +145,19 @@ std::vector<std::string> word_list(size_t n) {
 
 TEST(Tokenizer, EnStemMatchesPythonSnowball) {
   auto words = word_list(10000);
-  std::string dir = std::filesystem::temp_directory_path() / ("fendral-stem-" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
-  {
-    std::ofstream f(dir + "/words.txt");
-    for (const auto& w : words) f << w << "\n";
-  }
-  std::string cmd = std::string(FENDRAL_PYTHON) +
-                    " -c \"import sys, snowballstemmer; s = snowballstemmer.stemmer('english'); "
-                    "[print(s.stemWord(l.strip())) for l in open(sys.argv[1])]\" " +
-                    dir + "/words.txt > " + dir + "/stems.txt";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-  std::ifstream in(dir + "/stems.txt");
+  zudizid::testing::TempDir dir;
+  std::string text;
+  for (const auto& w : words) text += w + "\n";
+  zudizid::testing::write_file(dir.path() / "words.txt", text);
+  bool ok = false;
+  std::istringstream in(zudizid::testing::run_python(
+      "import sys, snowballstemmer\n"
+      "s = snowballstemmer.stemmer('english')\n"
+      "for l in open(sys.argv[1]): print(s.stemWord(l.strip()))\n",
+      (dir.path() / "words.txt").string(), &ok));
+  ASSERT_TRUE(ok);
   std::vector<std::string> expected;
   for (std::string line; std::getline(in, line);) expected.push_back(line);
-  std::filesystem::remove_all(dir);
   ASSERT_EQ(expected.size(), words.size());
   auto analyzer = named("en_stem");
   size_t mismatches = 0;

@@ -129,6 +129,36 @@ TEST(EngineRecovery, ReopenNeverResurrectsOrRewinds) {
   }
 }
 
+// A transaction whose Commit record is durable but whose edge deletion never
+// reached the trees (a crash in between): the next open redoes the deletion
+// from its DeleteEdge record.
+TEST(EngineRecovery, LoggedEdgeDeletionIsReplayed) {
+  TempDir tmp;
+  uint64_t ts = 0, tx = 0;
+  {
+    Graph g = must_open(tmp.path());
+    ASSERT_TRUE(commit(g, {node(1), node(2)}, {edge(1, 1, 2)}));
+    ts = g.next_timestamp().load();
+    tx = g.next_tx_id().load();
+  }
+  {
+    auto wal = wal::Wal::open(tmp.path() / wal::kWalFileName);
+    ASSERT_TRUE(wal) << wal.error().display();
+    std::vector<wal::WalRecord> records{wal::Begin{tx, ts}, wal::DeleteEdge{tx, edge(1, 1, 2).id, edge(1, 1, 2)},
+                                        wal::Commit{tx, ts}};
+    ASSERT_TRUE((*wal)->append_batch(records));
+  }
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    Graph g = must_open(tmp.path());
+    EXPECT_FALSE(g.storage()->edge_exists(edge(1, 1, 2).id).value());
+    auto out = g.get_outgoing_edges(id(1));
+    ASSERT_TRUE(out.has_value());
+    EXPECT_TRUE(out->empty());
+    EXPECT_TRUE(g.get_node(id(2)).has_value());
+  }
+}
+
 TEST(EngineRecovery, ClassHierarchyRebuiltFromStoredClasses) {
   TempDir tmp;
   {

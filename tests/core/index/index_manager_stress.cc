@@ -6,7 +6,7 @@
 
 #include "fixtures.h"
 #include "index/index_manager.h"
-#include "python_ref.h"
+#include "tests/support/temp_dir.h"
 
 namespace zudizid::index {
 namespace {

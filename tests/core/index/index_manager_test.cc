@@ -9,7 +9,8 @@
 #include "common/log.h"
 #include "fixtures.h"
 #include "index/metadata_file.h"
-#include "python_ref.h"
+#include "tests/support/bytes.h"
+#include "tests/support/python.h"
 
 namespace zudizid::index {
 namespace {
@@ -72,12 +73,6 @@ for name, data, expect in cases:
     print(name, data.hex(), expect.hex() if expect is not None else '-')
 )PY";
 
-std::string unhex(const std::string& h) {
-  std::string b;
-  for (std::size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(char(std::stoi(h.substr(i, 2), nullptr, 16)));
-  return b;
-}
-
 TEST(IndexManagerLoad, RepairsRebuildsAndRewritesOnlyWhenNeeded) {
   bool ok = false;
   std::istringstream in(run_python(kLoadScript, "", &ok));
@@ -115,7 +110,7 @@ TEST(IndexManagerLoad, RepairsRebuildsAndRewritesOnlyWhenNeeded) {
     const Expect& want = expect.at(name);
     TempDir dir;
     const fs::path file = dir.path() / "metadata.bin";
-    write_file(file, unhex(data_hex));
+    write_file(file, unhex_string(data_hex));
     const ino_t before = inode(file);
 
     log::ScopedCapture cap;
@@ -138,10 +133,10 @@ TEST(IndexManagerLoad, RepairsRebuildsAndRewritesOnlyWhenNeeded) {
     EXPECT_EQ(names, want.names);
 
     if (expect_hex == "-") {
-      EXPECT_EQ(read_file(file), unhex(data_hex));
+      EXPECT_EQ(read_file(file), unhex_string(data_hex));
       EXPECT_EQ(inode(file), before) << "file was rewritten";
     } else {
-      EXPECT_EQ(read_file(file), unhex(expect_hex));
+      EXPECT_EQ(read_file(file), unhex_string(expect_hex));
     }
     EXPECT_FALSE(fs::exists(dir.path() / "metadata.bin.tmp"));
   }

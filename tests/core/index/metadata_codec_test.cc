@@ -6,7 +6,8 @@
 #include <map>
 #include <sstream>
 
-#include "python_ref.h"
+#include "tests/support/bytes.h"
+#include "tests/support/python.h"
 
 namespace zudizid::index {
 namespace {
@@ -57,13 +58,7 @@ const Cases& cases() {
     std::istringstream in(testing::run_python(kCasesScript, "", &ok));
     EXPECT_TRUE(ok);
     std::string name, hex;
-    while (in >> name >> hex >> c.lo >> c.hi) {
-      std::string b;
-      for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        b.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-      }
-      c.bytes[name] = b;
-    }
+    while (in >> name >> hex >> c.lo >> c.hi) c.bytes[name] = testing::unhex_string(hex);
     return c;
   }();
   return c;

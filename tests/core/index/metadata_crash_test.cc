@@ -8,7 +8,7 @@
 
 #include "index/index_manager.h"
 #include "index/metadata_file.h"
-#include "python_ref.h"
+#include "tests/support/temp_dir.h"
 
 namespace zudizid::index {
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "../index/fixtures.h"
-#include "../index/python_ref.h"
+#include "tests/support/python.h"
 
 namespace zudizid::taxonomy {
 namespace {

@@ -4,13 +4,13 @@
 
 #include <cmath>
 
-#include "test_bytes.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid {
 namespace {
 
-using testing_util::hex;
-using testing_util::unhex;
+using testing::hex;
+using testing::unhex;
 namespace mp = common::msgpack;
 namespace js = common::json;
 

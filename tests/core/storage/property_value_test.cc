@@ -8,13 +8,13 @@
 #include <random>
 #include <set>
 
-#include "test_bytes.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid {
 namespace {
 
 using PV = PropertyValue;
-using testing_util::hex;
+using testing::hex;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 

@@ -8,13 +8,13 @@
 #include "storage/storage.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
-#include "test_bytes.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid::storage {
 namespace {
 
-using testing_util::hex;
-using testing_util::unhex;
+using testing::hex;
+using testing::unhex;
 
 Uuid id(int n) {
   Uuid::Bytes b{};

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "test_bytes.h"
+#include "tests/support/bytes.h"
 
 namespace zudizid {
 namespace {
 
-using testing_util::hex;
-using testing_util::unhex;
+using testing::hex;
+using testing::unhex;
 
 const Uuid kId = *Uuid::parse("00112233-4455-6677-8899-aabbccddeeff");
 const std::string kIdHex = "c4 10 00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff";

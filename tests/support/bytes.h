@@ -1,13 +1,17 @@
-// Hex text of byte strings, for test tables written as in the byte layouts.
+// Byte strings in tests: their hex text, for tables written as in the byte
+// layouts ("94 c4 10 00") or as Python's bytes.hex() prints them
+// ("94c41000"), and text viewed as bytes.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace zudizid::testing_util {
+namespace zudizid::testing {
 
+// Lower-case pairs separated by single spaces.
 inline std::string hex(const std::vector<uint8_t>& b) {
   static const char* d = "0123456789abcdef";
   std::string s;
@@ -19,7 +23,7 @@ inline std::string hex(const std::vector<uint8_t>& b) {
   return s;
 }
 
-// "94 c4 10 00" -> bytes; whitespace between pairs is ignored.
+// Hex text -> bytes; anything that is not a hex digit is ignored.
 inline std::vector<uint8_t> unhex(std::string_view text) {
   std::vector<uint8_t> out;
   int hi = -1;
@@ -36,4 +40,15 @@ inline std::vector<uint8_t> unhex(std::string_view text) {
   return out;
 }
 
-}  // namespace zudizid::testing_util
+// As unhex, the bytes held in a std::string.
+inline std::string unhex_string(std::string_view text) {
+  auto bytes = unhex(text);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The bytes of a text, without a copy.
+inline std::span<const uint8_t> bytes_of(std::string_view s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+}  // namespace zudizid::testing
