@@ -76,6 +76,7 @@ DbResult<void> BulkLoader::flush_nodes() {
 DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
   std::lock_guard storage_guard(graph_.storage_write_lock());
   kelm::Batch batch;
+  batch.writes.reserve(3 * nodes.size());
   for (const Node& n : nodes) {
     auto bytes = n.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
@@ -135,6 +136,7 @@ DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
   auto tree = graph_.storage()->db().open_tree("edges");
   if (!tree) return std::unexpected(DbError(tree.error()));
   kelm::Batch records;
+  records.writes.reserve(edges.size());
   for (const Edge& e : edges) {
     auto bytes = e.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
@@ -143,6 +145,8 @@ DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
 
   // The lists as they will be: the current ones with this batch appended.
   std::unordered_map<Uuid, std::vector<Uuid>> out_lists, in_lists;
+  out_lists.reserve(edges.size());
+  in_lists.reserve(edges.size());
   {
     std::shared_lock out_guard(graph_.outgoing_adjacency().mu);
     std::shared_lock in_guard(graph_.incoming_adjacency().mu);
@@ -160,6 +164,7 @@ DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
     }
   }
   kelm::Batch adjacency;
+  adjacency.writes.reserve(out_lists.size() + in_lists.size());
   for (const auto& [id, ids] : out_lists) put_id_list(adjacency, "idx:out:", id, ids);
   for (const auto& [id, ids] : in_lists) put_id_list(adjacency, "idx:in:", id, ids);
 
