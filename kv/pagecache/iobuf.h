@@ -172,7 +172,11 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   std::atomic<bool> shut_down_{false};
 };
 
-// One claimed slot. Finished exactly once: complete() stamps the checksum,
+// One claimed slot. The caller records the message with the segment
+// accountant before it finishes the slot: an unfinished slot keeps its buffer
+// from being written, so its segment stays Active until then, while a
+// finished one may be written and its segment retired at once.
+// Finished exactly once: complete() stamps the checksum,
 // abort() turns the message into Canceled (removing a blob it created), and
 // a reservation dropped unfinished is cancelled (a failure of that is
 // recorded in the error slot). Finishing releases the claim, which may hand

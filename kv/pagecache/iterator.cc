@@ -20,16 +20,17 @@ bool is_os_error(const Error& e) {
   return io && io->error.os_code() != 0;
 }
 
-std::string map_debug(const std::map<Lsn, LogOffset>& m) {
+}  // namespace
+
+std::string ordering_debug(const std::map<Lsn, LogOffset>& ordering) {
   std::string s = "{";
   bool first = true;
-  for (auto [k, v] : m) {
+  for (auto [k, v] : ordering) {
     s += fmt::format("{}{}: {}", first ? "" : ", ", k, v);
     first = false;
   }
   return s + "}";
 }
-}  // namespace
 
 void LogIter::note_error(const Error& e) {
   if (is_os_error(e) && !io_error) io_error = e;
@@ -198,7 +199,7 @@ Result<HeaderScan> scan_segment_headers(Lsn min, const LogConfig& config) {
   }
   config.jobs->wait_idle();  // no job still holds the file
   if (first_error) return std::unexpected(*first_error);
-  ZLOG(Debug, kTarget, "ordering before clearing tears: {}, max_header_stable_lsn: {}", map_debug(out.ordering),
+  ZLOG(Debug, kTarget, "ordering before clearing tears: {}, max_header_stable_lsn: {}", ordering_debug(out.ordering),
        out.max_header_stable_lsn);
   return out;
 }

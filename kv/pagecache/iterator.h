@@ -65,6 +65,9 @@ struct HeaderScan {
   Lsn max_header_stable_lsn;
 };
 
+// A map of segment lsn to offset as the logs print it: "{lsn: lid, ...}".
+std::string ordering_debug(const std::map<Lsn, LogOffset>& ordering);
+
 // Reads every whole header slot of `db` in parallel. A header that cannot be
 // read because of an operating-system error fails the scan.
 Result<HeaderScan> scan_segment_headers(Lsn min, const LogConfig& config);

@@ -183,7 +183,7 @@ Result<CasOutcome> PageCache::cas_page(PageId pid, PageView old, Update update, 
 
 Result<CasOutcome> PageCache::link(PageId pid, PageView old, const Link& l, const Guard& guard) {
   ZLOG(Trace, kTarget, "linking pid {} with {}", pid, link_debug(l));
-  Node node = old.as_node().clone();
+  Node node = old.as_node().clone_with_room(1);
   node.apply(l);
   if (old.read->cache_infos.size() >= 10) return replace(pid, old, std::move(node), guard);
   std::unique_ptr<Page> page(new Page{{}, Update(std::move(node))});
@@ -192,7 +192,9 @@ Result<CasOutcome> PageCache::link(PageId pid, PageView old, const Link& l, cons
     if (!r) return std::unexpected(r.error());
     uint64_t old_ts = old.read->ts();
     CacheInfo frag{old_ts + 1, r->lsn(), r->pointer(), r->log_size()};
-    page->cache_infos = old.read->cache_infos;
+    page->cache_infos.clear();
+    page->cache_infos.reserve(old.read->cache_infos.size() + 1);
+    page->cache_infos.assign(old.read->cache_infos.begin(), old.read->cache_infos.end());
     page->cache_infos.push_back(frag);
     Page* expected = old.read;
     if (old.entry->compare_exchange_strong(expected, page.get(), std::memory_order_acq_rel,
@@ -205,8 +207,12 @@ Result<CasOutcome> PageCache::link(PageId pid, PageView old, const Link& l, cons
         throw NodeDefect{"link on pid " + std::to_string(pid) + " whose last fragment has lsn 0"};
       }
       guard.retire(old.read);
-      push_pending(new PendingRecord{true, pid, frag.lsn, {}, frag, nullptr});
+      auto sa = sa_mark_link(pid, frag, guard);
       complete_installed(*r, pid);
+      if (!sa) {
+        ZLOG(Error, kTarget, "segment accounting failed after linking pid {}: {}", pid, sa.error().debug());
+        cfg_.set_global_error(sa.error());
+      }
       if (auto t = touch(pid, installed->log_size(), guard); !t) return std::unexpected(t.error());
       return CasOutcome{true, PageView{installed, old.entry}};
     }
@@ -349,15 +355,24 @@ void PageCache::push_pending(PendingRecord* r) {
 
 Result<void> PageCache::sa_mark_replace(PageId pid, Lsn lsn, const std::vector<CacheInfo>& old_frags,
                                         const CacheInfo& frag, const Guard&) {
+  return sa_account(false, pid, lsn, old_frags, frag);
+}
+
+Result<void> PageCache::sa_mark_link(PageId pid, const CacheInfo& frag, const Guard&) {
+  return sa_account(true, pid, frag.lsn, {}, frag);
+}
+
+Result<void> PageCache::sa_account(bool is_link, PageId pid, Lsn lsn, const std::vector<CacheInfo>& old_frags,
+                                   const CacheInfo& frag) {
   if (!log_->try_lock_accountant()) {
-    push_pending(new PendingRecord{false, pid, lsn, old_frags, frag, nullptr});
+    push_pending(new PendingRecord{is_link, pid, lsn, old_frags, frag, nullptr});
     return {};
   }
   struct Unlock {
     Log& log;
     ~Unlock() { log.unlock_accountant(); }
   } unlock{*log_};
-  if (auto m = log_->mark_replace(pid, lsn, old_frags, frag); !m) return m;
+  if (auto m = is_link ? log_->mark_link(pid, frag) : log_->mark_replace(pid, lsn, old_frags, frag); !m) return m;
   PendingRecord* r = pending_.exchange(nullptr, std::memory_order_acquire);
   Result<void> result;
   while (r) {

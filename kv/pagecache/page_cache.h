@@ -51,8 +51,12 @@ class PageCache {
   Result<std::optional<PageId>> cas_root_in_meta(const IVec& name, PageId old_root, PageId new_root,
                                                  const Guard& guard);
 
+  // Segment accounting of an installed change. Callers account before they
+  // complete the change's reservation: until then its buffer cannot be
+  // written, so the segment it lands in is still Active.
   Result<void> sa_mark_replace(PageId pid, Lsn lsn, const std::vector<CacheInfo>& old_frags, const CacheInfo& frag,
                                const Guard& guard);
+  Result<void> sa_mark_link(PageId pid, const CacheInfo& frag, const Guard& guard);
   Result<void> page_out(const std::vector<PageId>& pids, const Guard& guard);
   // Relocates `pid` out of the segment at `segment_offset` (cleaning step).
   Result<void> rewrite_page(PageId pid, LogOffset segment_offset, const Guard& guard);
@@ -90,6 +94,10 @@ class PageCache {
 
   Result<void> touch(PageId pid, uint64_t size, const Guard& guard);
   void push_pending(PendingRecord* r);
+  // Records one change with the accountant (or defers it when the lock is
+  // busy), then applies the deferred records.
+  Result<void> sa_account(bool is_link, PageId pid, Lsn lsn, const std::vector<CacheInfo>& old_frags,
+                          const CacheInfo& frag);
   // Completes a reservation whose change is installed; a failure goes to
   // the global error slot and the log, never to the caller.
   void complete_installed(Reservation& r, PageId pid);

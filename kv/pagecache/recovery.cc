@@ -11,16 +11,6 @@ namespace kelm::pagecache {
 namespace {
 constexpr const char* kSnapTarget = "kelm::pagecache::snapshot";
 constexpr const char* kIterTarget = "kelm::pagecache::iterator";
-
-std::string map_debug(const std::map<Lsn, LogOffset>& m) {
-  std::string s = "{";
-  bool first = true;
-  for (auto [k, v] : m) {
-    s += fmt::format("{}{}: {}", first ? "" : ", ", k, v);
-    first = false;
-  }
-  return s + "}";
-}
 }  // namespace
 
 Result<Lsn> clean_tail_tears(Lsn max_header_stable_lsn, const std::map<Lsn, LogOffset>& ordering,
@@ -40,7 +30,7 @@ Result<Lsn> clean_tail_tears(Lsn max_header_stable_lsn, const std::map<Lsn, LogO
     expected += S;
   }
   ZLOG(Debug, kIterTarget, "in clean_tail_tears, found missing item in tail: {} and we'll scan segments {} above lowest lsn {}",
-       missing ? fmt::format("Some({})", *missing) : "None", map_debug(tail), lowest);
+       missing ? fmt::format("Some({})", *missing) : "None", ordering_debug(tail), lowest);
   LogIter iter(config, std::move(tail), missing, false);
   while (iter.next()) {
   }
@@ -65,7 +55,7 @@ Result<Snapshot> read_snapshot_or_default(const LogConfig& config) {
 
   std::map<Lsn, LogOffset> replay;
   for (auto it = scan->ordering.lower_bound(normalized); it != scan->ordering.end(); ++it) replay.emplace(*it);
-  ZLOG(Trace, kSnapTarget, "generated iterator over segments {} with lsn >= {}", map_debug(replay), normalized);
+  ZLOG(Trace, kSnapTarget, "generated iterator over segments {} with lsn >= {}", ordering_debug(replay), normalized);
   LogIter iter(config, std::move(replay), *end, true);
   auto advanced = advance_snapshot(iter, std::move(snapshot), config);
   if (!advanced) return std::unexpected(advanced.error());

@@ -155,17 +155,12 @@ class StandinLog final : public Log {
     Msg m{*mk, pid, std::vector<uint8_t>(len), 0, blob};
     if (!serialization::serialize_body(body, m.body)) throw NodeDefect{"body does not fill its reservation"};
     std::unique_lock lk(s_->mu);
-    Lsn lsn = s_->next_lsn;
+    const Lsn lsn = s_->next_lsn;
     uint64_t header = 5 + serialization::varint_size(len) + serialization::varint_size(lsn / seg) +
                       serialization::varint_size(pid);
     m.log_size = header + (blob ? 8 : len);
-    s_->next_lsn += static_cast<Lsn>(m.log_size);
-    uint64_t size = m.log_size;
-    s_->msgs.emplace(lsn, std::move(m));
-    Lsn last = lsn + static_cast<Lsn>(size) - 1;
-    Lsn cur = max_reserved_.load();
-    while (cur < last && !max_reserved_.compare_exchange_weak(cur, last)) {
-    }
+    const uint64_t size = m.log_size;
+    append_locked(std::move(m));
     lk.unlock();
     DiskPtr ptr = blob ? DiskPtr::blob_at(static_cast<LogOffset>(lsn), lsn) : DiskPtr::inline_at(lsn);
     return Reservation(std::make_unique<StandinReservation>(s_, cfg_->global_error, lsn, ptr, size));
@@ -178,14 +173,8 @@ class StandinLog final : public Log {
     if (it == s_->msgs.end()) return std::unexpected(Error::corruption(DiskPtr::blob_at(blob_id, blob_id)));
     Msg copy = it->second;
     copy.state = State::Pending;
-    Lsn lsn = s_->next_lsn;
-    s_->next_lsn += static_cast<Lsn>(copy.log_size);
-    uint64_t size = copy.log_size;
-    s_->msgs.emplace(lsn, std::move(copy));
-    Lsn last = lsn + static_cast<Lsn>(size) - 1;
-    Lsn cur = max_reserved_.load();
-    while (cur < last && !max_reserved_.compare_exchange_weak(cur, last)) {
-    }
+    const uint64_t size = copy.log_size;
+    const Lsn lsn = append_locked(std::move(copy));
     return Reservation(
         std::make_unique<StandinReservation>(s_, cfg_->global_error, lsn, DiskPtr::blob_at(lsn, lsn), size));
   }
@@ -258,6 +247,18 @@ class StandinLog final : public Log {
   Result<void> check() const {
     if (auto e = cfg_->global_error->get()) return std::unexpected(*e);
     return {};
+  }
+  // With s_->mu held: stores `m` at the next lsn, advances it by the
+  // message's log size and raises the highest reserved lsn; returns the lsn.
+  Lsn append_locked(Msg m) {
+    const Lsn lsn = s_->next_lsn;
+    const Lsn last = lsn + static_cast<Lsn>(m.log_size) - 1;
+    s_->next_lsn += static_cast<Lsn>(m.log_size);
+    s_->msgs.emplace(lsn, std::move(m));
+    Lsn cur = max_reserved_.load();
+    while (cur < last && !max_reserved_.compare_exchange_weak(cur, last)) {
+    }
+    return lsn;
   }
   config::RunningConfig cfg_;
   std::shared_ptr<Store> s_;

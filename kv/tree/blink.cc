@@ -132,7 +132,7 @@ Result<View> TreeInner::view_for_key(Bytes key, const Guard& guard) {
     if (unsplit_parent) {
       View up = *unsplit_parent;
       unsplit_parent.reset();
-      Node copy = up.node().clone();
+      Node copy = up.node().clone_with_room(1);
       if (!copy.parent_split(node.lo.bytes(), cursor)) {
         restart(1713);
         continue;
@@ -234,7 +234,7 @@ Result<void> TreeInner::split_node(const View& view, const std::optional<View>& 
   guard.writes.push_back(view.pid);
   guard.writes.push_back(rpid);
   if (parent) {
-    Node copy = parent->node().clone();
+    Node copy = parent->node().clone_with_room(1);
     if (!copy.parent_split(at.bytes(), rpid)) return {};
     auto r = pc().replace(parent->pid, parent->node_view, std::move(copy), guard);
     if (!r) return std::unexpected(r.error());

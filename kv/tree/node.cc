@@ -42,6 +42,33 @@ std::string link_debug(const Link& l) {
   return std::visit(V{}, l);
 }
 
+namespace {
+template <class T>
+std::vector<T> copy_with_room(const std::vector<T>& v, size_t extra) {
+  std::vector<T> out;
+  out.reserve(v.size() + extra);
+  out.assign(v.begin(), v.end());
+  return out;
+}
+}  // namespace
+
+Node Node::clone_with_room(size_t extra) const {
+  Node n;
+  n.prefix_len = prefix_len;
+  n.next = next;
+  n.merging_child = merging_child;
+  n.merging = merging;
+  n.lo = lo;
+  n.hi = hi;
+  if (const auto* l = std::get_if<Leaf>(&data)) {
+    n.data = Leaf{copy_with_room(l->keys, extra), copy_with_room(l->values, extra)};
+  } else {
+    const auto& ix = std::get<Index>(data);
+    n.data = Index{copy_with_room(ix.keys, extra), copy_with_room(ix.pointers, extra)};
+  }
+  return n;
+}
+
 Bytes Node::prefix_encode(Bytes key) const {
   if (cmp(lo.bytes(), key) > 0) defect("assertion failed: *self.lo <= *key");
   if (!hi.empty() && cmp(hi.bytes(), key) <= 0) defect("assertion failed: *self.hi > *key");

@@ -91,6 +91,9 @@ struct Node {
   const std::vector<IVec>& keys() const { return is_leaf() ? leaf().keys : index().keys; }
 
   Node clone() const { return *this; }
+  // A private copy with room for `extra` more entries, so that the one
+  // change applied to it next does not reallocate its vectors.
+  Node clone_with_room(size_t extra) const;
 
   // Applies one link in place (private copies only).
   void apply(const Link& l);

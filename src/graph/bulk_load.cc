@@ -1,38 +1,43 @@
 #include "graph/bulk_load.h"
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "common/log.h"
-#include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
 
 namespace zudizid::graph {
 
 namespace {
 
-using IdLists = std::vector<std::pair<Uuid, std::vector<Uuid>>>;
+kelm::Bytes as_bytes(std::string_view s) { return kelm::Tree::as_bytes(s); }
 
-// One batch holding the stored adjacency keys of the given entries.
-kelm::Batch adjacency_batch(const IdLists& out_lists, const IdLists& in_lists) {
-  kelm::Batch batch;
-  auto put = [&batch](const std::string& key, const std::vector<Uuid>& ids) {
-    std::vector<std::uint8_t> v = records::encode_id_list(ids);
-    batch.insert(std::string_view(key),
-                 std::string_view(reinterpret_cast<const char*>(v.data()), v.size()));
-  };
-  for (const auto& [id, ids] : out_lists) put(storage::keys::out_adjacency(id), ids);
-  for (const auto& [id, ids] : in_lists) put(storage::keys::in_adjacency(id), ids);
-  return batch;
+// Adds "<prefix><id>" -> the id list to `batch`.
+void put_id_list(kelm::Batch& batch, std::string_view prefix, const Uuid& id, const std::vector<Uuid>& ids) {
+  std::string key(prefix);
+  id.append_to(key);
+  batch.insert(as_bytes(key), records::encode_id_list(ids));
+}
+
+// Puts `failed` back in front of whatever `buffer` holds now.
+template <class T>
+void restore(std::vector<T>& buffer, std::vector<T>&& failed) {
+  if (!buffer.empty()) failed.insert(failed.end(), std::make_move_iterator(buffer.begin()),
+                                     std::make_move_iterator(buffer.end()));
+  buffer = std::move(failed);
 }
 
 }  // namespace
 
 BulkLoader::BulkLoader(const Graph& graph, std::uint64_t batch_size)
     : start_time_(std::chrono::steady_clock::now()), graph_(graph.clone()), batch_size_(batch_size) {
-  node_buffer_.reserve(batch_size_);
-  edge_buffer_.reserve(batch_size_);
+  const auto room = static_cast<std::size_t>(std::min(batch_size_, kMaxReserved));
+  node_buffer_.reserve(room);
+  edge_buffer_.reserve(room);
 }
 
 bool BulkLoader::add_node(Node node) {
@@ -45,49 +50,86 @@ bool BulkLoader::add_edge(Edge edge) {
   return edge_buffer_.size() >= batch_size_;
 }
 
+void BulkLoader::drop_last_node() {
+  if (!node_buffer_.empty()) node_buffer_.pop_back();
+}
+
+void BulkLoader::drop_last_edge() {
+  if (!edge_buffer_.empty()) edge_buffer_.pop_back();
+}
+
 DbResult<void> BulkLoader::flush_nodes() {
   if (node_buffer_.empty()) return {};
   std::vector<Node> nodes = std::exchange(node_buffer_, {});
-  std::lock_guard storage_guard(graph_.storage_write_lock());
+  if (auto r = write_nodes(nodes); !r) {
+    restore(node_buffer_, std::move(nodes));
+    return r;
+  }
+  total_nodes_ += nodes.size();
+  ZLOG(Debug, "zudizid::graph", "Flushed {} nodes (total: {})", nodes.size(), total_nodes_);
+  return {};
+}
 
-  kelm::Batch records;
+// The records and the nodes' adjacency keys go in one atomic batch. A node
+// flushed after its edges keeps them: its keys are written from the current
+// in-memory lists, and the memory entries are created only when absent.
+DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
+  std::lock_guard storage_guard(graph_.storage_write_lock());
+  kelm::Batch batch;
   for (const Node& n : nodes) {
     auto bytes = n.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     std::string key = "node:";
     n.id.append_to(key);
-    records.insert(std::string_view(key),
-                   std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    batch.insert(as_bytes(key), std::move(*bytes));
   }
-  if (auto r = graph_.storage()->db().apply_batch(std::move(records)); !r) return std::unexpected(DbError(r.error()));
+  {
+    // Only holders of storage_write_lock change the lists, so reading them
+    // here and creating the entries after the write sees no interleaving.
+    std::shared_lock out_guard(graph_.outgoing_adjacency().mu);
+    std::shared_lock in_guard(graph_.incoming_adjacency().mu);
+    static const std::vector<Uuid> kNone;
+    auto list_of = [](const AdjacencyLock& adj, const Uuid& id) -> const std::vector<Uuid>& {
+      auto it = adj.map.find(id);
+      return it == adj.map.end() ? kNone : it->second;
+    };
+    for (const Node& n : nodes) {
+      put_id_list(batch, "idx:out:", n.id, list_of(graph_.outgoing_adjacency(), n.id));
+      put_id_list(batch, "idx:in:", n.id, list_of(graph_.incoming_adjacency(), n.id));
+    }
+  }
+  if (auto r = graph_.storage()->db().apply_batch(std::move(batch)); !r) return std::unexpected(DbError(r.error()));
   ZLOG(Debug, "zudizid::storage", "Batch inserted {} nodes", nodes.size());
-
-  // A node flushed after its edges keeps them: entries are created only
-  // when absent, and the stored keys are written from the current lists.
-  IdLists out_lists, in_lists;
-  out_lists.reserve(nodes.size());
-  in_lists.reserve(nodes.size());
+  ZLOG(Debug, "zudizid::storage", "Batch saved {} out indices and {} in indices", nodes.size(), nodes.size());
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
     for (const Node& n : nodes) {
-      out_lists.emplace_back(n.id, graph_.outgoing_adjacency().map.try_emplace(n.id).first->second);
-      in_lists.emplace_back(n.id, graph_.incoming_adjacency().map.try_emplace(n.id).first->second);
+      graph_.outgoing_adjacency().map.try_emplace(n.id);
+      graph_.incoming_adjacency().map.try_emplace(n.id);
     }
   }
-  if (auto r = graph_.storage()->db().apply_batch(adjacency_batch(out_lists, in_lists)); !r) {
-    return std::unexpected(DbError(r.error()));
-  }
-  ZLOG(Debug, "zudizid::storage", "Batch saved {} out indices and {} in indices", nodes.size(), nodes.size());
   graph_.graph_version().fetch_add(1);
-  total_nodes_ += nodes.size();
-  ZLOG(Debug, "zudizid::graph", "Flushed {} nodes (total: {})", nodes.size(), total_nodes_);
   return {};
 }
 
 DbResult<void> BulkLoader::flush_edges() {
   if (edge_buffer_.empty()) return {};
   std::vector<Edge> edges = std::exchange(edge_buffer_, {});
+  if (auto r = write_edges(edges); !r) {
+    restore(edge_buffer_, std::move(edges));
+    return r;
+  }
+  total_edges_ += edges.size();
+  ZLOG(Debug, "zudizid::graph", "Flushed {} edges (total: {})", edges.size(), total_edges_);
+  return {};
+}
+
+// The edge records, then the endpoints' stored adjacency (here as well, not
+// only at close: a crash or a drop without close must not lose these edges),
+// and only then the in-memory lists. A failure in between leaves memory
+// untouched, so a retry rewrites the same records and lists.
+DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
   std::lock_guard storage_guard(graph_.storage_write_lock());
 
   auto tree = graph_.storage()->db().open_tree("edges");
@@ -96,36 +138,41 @@ DbResult<void> BulkLoader::flush_edges() {
   for (const Edge& e : edges) {
     auto bytes = e.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    records.insert(std::string_view(e.id.to_string()),
-                   std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    records.insert(as_bytes(e.id.to_string()), std::move(*bytes));
   }
+
+  // The lists as they will be: the current ones with this batch appended.
+  std::unordered_map<Uuid, std::vector<Uuid>> out_lists, in_lists;
+  {
+    std::shared_lock out_guard(graph_.outgoing_adjacency().mu);
+    std::shared_lock in_guard(graph_.incoming_adjacency().mu);
+    auto grow = [](std::unordered_map<Uuid, std::vector<Uuid>>& lists, const AdjacencyLock& adj, const Uuid& node,
+                   const Uuid& edge) {
+      auto [it, fresh] = lists.try_emplace(node);
+      if (fresh) {
+        if (auto cur = adj.map.find(node); cur != adj.map.end()) it->second = cur->second;
+      }
+      it->second.push_back(edge);
+    };
+    for (const Edge& e : edges) {
+      grow(out_lists, graph_.outgoing_adjacency(), e.source, e.id);
+      grow(in_lists, graph_.incoming_adjacency(), e.target, e.id);
+    }
+  }
+  kelm::Batch adjacency;
+  for (const auto& [id, ids] : out_lists) put_id_list(adjacency, "idx:out:", id, ids);
+  for (const auto& [id, ids] : in_lists) put_id_list(adjacency, "idx:in:", id, ids);
+
   if (auto r = tree->apply_batch(std::move(records)); !r) return std::unexpected(DbError(r.error()));
   ZLOG(Debug, "zudizid::storage", "Batch inserted {} edges to edges tree", edges.size());
-
-  // The endpoints' stored adjacency is written here as well, not only at
-  // close: a crash or a drop without close must not lose these edges.
-  IdLists out_lists, in_lists;
+  if (auto r = graph_.storage()->db().apply_batch(std::move(adjacency)); !r) return std::unexpected(DbError(r.error()));
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
-    std::unordered_map<Uuid, bool> seen_out, seen_in;
-    for (const Edge& e : edges) {
-      graph_.outgoing_adjacency().map[e.source].push_back(e.id);
-      graph_.incoming_adjacency().map[e.target].push_back(e.id);
-      seen_out.try_emplace(e.source, true);
-      seen_in.try_emplace(e.target, true);
-    }
-    out_lists.reserve(seen_out.size());
-    in_lists.reserve(seen_in.size());
-    for (const auto& [id, _] : seen_out) out_lists.emplace_back(id, graph_.outgoing_adjacency().map[id]);
-    for (const auto& [id, _] : seen_in) in_lists.emplace_back(id, graph_.incoming_adjacency().map[id]);
-  }
-  if (auto r = graph_.storage()->db().apply_batch(adjacency_batch(out_lists, in_lists)); !r) {
-    return std::unexpected(DbError(r.error()));
+    for (auto& [id, ids] : out_lists) graph_.outgoing_adjacency().map[id] = std::move(ids);
+    for (auto& [id, ids] : in_lists) graph_.incoming_adjacency().map[id] = std::move(ids);
   }
   graph_.graph_version().fetch_add(1);
-  total_edges_ += edges.size();
-  ZLOG(Debug, "zudizid::graph", "Flushed {} edges (total: {})", edges.size(), total_edges_);
   return {};
 }
 

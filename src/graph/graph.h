@@ -1,9 +1,7 @@
 // Graph: the shared handle of one open database.
 //
 // A plain value of shared members; copying it (`clone`) shares every member,
-// so all copies see one state. Members, in construction order (the gaps are
-// members the graph engine adds: 10-12 auxiliary slots, 17-19 algorithm and
-// embedding caches):
+// so all copies see one state. Members, in construction order:
 //    0 storage                 the stored records (storage::Storage)
 //    1 outgoing_adjacency      node id -> ids of edges whose source it is
 //    2 incoming_adjacency      node id -> ids of edges whose target it is
@@ -14,12 +12,17 @@
 //    7 schema_cache
 //    8 wal                     the write-ahead log
 //    9 index_manager           secondary indexes (may be absent in tests)
+//   10 aux_counter_a           spare slots: carried by every copy, unused
+//   11 aux_counter_b
+//   12 aux_slot
 //   13 storage_write_lock      serialises every writer of stored graph data
 //                              (the write applier's batches, own application,
 //                              adjacency flushes)
 //   14 applier                 sending side of the write-applier queue
 //   15 active_transactions
 //   16 graph_version           raised by every applied mutation
+//   17 community_cache         last whole-graph community detection result,
+//   18 leiden_cache            stamped with the graph_version it was computed at
 //
 // Lock order on the write path: storage_write_lock, then the log's file and
 // position locks (inside Wal::append_batch), then outgoing_adjacency, then
@@ -69,6 +72,24 @@ struct Locked {
 using AdjacencyLock = Locked<AdjacencyMap>;
 using CommitTimestamps = Locked<std::unordered_map<Uuid, uint64_t>>;
 
+// A value behind a mutex.
+template <class T>
+struct Guarded {
+  std::mutex mu;
+  T value{};
+};
+
+using AuxCounter = Guarded<uint64_t>;
+using AuxSlot = Locked<std::optional<uint64_t>>;
+
+// A community detection result (node id -> community id), valid while the
+// graph's version equals the one it was computed at.
+struct CommunityResult {
+  std::unordered_map<Uuid, uint64_t> communities;
+  uint64_t graph_version = 0;
+};
+using CommunityCache = Locked<std::optional<CommunityResult>>;
+
 // What a handle is built from (by graph open, or by tests).
 struct GraphParts {
   std::shared_ptr<storage::Storage> storage;
@@ -104,6 +125,11 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::mutex& storage_write_lock() const { return *storage_write_lock_; }
   const std::shared_ptr<applier::Sender>& applier() const { return applier_; }
   std::atomic<uint64_t>& graph_version() const { return *graph_version_; }
+  AuxCounter& aux_counter_a() const { return *aux_counter_a_; }
+  AuxCounter& aux_counter_b() const { return *aux_counter_b_; }
+  AuxSlot& aux_slot() const { return *aux_slot_; }
+  CommunityCache& community_cache() const { return *community_cache_; }
+  CommunityCache& leiden_cache() const { return *leiden_cache_; }
 
   // ---- reads
   DbResult<std::vector<Edge>> get_outgoing_edges(const Uuid& id) const;
@@ -182,10 +208,15 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::shared_ptr<schema::SchemaCache> schema_cache_;                // 7
   std::shared_ptr<wal::Wal> wal_;                                    // 8
   std::shared_ptr<index::IndexManager> index_manager_;               // 9
+  std::shared_ptr<AuxCounter> aux_counter_a_;                        // 10
+  std::shared_ptr<AuxCounter> aux_counter_b_;                        // 11
+  std::shared_ptr<AuxSlot> aux_slot_;                                // 12
   std::shared_ptr<std::mutex> storage_write_lock_;                   // 13
   std::shared_ptr<applier::Sender> applier_;                         // 14
   std::shared_ptr<transaction::ActiveTransactions> active_transactions_;  // 15
   std::shared_ptr<std::atomic<uint64_t>> graph_version_;             // 16
+  std::shared_ptr<CommunityCache> community_cache_;                  // 17
+  std::shared_ptr<CommunityCache> leiden_cache_;                     // 18
 };
 
 }  // namespace zudizid::graph

@@ -21,38 +21,49 @@ DbResult<void> LockManager::acquire(TxId me, const NodeId& node, LockMode mode) 
     }
 
     std::shared_ptr<Notifier> released;
-    TxId holder = 0;
+    std::vector<TxId> others;  // holders this request waits for, first recorded first
     {
       std::lock_guard table(table_mu_);
       auto it = table_.find(node);
       if (it == table_.end()) {
-        table_.emplace(node, Entry{me, mode, std::make_shared<Notifier>()});
+        table_.emplace(node, Entry{mode, {me}, std::make_shared<Notifier>()});
         held_[me].push_back(node);
         ZLOG(Debug, kTarget, "tx{} acquired {} lock on node {}", me, lock_mode_name(mode), node.to_string());
         return {};
       }
       Entry& entry = it->second;
+      const bool holds = std::find(entry.holders.begin(), entry.holders.end(), me) != entry.holders.end();
       if (entry.mode == LockMode::Read && mode == LockMode::Read) {
-        // Shared with the recorded (first) reader; this reader is not recorded.
+        // Shared: every reader is recorded, so a writer waits for all of them.
+        if (!holds) {
+          entry.holders.push_back(me);
+          held_[me].push_back(node);
+        }
         return {};
       }
-      if (entry.holder == me) {
-        // Re-request by the holder: the entry takes the latest mode. Waiters on
-        // the old notifier are not woken; they retry after their slice.
-        entry = Entry{me, mode, std::make_shared<Notifier>()};
+      if (holds && entry.holders.size() == 1) {
+        // Re-request by the sole holder: the entry takes the latest mode.
+        // Waiters on the old notifier are not woken; they retry after their
+        // slice.
+        entry = Entry{mode, {me}, std::make_shared<Notifier>()};
         ZLOG(Debug, kTarget, "tx{} acquired {} lock on node {}", me, lock_mode_name(mode), node.to_string());
         return {};
       }
+      for (TxId h : entry.holders) {
+        if (h != me) others.push_back(h);
+      }
       released = entry.released;
-      holder = entry.holder;
       ZLOG(Debug, kTarget, "tx{} waiting for {} lock on node {} (held by tx{} with {})", me,
-           lock_mode_name(mode), node.to_string(), holder, lock_mode_name(entry.mode));
+           lock_mode_name(mode), node.to_string(), others.front(), lock_mode_name(entry.mode));
     }
+    const TxId holder = others.front();
 
     {
       std::lock_guard graph(graph_mu_);
-      graph_.add_edge(me, holder);
-      ZLOG(Debug, kTarget, "WaitForGraph: tx{} waits for tx{}", me, holder);
+      for (TxId h : others) {
+        graph_.add_edge(me, h);
+        ZLOG(Debug, kTarget, "WaitForGraph: tx{} waits for tx{}", me, h);
+      }
       std::vector<TxId> cycle = graph_.find_cycle();
       if (!cycle.empty()) {
         ZLOG(Warn, kTarget, "Deadlock detected in wait-for graph!");
@@ -72,8 +83,10 @@ DbResult<void> LockManager::acquire(TxId me, const NodeId& node, LockMode mode) 
 
     {
       std::lock_guard graph(graph_mu_);
-      graph_.remove_edge(me, holder);
-      ZLOG(Debug, kTarget, "WaitForGraph: removed edge tx{} → tx{}", me, holder);
+      for (TxId h : others) {
+        graph_.remove_edge(me, h);
+        ZLOG(Debug, kTarget, "WaitForGraph: removed edge tx{} → tx{}", me, h);
+      }
     }
     ZLOG(Debug, kTarget, "tx{} retrying {} lock on node {}", me, lock_mode_name(mode), node.to_string());
   }
@@ -84,10 +97,20 @@ void LockManager::release_all(TxId tx) {
   if (auto held = held_.find(tx); held != held_.end()) {
     for (const NodeId& node : held->second) {
       auto it = table_.find(node);
-      if (it == table_.end() || it->second.holder != tx) continue;
+      if (it == table_.end()) continue;
+      Entry& entry = it->second;
+      auto pos = std::find(entry.holders.begin(), entry.holders.end(), tx);
+      if (pos == entry.holders.end()) continue;
       ZLOG(Debug, kTarget, "tx{} releasing lock on node {}", tx, node.to_string());
-      it->second.released->notify_all();
-      table_.erase(it);
+      entry.holders.erase(pos);
+      // Waiters re-check at once; the signal is sticky, so readers that stay
+      // get a fresh notifier for the waiters that come after.
+      entry.released->notify_all();
+      if (entry.holders.empty()) {
+        table_.erase(it);
+      } else {
+        entry.released = std::make_shared<Notifier>();
+      }
     }
     held_.erase(held);
   }
@@ -100,7 +123,7 @@ std::optional<std::pair<TxId, LockMode>> LockManager::holder(const NodeId& node)
   std::lock_guard table(table_mu_);
   auto it = table_.find(node);
   if (it == table_.end()) return std::nullopt;
-  return std::make_pair(it->second.holder, it->second.mode);
+  return std::make_pair(it->second.holders.front(), it->second.mode);
 }
 
 bool LockManager::is_waiting(TxId tx) const {

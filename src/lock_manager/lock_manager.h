@@ -1,6 +1,9 @@
 // Node-level Read/Write locks with deadlock detection.
 //
-// One lock manager serves an open database. A conflicting request waits in
+// One lock manager serves an open database. Read locks are shared and every
+// reader is recorded; a Write lock excludes every other transaction, so an
+// upgrade from Read to Write waits for the other readers to leave. A
+// conflicting request waits in
 // slices of at most `retry_slice` for the holder's release, retrying after
 // each slice, until it gets the lock, until more than `timeout` has passed
 // since the call (checked at the start of every attempt, so an acquire lasts
@@ -51,7 +54,7 @@ class LockManager {
   // from the wait-for graph. Never fails.
   void release_all(TxId tx);
 
-  // The recorded holder of a node and its mode (tests and diagnostics).
+  // The first recorded holder of a node and its mode (tests and diagnostics).
   std::optional<std::pair<TxId, LockMode>> holder(const NodeId& node) const;
   // Whether `tx` currently has outgoing wait-for edges.
   bool is_waiting(TxId tx) const;
@@ -59,16 +62,18 @@ class LockManager {
   const LockManagerOptions& options() const { return options_; }
 
  private:
+  // Invariant: `holders` is non-empty, in grant order, without repeats; a
+  // Write entry has exactly one holder.
   struct Entry {
-    TxId holder;
     LockMode mode;
+    std::vector<TxId> holders;
     std::shared_ptr<Notifier> released;
   };
 
   LockManagerOptions options_;
   mutable std::mutex table_mu_;
   std::unordered_map<NodeId, Entry> table_;
-  // Nodes whose entry names the transaction as holder, so that release_all
+  // Nodes whose entry lists the transaction as a holder, so that release_all
   // visits only its own entries. Guarded by table_mu_.
   std::unordered_map<TxId, std::vector<NodeId>> held_;
   mutable std::mutex graph_mu_;

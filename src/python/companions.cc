@@ -1,6 +1,6 @@
-// Type objects of the companion classes. Their behaviour arrives with the
-// query executor, the transaction layer and the ontology; until then they
-// carry their final names and documentation and cannot be instantiated.
+// Type objects of the companion classes whose behaviour is not built yet:
+// they carry their final names and documentation and cannot be instantiated.
+// (Transaction and BulkLoader live in transaction.cc and bulk_loader.cc.)
 #include "python/pyclass.h"
 
 namespace zudizid::python {
@@ -27,16 +27,6 @@ struct PlainType {
     return cached_type(cell, &spec);
   }
 };
-
-constexpr const char* kBulkLoaderDoc =
-    "Python wrapper for high-performance BulkLoader\n"
-    "\n"
-    "Buffers nodes and edges in memory and writes them to the database in large\n"
-    "batches, which is much faster than one transaction per record.\n"
-    "\n"
-    "    loader = graph.bulk_loader(10000)\n"
-    "    node_id = loader.add_node(\"Person\", {\"name\": \"Alice\"})\n"
-    "    stats = loader.finish()\n";
 
 constexpr const char* kElReasonerDoc =
     "ELReasoner()\n"
@@ -70,8 +60,6 @@ constexpr const char* kInferenceDoc =
 PyTypeObject* zql_result_type() { return PlainType<1>::get("builtins.ZqlResult", "Python wrapper for unified ZQL result"); }
 PyTypeObject* profile_result_type() { return PlainType<2>::get("builtins.ProfileResult", "Python wrapper for PROFILE result"); }
 PyTypeObject* query_result_type() { return PlainType<3>::get("builtins.QueryResult", "Python wrapper for QueryResult"); }
-PyTypeObject* transaction_type() { return PlainType<4>::get("builtins.Transaction", "Python wrapper for Transaction"); }
-PyTypeObject* bulk_loader_type() { return PlainType<5>::get("builtins.BulkLoader", kBulkLoaderDoc); }
 PyTypeObject* el_reasoner_type() { return PlainType<6>::get("builtins.ELReasoner", kElReasonerDoc); }
 PyTypeObject* inference_type() { return PlainType<7>::get("builtins.Inference", kInferenceDoc); }
 PyTypeObject* result_iterator_type() { return PlainType<8>::get("builtins.PyResultIterator", nullptr); }

@@ -1,30 +1,33 @@
 #include "python/convert.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zudizid::python {
 
+bool is_numpy_bool(PyObject* obj) {
+  const char* name = Py_TYPE(obj)->tp_name;
+  return std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0;
+}
+
 namespace {
 
-bool is_numpy_bool(PyObject* obj) { return std::strcmp(Py_TYPE(obj)->tp_name, "numpy.bool_") == 0 ||
-                                           std::strcmp(Py_TYPE(obj)->tp_name, "numpy.bool") == 0; }
-
-// Bytes from a sequence whose items are all ints 0..255; nullopt (no error
-// set) when any item is not.
+// Bytes from a sequence whose items are all integers 0..255 (anything with
+// the integer-index protocol: ints, bools, NumPy integers); nullopt (no
+// error set) when any item is not.
 std::optional<PropertyBytes> sequence_bytes(PyObject* obj) {
   PyRef seq = PyRef::steal(PySequence_Fast(obj, ""));
   if (!seq) {
     PyErr_Clear();
     return std::nullopt;
   }
-  Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-  PyObject** items = PySequence_Fast_ITEMS(seq.get());
   PropertyBytes out;
-  out.reserve(static_cast<size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* item = items[i];
-    if (!PyLong_Check(item) || PyBool_Check(item)) return std::nullopt;
-    long v = PyLong_AsLong(item);
+  out.reserve(static_cast<size_t>(PySequence_Fast_GET_SIZE(seq.get())));
+  // Size and item re-read each step: an item's __index__ may change a list.
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+    PyRef item = PyRef::borrow(PySequence_Fast_GET_ITEM(seq.get(), i));
+    if (!PyIndex_Check(item.get())) return std::nullopt;
+    long v = PyLong_AsLong(item.get());
     if (v == -1 && PyErr_Occurred()) {
       PyErr_Clear();
       return std::nullopt;
@@ -77,8 +80,15 @@ std::optional<PropertyMap> py_dict_to_properties(PyObject* dict) {
   PropertyMap out;
   Py_ssize_t pos = 0;
   PyObject *key, *value;
-  Py_ssize_t size = PyDict_GET_SIZE(dict);
+  const Py_ssize_t size = PyDict_GET_SIZE(dict);
+  Py_ssize_t walked = 0;
   while (PyDict_Next(dict, &pos, &key, &value)) {
+    // A conversion hook that swapped keys (same size) shows as more entries
+    // than the dict held when the walk began.
+    if (++walked > size) {
+      raise(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      return std::nullopt;
+    }
     if (!PyUnicode_Check(key)) {
       raise(PyExc_TypeError, "'" + type_name(key) + "' object cannot be converted to 'str'");
       return std::nullopt;
@@ -106,9 +116,12 @@ std::optional<std::vector<float>> py_to_vector(PyObject* obj) {
     return std::nullopt;
   }
   std::vector<float> out;
+  // The reported length only sizes the first allocation, and only up to a
+  // bound: a length is the caller's claim, not a fact.
+  constexpr Py_ssize_t kMaxReserve = Py_ssize_t{1} << 20;
   Py_ssize_t n = PySequence_Size(obj);
   if (n < 0) PyErr_Clear();
-  else out.reserve(static_cast<size_t>(n));
+  else out.reserve(static_cast<size_t>(std::min(n, kMaxReserve)));
   PyRef it = PyRef::steal(PyObject_GetIter(obj));
   if (!it) return std::nullopt;
   while (PyRef item = PyRef::steal(PyIter_Next(it.get()))) {

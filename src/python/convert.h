@@ -14,6 +14,10 @@ namespace zudizid::python {
 
 inline constexpr const char* kUnsupportedValue = "unsupported property value type (use str/int/float/bool/bytes/None)";
 
+// NumPy's boolean scalar (told apart by its type name, so NumPy need not be
+// importable).
+bool is_numpy_bool(PyObject* obj);
+
 // None, bool (and NumPy's bool), int, float-convertible, str, bytes-like or a
 // sequence of ints 0..255 -- in that order of preference.
 std::optional<PropertyValue> py_to_property_value(PyObject* obj);

@@ -1,5 +1,7 @@
 #include "python/graph.h"
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "python/graph_methods.h"
@@ -37,8 +39,24 @@ PyObject* graph_repr(PyObject* self) {
   return PyUnicode_FromString(open ? "<ZudizID Graph>" : "<ZudizID Graph (closed)>");
 }
 
-// The groups' tables joined, with the sentinel; built once, under the
-// interpreter lock, before the type is created.
+// The class's method order (what `Graph.__dict__` shows).
+constexpr std::string_view kMethodOrder[] = {
+    "open", "open_with_profile", "open_with_options", "in_memory", "in_memory_with_profile",
+    "in_memory_with_options", "execute_zql", "begin_transaction", "node_count", "to_arrow", "edges_to_arrow",
+    "to_arrow_complete", "bulk_loader", "get_labels", "get_edge_types", "get_schema", "get_label_properties",
+    "get_label_count", "get_edge_type_properties", "get_edge_type_count", "rebuild_schema", "create_index",
+    "drop_index", "list_indexes", "get_stats", "close", "__enter__", "__exit__", "add_node_embedding",
+    "add_edge_embedding", "add_path_reference_embedding", "get_node_embedding", "knn_nodes", "import_turtle",
+    "upsert", "upsert_many", "search_hybrid", "delete",
+};
+
+size_t method_rank(const char* name) {
+  auto it = std::find(std::begin(kMethodOrder), std::end(kMethodOrder), std::string_view(name));
+  return static_cast<size_t>(it - std::begin(kMethodOrder));
+}
+
+// The groups' tables joined in the class's method order, with the sentinel;
+// built once, under the interpreter lock, before the type is created.
 PyMethodDef* graph_method_table() {
   static std::vector<PyMethodDef> table = [] {
     std::vector<PyMethodDef> all;
@@ -47,6 +65,9 @@ PyMethodDef* graph_method_table() {
                        graph_index_methods()}) {
       all.insert(all.end(), group.begin(), group.end());
     }
+    std::stable_sort(all.begin(), all.end(), [](const PyMethodDef& a, const PyMethodDef& b) {
+      return method_rank(a.ml_name) < method_rank(b.ml_name);
+    });
     all.push_back({nullptr, nullptr, 0, nullptr});
     return all;
   }();

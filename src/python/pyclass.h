@@ -50,6 +50,20 @@ PyObject* new_instance(PyTypeObject* type, T value) {
   return self;
 }
 
+// The same for values built in place (e.g. holding a mutex): the instance's
+// value is default-constructed, then `init(value)` fills it.
+template <class T, class Init>
+PyObject* new_instance_with(PyTypeObject* type, Init&& init) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (!self) return nullptr;
+  auto* inst = reinterpret_cast<Instance<T>*>(self);
+  inst->borrow = 0;
+  new (&inst->value) T();
+  std::forward<Init>(init)(inst->value);
+  return self;
+}
+
 // A shared borrow of an instance for the duration of a method.
 class SharedBorrow {
  public:

@@ -101,7 +101,8 @@ class Storage {
   // ---- embeddings
   DbResult<void> put_node_embedding(const Embedding& e) const;
   DbResult<void> put_edge_embedding(const EdgeEmbedding& e) const;
-  // Refuses names holding NUL (see storage_keys.h).
+  // Refuses names holding NUL (see storage_keys.h) and vectors that fail
+  // check_path_reference_vector (storage/versioned.h).
   DbResult<void> put_path_reference_embedding(const PathReferenceEmbedding& e) const;
 
   // ---- property index ("idx:prop:{}:{}")

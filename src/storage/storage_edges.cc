@@ -155,6 +155,7 @@ DbResult<void> Storage::put_edge_embedding(const EdgeEmbedding& e) const {
 }
 
 DbResult<void> Storage::put_path_reference_embedding(const PathReferenceEmbedding& e) const {
+  if (auto r = check_path_reference_vector(e.vector); !r) return r;
   auto key = keys::path_reference(e.name, e.node_model, e.edge_model);
   if (!key) return std::unexpected(std::move(key.error()));
   auto t = tree(keys::kPathRefEmbeddingsTree);

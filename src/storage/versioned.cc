@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 
 #include "storage/assign_field.h"
 #include "storage/msgpack_fields.h"
@@ -194,6 +195,20 @@ DbResult<PathReferenceEmbedding> PathReferenceEmbedding::from_msgpack(std::span<
           default: return assign(p.created_at, read_unsigned(rd, h, "u64"));
         }
       });
+}
+
+DbResult<void> check_path_reference_vector(std::span<const float> vector) {
+  if (vector.empty()) return std::unexpected(DbError::query_execution("PathReferenceEmbedding E-8 cannot persist an empty vector"));
+  float sum = -0.0f;
+  for (float x : vector) sum = sum + x * x;
+  if (sum == 0.0f) {
+    return std::unexpected(DbError::query_execution("PathReferenceEmbedding E-8 cannot persist a zero-norm vector"));
+  }
+  if (!std::isfinite(sum)) {
+    return std::unexpected(
+        DbError::query_execution("PathReferenceEmbedding E-8 cannot persist a vector with a non-finite norm"));
+  }
+  return {};
 }
 
 uint64_t unix_seconds_now() {

@@ -87,6 +87,15 @@ struct PathReferenceEmbedding {
   friend bool operator==(const PathReferenceEmbedding&, const PathReferenceEmbedding&) = default;
 };
 
+// The rule every stored reference vector passes, checked by the graph before
+// it builds the record and again by the storage write: refuses (QueryExecution)
+//   "PathReferenceEmbedding E-8 cannot persist an empty vector",
+//   "PathReferenceEmbedding E-8 cannot persist a zero-norm vector" when the sum
+//     of squares in 32-bit floats, in component order, is zero, and
+//   "PathReferenceEmbedding E-8 cannot persist a vector with a non-finite norm"
+//     when that sum is NaN or infinite (comparisons with it would be NaN).
+DbResult<void> check_path_reference_vector(std::span<const float> vector);
+
 // Seconds since the Unix epoch now, 0 if the clock reads earlier.
 uint64_t unix_seconds_now();
 

@@ -99,6 +99,9 @@ class Transaction {
   static Result<void> rollback_async(std::unique_ptr<Transaction> tx);
   // Discards the writes and releases the node locks without touching the log.
   void rollback();
+  // The same for a transaction handed over whole: fails with
+  // TransactionNotActive when it is not active; logs start and end.
+  static Result<void> rollback_sync(std::unique_ptr<Transaction> tx);
 
   // ---- inspection
   const std::unordered_map<NodeId, Node>& buffered_nodes() const { return buffered_nodes_; }

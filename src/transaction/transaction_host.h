@@ -85,8 +85,10 @@ class TransactionHost {
 
 // Applies one commit on the calling thread: under commit_lock, validate, draw
 // the commit timestamp, append its log records with one append, apply, and
-// persist the clocks. The first failure is the result; a failed validation or
-// append leaves nothing applied.
+// persist the clocks. A failed validation or append is the result and leaves
+// nothing applied. Once the append succeeded the commit is durable and
+// succeeds: a failed apply is logged as an error, a failed clock persist as a
+// warning.
 Result<void> commit_in_order(TransactionHost& host, CommitRequest request);
 
 }  // namespace zudizid::transaction

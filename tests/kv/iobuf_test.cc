@@ -39,13 +39,10 @@ class IoBufsTest : public ::testing::Test {
   Result<std::pair<Lsn, DiskPtr>> write(PageId pid, std::vector<uint8_t> body, LogKind kind = LogKind::Replace) {
     auto r = log->reserve(kind, pid, body.size(), fill_with(body));
     if (!r) return std::unexpected(r.error());
-    const uint64_t size = r->log_size();
-    auto done = r->complete();
-    if (done) {
-      // Live data, so the accountant never recycles its segment.
-      if (auto a = testing::account(*log, pid, done->first, done->second, size); !a) return std::unexpected(a.error());
-    }
-    return done;
+    // Live data, so the accountant never recycles its segment; accounted
+    // before completion, while the segment is surely still Active.
+    if (auto a = testing::account(*log, pid, r->lsn(), r->pointer(), r->log_size()); !a) return std::unexpected(a.error());
+    return r->complete();
   }
 
   testing::TempDir dir;

@@ -165,8 +165,9 @@ inline pagecache::IoBufs::BodyWriter fill_with(std::vector<uint8_t> body) {
   };
 }
 
-// Records a completed message as live with the segment accountant, the way
-// the page cache does: directly when the accountant is free, deferred else.
+// Records a message as live with the segment accountant, the way the page
+// cache does (before its reservation is completed): directly when the
+// accountant is free, deferred to the writer else.
 inline Result<void> account(pagecache::IoBufs& log, PageId pid, Lsn lsn, DiskPtr ptr, uint64_t size) {
   pagecache::FragmentInfo info{lsn, ptr, size};
   if (!log.try_lock_accountant()) {

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "kv/pagecache/iobuf.h"
+#include "kv/pagecache/logger_backend.h"
 #include "kv/pagecache/lru.h"
 #include "kv/pagecache/page_table.h"
 #include "kv_test_util.h"
@@ -116,6 +118,41 @@ TEST(PagecacheOps, ConsolidationAtTheEleventhFragment) {
   auto stale = pc.link(pid, view, link::Del{IVec::from_slice("k0")}, guard);
   ASSERT_TRUE(stale);
   EXPECT_FALSE(stale->installed);
+}
+
+// A link is recorded with the segment it lands in before the link returns:
+// accounting deferred past the completion of its message could meet a
+// segment the writer has already retired.
+TEST(PagecacheOps, LinkIsAccountedBeforeItReturns) {
+  auto dir = fresh_dir("pc_link_account");
+  Db db = open_or_die(config_for(dir));
+  auto& pc = *db.context().pagecache;
+  IoBufs* bufs = iobufs_of(pc.log());
+  ASSERT_NE(bufs, nullptr);
+  auto guard = pin();
+  auto [pid, view] = *pc.allocate(Update(empty_leaf()), guard);
+  auto segment_rss = [&](LogOffset lid) -> std::optional<uint64_t> {
+    bufs->lock_accountant();
+    const auto& segments = bufs->accountant().segments();
+    const size_t idx = lid / bufs->config().segment_size;
+    std::optional<uint64_t> rss;
+    if (idx < segments.size())
+      if (const auto* a = std::get_if<Segment::Active>(&segments[idx].v)) rss = a->rss;
+    bufs->unlock_accountant();
+    return rss;
+  };
+  for (int i = 0; i < 5; ++i) {
+    const auto before = segment_rss(bufs->current()->log_offset);
+    auto out = pc.link(pid, view, link::Set{IVec::from_slice("k" + std::to_string(i)), IVec::from_slice("v")}, guard);
+    ASSERT_TRUE(out && out->installed);
+    view = out->view;
+    const CacheInfo& frag = view.read->cache_infos.back();
+    if (frag.pointer.offset / bufs->config().segment_size !=
+        bufs->current()->log_offset / bufs->config().segment_size)
+      continue;  // the link opened a new segment
+    ASSERT_TRUE(before);
+    EXPECT_EQ(segment_rss(frag.pointer.offset), *before + frag.log_size) << "link " << i;
+  }
 }
 
 // Pages whose newest fragment is not yet durable stay in memory; once the

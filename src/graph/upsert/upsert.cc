@@ -121,6 +121,13 @@ DbResult<UpsertResult> upsert_one(const Graph& graph, const UpsertRequest& reque
   if (it == request.props.end()) {
     return std::unexpected(DbError(DbError::Kind::Message, missing_key_message(request.key, request.label)));
   }
+  // A vector the embedding store would refuse must fail before the node is
+  // committed, not after.
+  if (request.embedding) {
+    if (auto fault = embedding_vector_fault(request.embedding->vector)) {
+      return std::unexpected(DbError::message(std::move(*fault)));
+    }
+  }
   auto mutex = key_lock(request.label, request.key, it->second);
   std::lock_guard hold(*mutex);
   return upsert_locked(graph, request, it->second);

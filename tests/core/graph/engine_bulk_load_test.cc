@@ -13,6 +13,7 @@
 #include "graph/adjacency_load.h"
 #include "graph/bulk_load.h"
 #include "graph/open.h"
+#include "kv/pagecache/standin_log.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -103,17 +104,86 @@ TEST_F(EngineBulkLoad, EmptyFlushDoesNothingAndDuplicateEdgeListedTwice) {
   EXPECT_EQ(n, 1);
 }
 
-TEST_F(EngineBulkLoad, EncodingFailureEmptiesBufferAndKeepsTotals) {
+TEST_F(EngineBulkLoad, EncodingFailureKeepsTheBatchBuffered) {
   BulkLoader loader(*t_, 4);
   PropertyValue deep = Int(1);
   for (int i = 0; i < 300; ++i) deep = List({deep});
+  loader.add_node(node(2, "L"));
   loader.add_node(node(1, "L", {{"p", deep}}));
   EXPECT_FALSE(loader.flush_nodes().has_value());
+  EXPECT_EQ(loader.buffered_nodes(), 2u) << "nothing buffered is thrown away";
   EXPECT_EQ(loader.total_nodes(), 0u);
-  loader.add_node(node(2, "L"));
+  EXPECT_FALSE(t_->storage()->db().get("node:" + id(2).to_string())->has_value()) << "the batch is all or nothing";
+  loader.drop_last_node();
   ASSERT_TRUE(loader.flush_nodes().has_value());
   EXPECT_EQ(loader.total_nodes(), 1u);
+  EXPECT_TRUE(t_->storage()->db().get("node:" + id(2).to_string())->has_value());
   EXPECT_FALSE(t_->storage()->db().get("node:" + id(1).to_string())->has_value());
+}
+
+// A storage failure (the log refuses reservations) fails both flushes
+// without losing a buffered entry or touching the in-memory adjacency; once
+// the store works again the same loader writes everything.
+TEST_F(EngineBulkLoad, StorageFailureKeepsBuffersForTheNextFlush) {
+  namespace standin = kelm::pagecache::standin;
+  t_.reset();
+  fs::remove_all(dir_);
+  kelm::pagecache::set_log_backend(&standin::backend());
+  struct Restore {
+    ~Restore() {
+      standin::clear_faults();
+      kelm::pagecache::set_log_backend(nullptr);
+    }
+  } restore;
+  open();
+  ASSERT_TRUE(t_.has_value());
+  auto fail_writes = [](bool on) {
+    standin::Faults f;
+    if (on) {
+      f.on_reserve = [](kelm::pagecache::LogKind, kelm::PageId) -> std::optional<kelm::Error> {
+        return kelm::Error::io(common::IoError(common::IoErrorKind::Other, "disk full"));
+      };
+    }
+    standin::set_faults(f);
+  };
+  {
+    BulkLoader loader(*t_, 100);
+    loader.add_node(node(1, "L"));
+    loader.add_node(node(2, "L"));
+    loader.add_edge(edge(100, 1, 2, "T"));
+    fail_writes(true);
+    auto nodes = loader.flush_nodes();
+    auto edges = loader.flush_edges();
+    fail_writes(false);
+    ASSERT_FALSE(nodes.has_value());
+    ASSERT_FALSE(edges.has_value());
+    EXPECT_EQ(nodes.error().display(), "Storage error: IO error: disk full");
+    loader.add_node(node(3, "L"));
+    EXPECT_EQ(loader.buffered_nodes(), 3u);
+    EXPECT_EQ(loader.buffered_edges(), 1u);
+    EXPECT_EQ(loader.total_nodes() + loader.total_edges(), 0u);
+    EXPECT_FALSE(t_->outgoing_adjacency().map.contains(id(1)));
+
+    ASSERT_TRUE(loader.finish().has_value());
+    EXPECT_EQ(loader.total_nodes(), 3u);
+    EXPECT_EQ(loader.total_edges(), 1u);
+    EXPECT_EQ(t_->outgoing_adjacency().map.at(id(1)), std::vector<Uuid>{id(100)}) << "listed once, not per attempt";
+  }
+  storage::Adjacency adj = reopen();
+  ASSERT_TRUE(t_.has_value());
+  EXPECT_EQ(adj.outgoing.at(id(1)), std::vector<Uuid>{id(100)});
+  EXPECT_EQ(adj.incoming.at(id(2)), std::vector<Uuid>{id(100)});
+  EXPECT_TRUE(adj.outgoing.at(id(3)).empty());
+  t_.reset();
+  standin::forget(dir_);
+}
+
+TEST_F(EngineBulkLoad, HugeBatchSizeReservesBoundedRoom) {
+  BulkLoader loader(*t_, ~std::uint64_t{0});
+  EXPECT_EQ(loader.batch_size(), ~std::uint64_t{0});
+  EXPECT_FALSE(loader.add_node(node(1, "L"))) << "the threshold is the given size, not the reserved room";
+  ASSERT_TRUE(loader.finish().has_value());
+  EXPECT_EQ(loader.total_nodes(), 1u);
 }
 
 #ifndef ENGINE_BULK_NODES

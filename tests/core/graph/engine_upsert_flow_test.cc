@@ -11,6 +11,7 @@
 #include "graph/reads.h"
 #include "graph/schema_queries.h"
 #include "graph/upsert/upsert.h"
+#include "transaction/transaction.h"
 
 namespace zudizid::graph::upsert {
 namespace {
@@ -99,6 +100,25 @@ TEST_F(EngineUpsert, ErrorsWriteNothingAndReleaseTheKey) {
   // The same key works right after the failures: the key mutex was released.
   missing_target.links.clear();
   ASSERT_TRUE(upsert_one(*g_, missing_target).has_value());
+}
+
+// An update that fails after its node was written into the transaction
+// leaves the stored node as it was and holds no lock on it: a serializable
+// writer of the same node commits right away.
+TEST_F(EngineUpsert, FailedUpdateWritesNothingAndLeavesTheNodeUnlocked) {
+  auto made = upsert_one(*g_, UpsertRequest{"User", "email", {{"email", S("c@x")}, {"age", I(1)}}, std::nullopt, {}});
+  ASSERT_TRUE(made.has_value()) << made.error().display();
+  UpsertRequest update{"User", "email", {{"email", S("c@x")}, {"age", I(2)}}, std::nullopt, {}};
+  update.links.push_back(UpsertLink{"IN", "City", "name", S("Nowhere"), {}, false});
+  ASSERT_FALSE(upsert_one(*g_, update).has_value());
+  EXPECT_EQ(g_->get_node(made->id)->properties.at("age"), I(1));
+  EXPECT_FALSE(g_->lock_manager().holder(made->id).has_value());
+
+  auto tx = transaction::Transaction::begin(std::make_shared<Graph>(g_->clone()));
+  tx->set_isolation(transaction::IsolationLevel::Serializable);
+  ASSERT_TRUE(tx->add_node(Node{made->id, "User", {{"email", S("c@x")}, {"age", I(3)}}, NodeKind::Individual}));
+  ASSERT_TRUE(transaction::Transaction::commit(std::move(tx)));
+  EXPECT_EQ(g_->get_node(made->id)->properties.at("age"), I(3));
 }
 
 TEST_F(EngineUpsert, UpdatingAClassKeepsItsKind) {

@@ -47,15 +47,21 @@ TEST(LockManager, GrantAndConflictTable) {
   const Case cases[] = {
       {"write re-entry", {{1, 1, W, true}, {1, 1, W, true}}, 1, {{1, W}}},
       {"read to write upgrade", {{1, 1, R, true}, {1, 1, W, true}}, 1, {{1, W}}},
-      {"upgrade ignores unrecorded reader", {{1, 1, R, true}, {2, 1, R, true}, {1, 1, W, true}}, 1, {{1, W}}},
+      {"upgrade waits for the other readers", {{1, 1, R, true}, {2, 1, R, true}, {1, 1, W, false}}, 1, {{1, R}}},
+      {"upgrade after the other readers left",
+       {{1, 1, R, true}, {2, 1, R, true}, {2, 0, R, true}, {1, 1, W, true}}, 1, {{1, W}}},
       {"downgrade then other reader", {{1, 1, W, true}, {1, 1, R, true}, {2, 1, R, true}}, 1, {{1, R}}},
       {"first reader stays recorded", {{1, 1, R, true}, {2, 1, R, true}}, 1, {{1, R}}},
       {"write blocks read", {{1, 1, W, true}, {2, 1, R, false}}, 1, {{1, W}}},
       {"read blocks write", {{1, 1, R, true}, {2, 1, W, false}}, 1, {{1, R}}},
       {"write blocks write", {{1, 1, W, true}, {2, 1, W, false}}, 1, {{1, W}}},
       {"other nodes are independent", {{1, 1, W, true}, {2, 2, W, true}}, 2, {{2, W}}},
-      {"release of first reader frees the node",
-       {{1, 1, R, true}, {2, 1, R, true}, {1, 0, R, true}, {3, 1, W, true}}, 1, {{3, W}}},
+      {"second reader keeps the node after the first leaves",
+       {{1, 1, R, true}, {2, 1, R, true}, {1, 0, R, true}, {3, 1, W, false}}, 1, {{2, R}}},
+      {"release of the last reader frees the node",
+       {{1, 1, R, true}, {2, 1, R, true}, {1, 0, R, true}, {2, 0, R, true}, {3, 1, W, true}}, 1, {{3, W}}},
+      {"repeated read is recorded once",
+       {{1, 1, R, true}, {2, 1, R, true}, {2, 1, R, true}, {2, 0, R, true}, {1, 1, W, true}}, 1, {{1, W}}},
       {"release frees every node of the holder",
        {{1, 1, W, true}, {1, 2, R, true}, {1, 0, R, true}}, 2, std::nullopt},
       {"release of an unknown tx changes nothing", {{1, 1, W, true}, {9, 0, R, true}}, 1, {{1, W}}},
@@ -96,6 +102,35 @@ TEST(LockManager, ReleaseWakesWaiterBeforeItsSliceEnds) {
   EXPECT_TRUE(ok);
   EXPECT_LT(waited, 1500ms);
   EXPECT_EQ(lm.holder(node(1)), std::make_pair(TxId{2}, W));
+}
+
+TEST(LockManager, WriterWaitsForEveryReaderAndWakesOnTheLast) {
+  LockManager lm({.timeout = 5000ms, .retry_slice = 2000ms});
+  ASSERT_TRUE(lm.acquire(1, node(1), R));
+  ASSERT_TRUE(lm.acquire(2, node(1), R));
+  auto writer = std::async(std::launch::async, [&] { return lm.acquire(3, node(1), W); });
+  wait_until_waiting(lm, 3);
+  lm.release_all(1);
+  EXPECT_EQ(writer.wait_for(100ms), std::future_status::timeout) << "writer got in beside a reader";
+  auto start = std::chrono::steady_clock::now();
+  lm.release_all(2);
+  EXPECT_TRUE(writer.get());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  EXPECT_EQ(lm.holder(node(1)), std::make_pair(TxId{3}, W));
+}
+
+TEST(LockManager, TwoReadersUpgradingDeadlockAndTheLargerIsVictim) {
+  LockManager lm({.timeout = 5000ms, .retry_slice = 20ms});
+  ASSERT_TRUE(lm.acquire(4, node(1), R));
+  ASSERT_TRUE(lm.acquire(8, node(1), R));
+  auto tx4 = std::async(std::launch::async, [&] { return lm.acquire(4, node(1), W); });
+  wait_until_waiting(lm, 4);
+  auto got = lm.acquire(8, node(1), W);
+  ASSERT_FALSE(got);
+  EXPECT_EQ(got.error().display(), "Deadlock detected: tx8 aborted (victim), was waiting for tx4");
+  lm.release_all(8);
+  EXPECT_TRUE(tx4.get());
+  EXPECT_EQ(lm.holder(node(1)), std::make_pair(TxId{4}, W));
 }
 
 TEST(LockManager, DeadlockVictimIsLargestIdOnTheCycle) {

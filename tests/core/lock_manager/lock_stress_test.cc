@@ -1,7 +1,8 @@
 // Many threads run random lock sets against few nodes, so conflicts and
 // deadlock cycles are frequent. Checks that a Write lock is never held by two
-// transactions at once, that a Read lock is never granted beside another
-// transaction's Write, and that every cycle is broken (no transaction hangs).
+// transactions at once, that Read and Write locks of different transactions
+// never overlap (in either order of granting), and that every cycle is broken
+// (no transaction hangs).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,12 +20,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(LockManagerStress, WritersExclusiveAndCyclesBroken) {
+TEST(LockManagerStress, ReadWriteExclusionAndCyclesBroken) {
   constexpr int kThreads = 8;
   constexpr int kNodes = 6;
   constexpr int kTxPerThread = 150;
   LockManager lm({.timeout = 3000ms, .retry_slice = 5ms});
   std::array<std::atomic<TxId>, kNodes> writer{};  // 0: no writer
+  std::array<std::atomic<int>, kNodes> readers{};  // transactions inside a Read lock
   std::atomic<TxId> next_tx{1};
   std::atomic<int> committed{0}, victims{0}, timeouts{0}, violations{0}, reader_overlaps{0};
 
@@ -32,8 +34,8 @@ TEST(LockManagerStress, WritersExclusiveAndCyclesBroken) {
     std::mt19937 rng(seed);
     for (int i = 0; i < kTxPerThread; ++i) {
       TxId tx = next_tx.fetch_add(1);
-      std::vector<int> written;
-      std::vector<bool> has_write(kNodes, false);
+      std::vector<int> written, read;
+      std::vector<bool> has_write(kNodes, false), has_read(kNodes, false);
       bool failed = false;
       int n = 1 + static_cast<int>(rng() % 3);
       for (int k = 0; k < n && !failed; ++k) {
@@ -46,16 +48,18 @@ TEST(LockManagerStress, WritersExclusiveAndCyclesBroken) {
           (r.error().kind() == DbError::Kind::Deadlock ? victims : timeouts).fetch_add(1);
           break;
         }
-        TxId w = writer[idx].load();
         if (mode == LockMode::Write) {
           TxId expected = 0;
           if (!writer[idx].compare_exchange_strong(expected, tx)) violations.fetch_add(1);
+          if (readers[idx].load() != (has_read[idx] ? 1 : 0)) reader_overlaps.fetch_add(1);
           has_write[idx] = true;
           written.push_back(idx);
-        } else if (w != 0 && w != tx) {
-          // Readers are tracked loosely (only the first reader is recorded),
-          // so a reader may overlap a writer; writers never overlap.
-          reader_overlaps.fetch_add(1);
+        } else if (!has_read[idx]) {
+          readers[idx].fetch_add(1);
+          has_read[idx] = true;
+          read.push_back(idx);
+          TxId w = writer[idx].load();
+          if (w != 0 && w != tx) reader_overlaps.fetch_add(1);
         }
       }
       if (!failed) {
@@ -63,6 +67,7 @@ TEST(LockManagerStress, WritersExclusiveAndCyclesBroken) {
         committed.fetch_add(1);
       }
       for (int idx : written) writer[idx].store(0);
+      for (int idx : read) readers[idx].fetch_sub(1);
       lm.release_all(tx);
     }
   };
@@ -71,6 +76,7 @@ TEST(LockManagerStress, WritersExclusiveAndCyclesBroken) {
   for (auto& t : threads) t.join();
 
   EXPECT_EQ(violations.load(), 0);
+  EXPECT_EQ(reader_overlaps.load(), 0);
   EXPECT_EQ(committed + victims + timeouts, kThreads * kTxPerThread);
   EXPECT_GT(committed.load(), kThreads * kTxPerThread / 2);
   for (int idx = 0; idx < kNodes; ++idx) EXPECT_EQ(lm.holder(testing::node(idx + 1)), std::nullopt);

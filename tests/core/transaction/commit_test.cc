@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "common/log.h"
 #include "fake_graph.h"
 #include "transaction/transaction.h"
 
@@ -211,6 +212,48 @@ TEST_F(CommitTest, EmptyTransactionCommitsBeginAndCommitRecords) {
   auto all = g->wal().read_all();
   ASSERT_TRUE(all);
   EXPECT_EQ(all->size(), 2u);
+}
+
+// Once the Commit record is durable the commit has happened: a failure of
+// the steps after the append is logged, never reported to the committer.
+TEST_F(CommitTest, FailuresAfterTheDurableAppendAreLoggedNotReported) {
+  struct Case {
+    const char* name;
+    bool fail_apply, fail_persist;
+    log::Level level;
+    const char* text;  // {} = transaction id
+  };
+  const Case cases[] = {
+      {"clock persist fails", false, true, log::Level::Warn,
+       "Transaction {}: failed to persist logical clocks after commit: persist failed"},
+      {"apply fails", true, false, log::Level::Error,
+       "Transaction {}: commit is logged but applying it failed: apply failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir d;
+    auto fg = std::make_shared<FakeGraph>(d.path());
+    fg->fail_apply = c.fail_apply;
+    fg->fail_persist = c.fail_persist;
+    auto tx = Transaction::begin(fg);
+    tx->set_isolation(IsolationLevel::Serializable);
+    const auto tx_id = tx->tx_id();
+    ASSERT_TRUE(tx->add_node(node(1, "A")));
+    log::ScopedCapture capture(log::Level::Warn);
+    auto r = Transaction::commit(std::move(tx));
+    ASSERT_TRUE(r) << r.error().display();
+    auto records = fg->wal().read_all();
+    ASSERT_TRUE(records);
+    EXPECT_EQ(records->size(), 3u);  // Begin, the node, Commit
+    EXPECT_EQ(fg->persisted.load(), 1);
+    EXPECT_EQ(fg->get_node(id(1)).has_value(), !c.fail_apply);
+    EXPECT_EQ(fg->active_transactions().start_of(tx_id), std::nullopt);
+    EXPECT_EQ(fg->lock_manager().holder(id(1)), std::nullopt) << "locks must go with the committed transaction";
+    bool logged = false;
+    for (const auto& rec : capture.records())
+      logged |= rec.level == c.level && rec.message == fmt::format(fmt::runtime(c.text), tx_id);
+    EXPECT_TRUE(logged);
+  }
 }
 
 // Two Serializable writers of one node: the second waits in add_node until

@@ -91,6 +91,7 @@ Result<void> FakeGraph::persist_clocks() {
 }
 
 Result<void> FakeGraph::apply_commit(const CommitWrites& w, std::uint64_t t) {
+  if (fail_apply) return std::unexpected(DbError::message("apply failed"));
   std::lock_guard lock(mu_);
   tx_commit_ts_[w.tx_id] = t;
   for (const auto& [id, _] : w.deleted_edges) {

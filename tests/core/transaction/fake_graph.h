@@ -51,6 +51,7 @@ class FakeGraph final : public TransactionHost {
   std::function<void(const NodeId&)> on_commit_timestamp_lookup;
   std::atomic<int> submitted{0};
   std::atomic<bool> fail_persist{false};
+  std::atomic<bool> fail_apply{false};  // apply_commit fails before changing anything
   std::atomic<int> persisted{0};
   // Last commit timestamp returned by apply_commit for a transaction id.
   std::optional<std::uint64_t> commit_ts_of(std::uint64_t tx_id) const;

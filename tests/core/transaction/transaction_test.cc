@@ -151,8 +151,8 @@ TEST_F(TransactionTest, SerializableAddNodePassesLockTimeoutOnAndStaysActive) {
 // Every way a transaction can end frees the nodes it locked and leaves the
 // registry.
 TEST_F(TransactionTest, EveryEndReleasesNodeLocks) {
-  enum class End { Drop, Rollback, RollbackAsync, Commit, FailedCommit };
-  for (End end : {End::Drop, End::Rollback, End::RollbackAsync, End::Commit, End::FailedCommit}) {
+  enum class End { Drop, Rollback, RollbackAsync, RollbackSync, Commit, FailedCommit };
+  for (End end : {End::Drop, End::Rollback, End::RollbackAsync, End::RollbackSync, End::Commit, End::FailedCommit}) {
     SCOPED_TRACE(static_cast<int>(end));
     auto tx = Transaction::begin(g);
     tx->set_isolation(IsolationLevel::Serializable);
@@ -162,6 +162,7 @@ TEST_F(TransactionTest, EveryEndReleasesNodeLocks) {
       case End::Drop: tx.reset(); break;
       case End::Rollback: tx->rollback(); break;
       case End::RollbackAsync: ASSERT_TRUE(Transaction::rollback_async(std::move(tx))); break;
+      case End::RollbackSync: ASSERT_TRUE(Transaction::rollback_sync(std::move(tx))); break;
       case End::Commit: ASSERT_TRUE(Transaction::commit(std::move(tx))); break;
       case End::FailedCommit:
         ASSERT_TRUE(tx->delete_node(id(404)));
@@ -192,6 +193,34 @@ TEST_F(TransactionTest, DropOfActiveTransactionWarnsAndWritesNoLog) {
   // A committed transaction drops silently.
   commit_nodes(g, {node(2, "A")});
   EXPECT_EQ(capture.records().size(), 1u);
+}
+
+// The synchronous rollback writes nothing at all, logs its start and end,
+// and refuses a transaction that has already ended.
+TEST_F(TransactionTest, RollbackSyncWritesNothing) {
+  auto before = g->wal().position();
+  auto tx = Transaction::begin(g);
+  const auto tx_id = tx->tx_id();
+  ASSERT_TRUE(tx->add_node(node(1, "A")));
+  log::ScopedCapture capture(log::Level::Info);
+  ASSERT_TRUE(Transaction::rollback_sync(std::move(tx)));
+  EXPECT_EQ(g->wal().position(), before);
+  EXPECT_FALSE(g->get_node(id(1)));
+  std::vector<std::string> messages;
+  for (const auto& r : capture.records()) {
+    if (r.target == "zudizid::transaction") messages.push_back(r.message);
+  }
+  EXPECT_EQ(messages, (std::vector<std::string>{
+                          fmt::format("Rolling back transaction {} (sync, WAL Abort NOT written \u2014 use "
+                                      "rollback_async() when possible)",
+                                      tx_id),
+                          fmt::format("Transaction {} rolled back (sync)", tx_id)}));
+
+  auto ended = Transaction::begin(g);
+  ended->rollback();
+  auto again = Transaction::rollback_sync(std::move(ended));
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().display(), "Transaction is not active");
 }
 
 TEST_F(TransactionTest, RollbackAsyncWritesAbortAndNothingElse) {
