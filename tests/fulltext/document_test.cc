@@ -180,7 +180,8 @@ TEST(PreTokenizedString, JsonForms) {
   for (const char* bad : {R"({"text":"hi","tokens":[{"offset_from":0,"offset_to":2,"position":0,"text":"hi"}]})",
                           R"({"text":"hi","tokens":[{"offset_from":-1,"offset_to":2,"position":0,"text":"hi","position_length":1}]})",
                           R"({"text":"hi","tokens":[{"offset_from":0,"offset_to":2,"position":1.0,"text":"hi","position_length":1}]})",
-                          R"({"text":"hi","tokens":[]} x)", R"(["hi"])", R"({"text":"a","text":"b","tokens":[]})"}) {
+                          R"({"text":"hi","tokens":[]} x)", R"(["hi"])", R"({"text":"a","text":"b","tokens":[]})",
+                          R"({"text":"hi","tokens":{}})", R"({"text":"hi","tokens":[[0,2,0,"hi",1],]})"}) {
     EXPECT_FALSE(PreTokenizedString::from_json(bad).has_value()) << bad;
   }
 

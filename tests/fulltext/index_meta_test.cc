@@ -151,6 +151,8 @@ TEST(IndexMeta, ReadingRules) {
       {R"({"segments":[{"segment_id":"0123456789abcdef0123456789abcdef","max_doc":1,"deletes":{"opstamp":1}}],)" + tail,
        "missing field `num_deleted_docs`"},
       {R"({"segments":[],)" + tail + " x", "trailing characters"},
+      {R"({"segments":{},)" + tail, "invalid type: map, expected a sequence"},
+      {R"({"segments":[1],)" + tail, "invalid type: integer `1`, expected struct InnerSegmentMeta"},
   };
   for (const auto& c : cases) {
     std::string e = error_of(c.text);
@@ -233,6 +235,11 @@ TEST(SchemaJson, OptionsReadingRules) {
       {R"([{"type":"u64","options":{}}])", "missing field `name`"},
       {R"([{"name":"a","type":"facet","options":{"stored":true}},{"name":"a","type":"facet","options":{"stored":true}}])",
        "Field already exists in schema a"},
+      // The list itself.
+      {R"({"name":"a"})", "invalid type: map, expected a sequence"},
+      {R"([)", "EOF while parsing a list"},
+      {R"([{"name":"a","type":"facet","options":{"stored":true}} {}])", "expected `,` or `]`"},
+      {R"([{"name":"a","type":"facet","options":{"stored":true}},])", "trailing comma"},
   };
   for (const auto& c : cases) {
     auto r = schema_from(c.text);
