@@ -144,9 +144,10 @@ def test_signature_keywords_and_closed_graph(g, fan):
         g.knn_nodes([1.0, 0.0], 3, "m")
 
 
-def clustered(rng, n, dim, clusters):
-    centers = rng.normal(0, 1, (clusters, dim)).astype(np.float32)
-    return (centers[rng.integers(0, clusters, n)] + rng.normal(0, 0.35, (n, dim))).astype(np.float32)
+def clustered(rng, n, centers):
+    """n points around the given cluster centres."""
+    dim = centers.shape[1]
+    return (centers[rng.integers(0, len(centers), n)] + rng.normal(0, 0.35, (n, dim))).astype(np.float32)
 
 
 @pytest.mark.skipif(not hasattr(zudizid.Graph, "bulk_loader"), reason="20k nodes need the bulk loader")
@@ -156,10 +157,11 @@ def test_recall_at_10_against_brute_force(g):
     neighbours computed by numpy. Every call builds the index afresh."""
     rng = np.random.default_rng(42)
     n, dim, k = 20000, 128, 10
-    data = clustered(rng, n, dim, 200)
+    centers = rng.normal(0, 1, (200, dim)).astype(np.float32)
+    data = clustered(rng, n, centers)
     ids = add_nodes(g, n)
     store(g, ids, data, "clip")
-    queries = clustered(rng, 8, dim, 200)
+    queries = clustered(rng, 8, centers)  # held-out points of the same clusters
     unit = data.astype(np.float64) / np.linalg.norm(data.astype(np.float64), axis=1, keepdims=True)
     pos = {node: i for i, node in enumerate(ids)}
     found = 0
