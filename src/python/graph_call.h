@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -32,27 +33,40 @@ PyObject* raise_db_error(const DbError& error);
 // escaped an engine body; returns nullptr.
 PyObject* raise_fatal(const char* what);
 
+// Runs `body` (which must not touch Python objects) with the interpreter
+// lock released, on the calling thread through the runtime, and returns its
+// result; a C++ exception escaping it becomes the binding's fatal-error
+// exception and nullopt.
+template <class Body>
+std::optional<std::invoke_result_t<Body&>> run_unlocked(Body&& body) {
+  std::optional<std::invoke_result_t<Body&>> result;
+  std::optional<std::string> fatal;
+  {
+    GilRelease unlocked;
+    try {
+      result.emplace(common::block_on(body));
+    } catch (const std::exception& e) {
+      fatal = e.what();  // copied: the exception is gone after the handler
+    } catch (...) {
+      fatal = "unknown C++ exception";
+    }
+  }
+  if (fatal) raise_fatal(fatal->c_str());
+  return result;
+}
+
 // Runs `body` with the interpreter lock released on `handle` (already taken
 // by the caller) and converts the result. See the file comment.
 template <class Body, class ToPy>
 PyObject* run_released(std::shared_ptr<graph::Graph> handle, Body&& body, ToPy&& to_py) {
-  using R = std::invoke_result_t<Body&, graph::Graph&>;
-  std::optional<R> result;
-  const char* fatal = nullptr;
-  {
-    GilRelease unlocked;
-    try {
-      result.emplace(common::block_on([&] { return body(*handle); }));
-    } catch (const std::exception& e) {
-      fatal = e.what();
-    } catch (...) {
-      fatal = "unknown C++ exception";
-    }
+  auto result = run_unlocked([&] {
+    auto r = body(*handle);
     handle.reset();  // the engine may be torn down here, still without the lock
-  }
-  if (fatal) return raise_fatal(fatal);
+    return r;
+  });
+  if (!result) return nullptr;
   if (!result->has_value()) return raise_db_error(result->error());
-  if constexpr (std::is_void_v<typename R::value_type>) {
+  if constexpr (std::is_void_v<typename std::remove_cvref_t<decltype(*result)>::value_type>) {
     return std::forward<ToPy>(to_py)();
   } else {
     return std::forward<ToPy>(to_py)(**result);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "graph/vector/hnsw_index.h"
+#include "graph/vector/index_cache.h"
 #include "python/args.h"
 #include "python/convert.h"
 #include "python/graph_call.h"
@@ -77,11 +78,13 @@ PyObject* knn_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
   if (!handle) return nullptr;
   if (!check_query(*query)) return nullptr;
 
-  // Only the build runs without the interpreter lock; the search and the
-  // release of the index follow on this thread with the lock held.
+  // Only getting the index (built on a cache miss) runs without the
+  // interpreter lock; the search follows on this thread with the lock held.
+  // The model's cached index answers exactly as a fresh build would: any
+  // store of one of its embeddings drops it, so the next call rebuilds.
   return run_released(
-      std::move(handle), [&](graph::Graph& g) { return graph::build_embedding_index(g, model); },
-      [&](std::unique_ptr<graph::HnswIndex>& index) -> PyObject* {
+      std::move(handle), [&](graph::Graph& g) { return graph::embedding_index_for_model(g, model); },
+      [&](std::shared_ptr<const graph::HnswIndex>& index) -> PyObject* {
         auto hits = index->search(*query, k, graph::kDefaultSearchEf);
         index.reset();
         if (!hits) return raise_db_error(hits.error());
@@ -93,7 +96,7 @@ constexpr const char* kKnnNodesDoc =
     "knn_nodes($self, query_vector, k, model)\n--\n\n"
     "Busca los k nodos más cercanos en el espacio de embeddings.\n"
     "\n"
-    "Construye el índice HNSW para el modelo dado (en memoria, sin caché),\n"
+    "Construye el índice HNSW para el modelo dado (en memoria),\n"
     "luego retorna los k vecinos más próximos al vector query.\n"
     "\n"
     "Args:\n"
