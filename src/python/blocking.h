@@ -3,6 +3,7 @@
 // core steps.
 #pragma once
 
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -16,6 +17,19 @@ template <class T>
 void drop_unlocked(T&& value) {
   GilRelease unlocked;
   std::remove_cvref_t<T> gone(std::move(value));
+}
+
+// A new instance of `type` owning `value`; on failure the value is dropped
+// without the interpreter lock and nullptr returned with the error set.
+template <class T>
+PyObject* wrap_unique(PyTypeObject* type, std::unique_ptr<T> value) {
+  PyObject* obj = type ? new_instance(type, std::unique_ptr<T>{}) : nullptr;
+  if (!obj) {
+    drop_unlocked(std::move(value));
+    return nullptr;
+  }
+  value_of<std::unique_ptr<T>>(obj) = std::move(value);
+  return obj;
 }
 
 }  // namespace zudizid::python

@@ -300,18 +300,7 @@ PyObject* g_type = nullptr;
 PyTypeObject* bulk_loader_type() { return cached_type(g_type, &spec); }
 
 PyObject* wrap_bulk_loader(std::unique_ptr<graph::BulkLoader> loader) {
-  PyTypeObject* type = bulk_loader_type();
-  if (!type) {
-    drop_unlocked(std::move(loader));
-    return nullptr;
-  }
-  PyObject* obj = new_instance(type, LoaderSlot{});
-  if (!obj) {
-    drop_unlocked(std::move(loader));
-    return nullptr;
-  }
-  value_of<LoaderSlot>(obj) = std::move(loader);
-  return obj;
+  return wrap_unique(bulk_loader_type(), std::move(loader));
 }
 
 }  // namespace zudizid::python

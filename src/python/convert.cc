@@ -10,12 +10,7 @@ bool is_numpy_bool(PyObject* obj) {
   return std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0;
 }
 
-namespace {
-
-// Bytes from a sequence whose items are all integers 0..255 (anything with
-// the integer-index protocol: ints, bools, NumPy integers); nullopt (no
-// error set) when any item is not.
-std::optional<PropertyBytes> sequence_bytes(PyObject* obj) {
+std::optional<PropertyBytes> sequence_bytes(PyObject* obj, ByteItems items) {
   PyRef seq = PyRef::steal(PySequence_Fast(obj, ""));
   if (!seq) {
     PyErr_Clear();
@@ -26,7 +21,8 @@ std::optional<PropertyBytes> sequence_bytes(PyObject* obj) {
   // Size and item re-read each step: an item's __index__ may change a list.
   for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
     PyRef item = PyRef::borrow(PySequence_Fast_GET_ITEM(seq.get(), i));
-    if (!PyIndex_Check(item.get())) return std::nullopt;
+    bool integer = items == ByteItems::IndexProtocol ? PyIndex_Check(item.get()) : PyLong_Check(item.get());
+    if (!integer) return std::nullopt;
     long v = PyLong_AsLong(item.get());
     if (v == -1 && PyErr_Occurred()) {
       PyErr_Clear();
@@ -37,8 +33,6 @@ std::optional<PropertyBytes> sequence_bytes(PyObject* obj) {
   }
   return out;
 }
-
-}  // namespace
 
 std::optional<PropertyValue> py_to_property_value(PyObject* obj) {
   if (obj == Py_None) return PropertyValue::null();
@@ -70,7 +64,7 @@ std::optional<PropertyValue> py_to_property_value(PyObject* obj) {
     auto* p = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(obj));
     return PropertyValue::bytes(PropertyBytes(p, p + PyByteArray_GET_SIZE(obj)));
   } else if (PySequence_Check(obj) && !PyDict_Check(obj)) {
-    if (auto bytes = sequence_bytes(obj)) return PropertyValue::bytes(std::move(*bytes));
+    if (auto bytes = sequence_bytes(obj, ByteItems::IndexProtocol)) return PropertyValue::bytes(std::move(*bytes));
   }
   raise(PyExc_TypeError, kUnsupportedValue);
   return std::nullopt;

@@ -18,6 +18,13 @@ inline constexpr const char* kUnsupportedValue = "unsupported property value typ
 // importable).
 bool is_numpy_bool(PyObject* obj);
 
+// Which items count as integers when a sequence is read as bytes.
+enum class ByteItems { IntOnly, IndexProtocol };  // int objects / anything with __index__
+
+// Bytes from a sequence whose items are all integers 0..255; nullopt (no
+// error set) when it is not one.
+std::optional<PropertyBytes> sequence_bytes(PyObject* obj, ByteItems items);
+
 // None, bool (and NumPy's bool), int, float-convertible, str, bytes-like or a
 // sequence of ints 0..255 -- in that order of preference.
 std::optional<PropertyValue> py_to_property_value(PyObject* obj);

@@ -13,6 +13,7 @@
 
 #include "python/args.h"
 #include "python/blocking.h"
+#include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/pyclass.h"
 #include "python/write_args.h"
@@ -26,32 +27,6 @@ namespace {
 using TxSlot = std::unique_ptr<transaction::Transaction>;
 
 constexpr const char* kClosed = "Transaction already committed or rolled back";
-
-// Bytes from a sequence whose items are all integers 0..255; nullopt, with
-// no error set, when it is not one.
-std::optional<PropertyBytes> byte_items(PyObject* obj) {
-  PyRef seq = PyRef::steal(PySequence_Fast(obj, ""));
-  if (!seq) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  PropertyBytes out;
-  out.reserve(static_cast<size_t>(PySequence_Fast_GET_SIZE(seq.get())));
-  // Only int objects are read (no Python code runs); the size is re-read
-  // anyway, as a list is walked in place.
-  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
-    PyObject* item = PySequence_Fast_GET_ITEM(seq.get(), i);
-    if (!PyLong_Check(item)) return std::nullopt;
-    long v = PyLong_AsLong(item);
-    if (v == -1 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return std::nullopt;
-    }
-    if (v < 0 || v > 255) return std::nullopt;
-    out.push_back(static_cast<uint8_t>(v));
-  }
-  return out;
-}
 
 // The first kind that accepts the value: str, bool, 64-bit int, float, None,
 // bytes-like. nullopt without an error set when none does; nullopt with an
@@ -80,7 +55,7 @@ std::optional<PropertyValue> tx_value(PyObject* v) {
     return PropertyValue::bytes(PropertyBytes(p, p + PyByteArray_GET_SIZE(v)));
   }
   if (PySequence_Check(v) && !PyDict_Check(v)) {
-    if (auto bytes = byte_items(v)) return PropertyValue::bytes(std::move(*bytes));
+    if (auto bytes = sequence_bytes(v, ByteItems::IntOnly)) return PropertyValue::bytes(std::move(*bytes));
   }
   return std::nullopt;
 }
@@ -265,18 +240,7 @@ PyObject* g_type = nullptr;
 PyTypeObject* transaction_type() { return cached_type(g_type, &spec); }
 
 PyObject* wrap_transaction(std::unique_ptr<transaction::Transaction> tx) {
-  PyTypeObject* type = transaction_type();
-  if (!type) {
-    drop_unlocked(std::move(tx));
-    return nullptr;
-  }
-  PyObject* obj = new_instance(type, TxSlot{});
-  if (!obj) {
-    drop_unlocked(std::move(tx));
-    return nullptr;
-  }
-  value_of<TxSlot>(obj) = std::move(tx);
-  return obj;
+  return wrap_unique(transaction_type(), std::move(tx));
 }
 
 }  // namespace zudizid::python
