@@ -30,7 +30,10 @@ std::atomic<uint64_t> g_epoch{2};
 std::atomic<ThreadRec*> g_registry{nullptr};
 
 std::mutex g_orphan_mu;
-std::vector<Retired> g_orphans;  // bags of exited threads
+// Bags of exited threads, guarded by g_orphan_mu. Never destroyed: detached
+// engine threads (IO pool, flushers) may still collect while the process
+// runs its static destructors at exit.
+std::vector<Retired>& g_orphans = *new std::vector<Retired>();
 
 bool try_advance() {
   uint64_t e = g_epoch.load(std::memory_order_seq_cst);

@@ -91,7 +91,9 @@ TEST_F(EmbeddingIndexTest, SearchResults) {
   EXPECT_NEAR(hits[0].second, 1.0 - std::cos(M_PI / 180.0), 1e-7);
   EXPECT_TRUE(idx->search(Vec{1, 0}, 0, 30)->empty());
   // A zero query is at distance 0 from everything.
-  for (const auto& [node, d] : *idx->search(Vec{0, 0}, 5, 30)) EXPECT_EQ(d, 0.0f);
+  auto zero = idx->search(Vec{0, 0}, 5, 30);
+  ASSERT_TRUE(zero.has_value());
+  for (const auto& [node, d] : *zero) EXPECT_EQ(d, 0.0f);
 }
 
 TEST_F(EmbeddingIndexTest, SingleVectorIndex) {
