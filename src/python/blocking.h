@@ -32,4 +32,18 @@ PyObject* wrap_unique(PyTypeObject* type, std::unique_ptr<T> value) {
   return obj;
 }
 
+// The deallocator of an instance owning a `std::unique_ptr<T>` to engine
+// state: the state is dropped without the interpreter lock (its destructor
+// may roll back, flush or join engine threads), then the memory is freed.
+template <class T>
+void dealloc_unique_unlocked(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  std::unique_ptr<T> owned = std::move(value_of<std::unique_ptr<T>>(self));
+  value_of<std::unique_ptr<T>>(self).~unique_ptr();
+  if (owned) drop_unlocked(std::move(owned));
+  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_fn(self);
+  Py_DECREF(type);
+}
+
 }  // namespace zudizid::python

@@ -221,23 +221,7 @@ PyObject* repr(PyObject* self) {
   return PyUnicode_FromString(value_of<LoaderSlot>(self) ? "<BulkLoader: active>" : "<BulkLoader: finished>");
 }
 
-// An unfinished loader's buffers are discarded; earlier batches stay written.
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  LoaderSlot loader = std::move(value_of<LoaderSlot>(self));
-  value_of<LoaderSlot>(self).~LoaderSlot();
-  if (loader) drop_unlocked(std::move(loader));
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_fn(self);
-  Py_DECREF(type);
-}
-
 constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
-template <auto F>
-PyCFunction method() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
 
 PyMethodDef methods[] = {
     {"add_node", method<add_node>(), kMethod,
@@ -279,7 +263,8 @@ constexpr const char* kDoc =
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    // freeing an unfinished loader discards its buffers; earlier batches stay written
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_unique_unlocked<graph::BulkLoader>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_methods, methods},
     {0, nullptr},

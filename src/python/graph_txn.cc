@@ -91,11 +91,6 @@ PyObject* bulk_loader(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
 
 constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
 
-template <auto F>
-PyCFunction method() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
-
 const PyMethodDef kMethods[] = {
     {"begin_transaction", method<begin_transaction>(), kMethod,
      "begin_transaction($self, isolation=None)\n--\n\n"

@@ -48,6 +48,12 @@ void add_note_to_current(std::string_view note);
 // Python type name of an object, for messages.
 std::string type_name(PyObject* obj);
 
+// A method function of any calling convention, as a method table wants it.
+template <auto F>
+PyCFunction method() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
+}
+
 // Releases the interpreter lock for its lifetime. No Python object may be
 // touched while it is alive.
 class GilRelease {

@@ -174,24 +174,7 @@ PyObject* repr(PyObject* self) {
   return PyUnicode_FromString(value_of<TxSlot>(self) ? "<Transaction: active>" : "<Transaction: closed>");
 }
 
-// An open transaction is rolled back by its destructor: it leaves the active
-// set and releases its node locks; nothing is written.
-void dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  TxSlot tx = std::move(value_of<TxSlot>(self));
-  value_of<TxSlot>(self).~TxSlot();
-  if (tx) drop_unlocked(std::move(tx));
-  auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_fn(self);
-  Py_DECREF(type);
-}
-
 constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
-template <auto F>
-PyCFunction method() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
 
 PyMethodDef methods[] = {
     {"add_node", method<add_node>(), kMethod,
@@ -219,7 +202,8 @@ PyMethodDef methods[] = {
 
 PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for Transaction")},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    // freeing an open transaction rolls it back: its node locks go, nothing is written
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_unique_unlocked<transaction::Transaction>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_methods, methods},
     {0, nullptr},
