@@ -37,10 +37,8 @@ def store(g, ids, vectors, model):
 
 
 @pytest.fixture
-def g():
-    graph = zudizid.Graph.in_memory()
-    yield graph
-    graph.close()
+def g(graph):
+    return graph
 
 
 @pytest.fixture
