@@ -8,7 +8,7 @@
 #include "graph/banner.h"
 #include "graph/in_memory_wal.h"
 #include "graph/recovery.h"
-#include "rdf_owl/taxonomy.h"
+#include "index/taxonomy.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {

@@ -31,7 +31,7 @@
 #include "index/index.h"
 #include "index/index_metadata.h"
 #include "index/record_source.h"
-#include "rdf_owl/taxonomy.h"
+#include "index/taxonomy.h"
 
 namespace zudizid::index {
 

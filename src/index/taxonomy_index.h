@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "index/index.h"
-#include "rdf_owl/taxonomy.h"
+#include "index/taxonomy.h"
 
 namespace zudizid::index {
 

@@ -1,4 +1,4 @@
-#include "rdf_owl/taxonomy.h"
+#include "index/taxonomy.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "../index/fixtures.h"
+#include "fixtures.h"
 #include "tests/support/python.h"
 
 namespace zudizid::taxonomy {

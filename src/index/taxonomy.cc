@@ -1,4 +1,4 @@
-#include "rdf_owl/taxonomy.h"
+#include "index/taxonomy.h"
 
 #include <algorithm>
 #include <deque>
