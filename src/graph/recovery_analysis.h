@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 
 namespace zudizid::graph {
 

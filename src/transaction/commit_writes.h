@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "transaction/types.h"
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 
 namespace zudizid::transaction {
 

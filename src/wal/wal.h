@@ -16,7 +16,7 @@
 
 #include "storage/db_error.h"
 #include "wal/wal_file.h"
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 
 namespace zudizid::wal {
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "graph/applier/applier_queue.h"
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 #include "transaction/commit_writes.h"
 
 namespace zudizid::graph::applier {

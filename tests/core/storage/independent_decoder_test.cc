@@ -12,7 +12,7 @@
 #include "random_records.h"
 #include "storage/node.h"
 #include "storage/versioned.h"
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 
 namespace zudizid {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "storage/node.h"
 #include "storage/versioned.h"
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 
 namespace zudizid::testing_util {
 

@@ -1,4 +1,4 @@
-#include "storage/wal_record.h"
+#include "wal/wal_record.h"
 
 #include <gtest/gtest.h>
 
