@@ -123,7 +123,7 @@ Result<Db> Db::start(config::RunningConfig cfg) {
     ZLOG(Trace, "kelm::context", "starting context");
     ZLOG(Trace, "kelm::pagecache", "starting pagecache");
     cfg->global_error->clear();
-    auto& backend = pagecache::log_backend();
+    auto& backend = pagecache::log_backend(cfg);
     auto snap = backend.read_snapshot_or_default(cfg);
     if (!snap) return std::unexpected(snap.error());
     if (cfg->cache_capacity < 256)

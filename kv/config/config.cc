@@ -389,6 +389,11 @@ Config& Config::idgen_persist_interval(uint64_t v) {
   inner_mut().idgen_persist_interval = v;
   return *this;
 }
+Config& Config::log_backend(std::shared_ptr<pagecache::LogBackend> backend) {
+  warn_shared(*this);
+  inner_mut().log_backend = std::move(backend);
+  return *this;
+}
 
 Result<void> validate(const Inner& in) {
   auto bad = [](const char* t) { return std::unexpected(Error::unsupported(t)); };

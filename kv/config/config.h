@@ -18,6 +18,9 @@
 namespace kelm {
 class Db;
 }
+namespace kelm::pagecache {
+class LogBackend;
+}
 
 namespace kelm::config {
 
@@ -70,6 +73,10 @@ struct Inner {
   // Shared by every copy of a temporary record whose directory is in use by
   // an engine; the last holder removes the directory.
   mutable std::shared_ptr<TempDirOwner> temp_owner;
+  // The log implementation engine start uses; unset means the persistent
+  // segmented log. Tests hand in doubles (fault injection, simulated
+  // crashes) here. Not part of the stored `conf` nor of `debug`.
+  std::shared_ptr<pagecache::LogBackend> log_backend;
 
   // The directory in use: tmp_path for a temporary record left at the
   // default path, otherwise path.
@@ -104,6 +111,7 @@ class Config {
   Config& create_new(bool v);
   Config& compression_factor(int32_t v);
   Config& idgen_persist_interval(uint64_t v);
+  Config& log_backend(std::shared_ptr<pagecache::LogBackend> backend);
 
   const Inner& inner() const { return *inner_; }
   const Inner* operator->() const { return inner_.get(); }

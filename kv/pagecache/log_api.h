@@ -4,7 +4,7 @@
 // The page cache talks to a `Log` only through this header; the log
 // implementation (segmented file, IO buffers, reservations, segment accountant,
 // snapshots, recovery, flusher) lives behind it and is chosen by the
-// `LogBackend` that engine start asks for (`log_backend()`).
+// `LogBackend` the engine configuration names (`log_backend(cfg)`).
 //
 // Contract highlights the page cache relies on:
 // - `reserve` returns a recorded background error (the configuration's
@@ -215,9 +215,8 @@ class LogBackend {
                                                        std::shared_ptr<void> keepalive) = 0;
 };
 
-// The backend engine start uses (the process-wide default unless replaced).
-LogBackend& log_backend();
-// Tests: replace the backend (nullptr restores the default).
-void set_log_backend(LogBackend* backend);
+// The backend engine start uses: the one the configuration names, else the
+// persistent segmented log.
+LogBackend& log_backend(const config::RunningConfig& cfg);
 
 }  // namespace kelm::pagecache

@@ -1,6 +1,6 @@
 // The persistent log behind the log seam: the segmented file `db`, IO
 // buffers, reservations, segment accounting, snapshots, recovery and the
-// periodic flusher. Engine start reaches it through log_backend().
+// periodic flusher. Engine start reaches it through log_backend(cfg).
 #pragma once
 
 #include <memory>

@@ -54,8 +54,7 @@ void rebuild_class_hierarchy(Graph& graph) {
 // The last clone of a just-dropped handle of this directory may still be on
 // its way out on the applier thread, holding the engine's file lock for a
 // moment: wait briefly for it rather than failing a close-then-reopen.
-kelm::Result<kelm::Db> open_engine(const std::filesystem::path& path, Profile profile) {
-  const kelm::config::Config config = directory_config(path, profile);
+kelm::Result<kelm::Db> open_engine(const kelm::config::Config& config) {
   for (int attempt = 0;; ++attempt) {
     auto db = config.open();
     if (db || attempt == 200 || db.error().display().find("could not acquire lock") == std::string::npos) return db;
@@ -66,7 +65,11 @@ kelm::Result<kelm::Db> open_engine(const std::filesystem::path& path, Profile pr
 }  // namespace
 
 DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile) {
-  auto db = open_engine(path, profile);
+  return open_graph(path, profile, directory_config(path, profile));
+}
+
+DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile, const kelm::config::Config& engine) {
+  auto db = open_engine(engine);
   if (!db) return std::unexpected(DbError(db.error()));
   auto storage = std::make_shared<storage::Storage>(std::move(*db), static_cast<std::uint8_t>(profile));
 

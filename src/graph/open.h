@@ -14,6 +14,9 @@ namespace zudizid::graph {
 // adjacency, clocks, the handle with its applier, replay and adjacency
 // rebuild after a crash, the class hierarchy, and the first-run banner.
 DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile);
+// The same on a key-value engine configured by the caller; `engine` names
+// `path` (tests hand in an engine on a fault-injecting log this way).
+DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile, const kelm::config::Config& engine);
 
 // A temporary store and a log "zovov--<uuid>.wal" in the temporary
 // directory; both are removed when the last handle goes.

@@ -11,7 +11,7 @@
 
 #include "kv/config/config.h"
 #include "kv/db.h"
-#include "kv/pagecache/standin_log.h"
+#include "tests/support/standin_log.h"
 
 namespace kelm::testing {
 
@@ -37,14 +37,13 @@ inline Db open_or_die(const config::Config& c) {
   return std::move(*db);
 }
 
-// Runs the engines opened in its scope on the in-process stand-in log, for
-// tests that need its hooks (injected faults, simulated crashes).
-struct UseStandinLog {
-  UseStandinLog() { pagecache::set_log_backend(&pagecache::standin::backend()); }
-  ~UseStandinLog() { pagecache::set_log_backend(nullptr); }
-  UseStandinLog(const UseStandinLog&) = delete;
-  UseStandinLog& operator=(const UseStandinLog&) = delete;
-};
+// The same on the in-process stand-in log, for tests that need its hooks
+// (injected faults, simulated crashes).
+inline config::Config standin_config_for(const std::filesystem::path& dir) {
+  config::Config c = config_for(dir);
+  c.log_backend(pagecache::standin::backend());
+  return c;
+}
 
 inline std::string str(const IVec& v) { return std::string(v.view()); }
 

@@ -14,6 +14,7 @@ namespace {
 using kelm::testing::config_for;
 using kelm::testing::fresh_dir;
 using kelm::testing::open_or_die;
+using kelm::testing::standin_config_for;
 using kelm::testing::str;
 
 TEST(PagecacheTable, ArraysAndLimits) {
@@ -190,11 +191,10 @@ TEST(PagecacheOps, SmallCacheNeverReadsUnstableFragments) {
 // An accounting failure after a change is installed must not cancel its
 // message nor report the write as failed.
 TEST(PagecacheOps, InstalledChangeSurvivesAccountingFailure) {
-  kelm::testing::UseStandinLog standin_log;
   auto dir = fresh_dir("pc_account");
   std::string key;
   {
-    Db db = open_or_die(config_for(dir));
+    Db db = open_or_die(standin_config_for(dir));
     auto t = *db.open_tree("t");
     for (int i = 0; i < 30; ++i) ASSERT_TRUE(t.insert("k" + std::to_string(i), "v"));  // splits: replaces
     standin::Faults f;
@@ -215,7 +215,7 @@ TEST(PagecacheOps, InstalledChangeSurvivesAccountingFailure) {
     key = "k" + std::to_string(last_ok);
     EXPECT_FALSE(t.insert("other", "x"));
   }
-  Db db = open_or_die(config_for(dir));
+  Db db = open_or_die(standin_config_for(dir));
   auto t = *db.open_tree("t");
   auto g = t.get(key);
   ASSERT_TRUE(g && *g);

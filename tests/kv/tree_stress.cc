@@ -17,6 +17,7 @@ using testing::config_for;
 using testing::fresh_dir;
 using testing::open_or_die;
 using testing::str;
+using testing::standin_config_for;
 
 #ifdef ZUDIZID_SANITIZED
 constexpr int kScale = 1;
@@ -182,9 +183,8 @@ TEST(TreeStress, MixedWritersScannersAndBatches) {
 // A read that starts while a batch is being applied waits for it and then
 // sees every write of the batch.
 TEST(TreeStress, ReaderDuringBatchSeesAllOfIt) {
-  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_reader");
-  Db db = open_or_die(config_for(dir));
+  Db db = open_or_die(standin_config_for(dir));
   auto t = *db.open_tree("t");
   for (int i = 0; i < 200; ++i) ASSERT_TRUE(t.insert("k" + std::to_string(i), "old"));
   std::mutex mu;

@@ -120,6 +120,7 @@ using testing::config_for;
 using testing::fresh_dir;
 using testing::open_or_die;
 using testing::str;
+using testing::standin_config_for;
 
 // The node of `pid` as the page cache holds it now.
 Node node_of(const Db& db, PageId pid) {
@@ -313,11 +314,10 @@ TEST(TreeBatch, AppliesAllAndLastWriteWins) {
 // A batch that fails part-way leaves nothing behind, in memory and after a
 // crash and recovery.
 TEST(TreeBatch, FailedBatchRollsBack) {
-  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_fail");
   Lsn end;
   {
-    Db db = open_or_die(config_for(dir));
+    Db db = open_or_die(standin_config_for(dir));
     auto t = *db.open_tree("t");
     for (int i = 0; i < 20; ++i) ASSERT_TRUE(t.insert("k" + std::to_string(i), "old"));
     ASSERT_TRUE(t.flush());
@@ -348,7 +348,7 @@ TEST(TreeBatch, FailedBatchRollsBack) {
   // The crash keeps the batch's writes but not the whole of its undo.
   pagecache::standin::crash(dir, end - 1);
   pagecache::standin::clear_faults();
-  Db db = open_or_die(config_for(dir));
+  Db db = open_or_die(standin_config_for(dir));
   auto t = *db.open_tree("t");
   for (int i = 0; i < 40; ++i) {
     auto g = t.get("k" + std::to_string(i));
@@ -359,11 +359,10 @@ TEST(TreeBatch, FailedBatchRollsBack) {
 }
 
 TEST(TreeBatch, TornBatchIsNotReplayed) {
-  testing::UseStandinLog standin_log;
   auto dir = fresh_dir("batch_torn");
   Lsn before, end;
   {
-    Db db = open_or_die(config_for(dir));
+    Db db = open_or_die(standin_config_for(dir));
     auto t = *db.open_tree("t");
     ASSERT_TRUE(t.insert("keep", "1"));
     ASSERT_TRUE(t.flush());
@@ -380,7 +379,7 @@ TEST(TreeBatch, TornBatchIsNotReplayed) {
   pagecache::standin::crash(dir, end - 1);
   pagecache::standin::clear_faults();
   {
-    Db db = open_or_die(config_for(dir));
+    Db db = open_or_die(standin_config_for(dir));
     auto t = *db.open_tree("t");
     auto keep = t.get("keep");
     ASSERT_TRUE(keep && *keep);

@@ -13,8 +13,8 @@
 #include "graph/adjacency_load.h"
 #include "graph/bulk_load.h"
 #include "graph/open.h"
-#include "kv/pagecache/standin_log.h"
 #include "storage/storage_keys.h"
+#include "tests/support/standin_log.h"
 
 namespace zudizid::graph {
 namespace {
@@ -36,7 +36,9 @@ class EngineBulkLoad : public ::testing::Test {
     fs::remove_all(dir_);
   }
   void open() {
-    auto g = open_graph(dir_, Profile::Default);
+    kelm::config::Config engine = directory_config(dir_, Profile::Default);
+    if (log_backend_) engine.log_backend(log_backend_);
+    auto g = open_graph(dir_, Profile::Default, engine);
     ASSERT_TRUE(g.has_value()) << g.error().display();
     t_.emplace(std::move(*g));
   }
@@ -54,6 +56,7 @@ class EngineBulkLoad : public ::testing::Test {
   }
 
   fs::path dir_;
+  std::shared_ptr<kelm::pagecache::LogBackend> log_backend_;  // unset: the persistent log
   std::optional<Graph> t_;
 };
 
@@ -128,12 +131,9 @@ TEST_F(EngineBulkLoad, StorageFailureKeepsBuffersForTheNextFlush) {
   namespace standin = kelm::pagecache::standin;
   t_.reset();
   fs::remove_all(dir_);
-  kelm::pagecache::set_log_backend(&standin::backend());
+  log_backend_ = standin::backend();
   struct Restore {
-    ~Restore() {
-      standin::clear_faults();
-      kelm::pagecache::set_log_backend(nullptr);
-    }
+    ~Restore() { standin::clear_faults(); }
   } restore;
   open();
   ASSERT_TRUE(t_.has_value());

@@ -1,4 +1,4 @@
-#include "kv/pagecache/standin_log.h"
+#include "tests/support/standin_log.h"
 
 #include <condition_variable>
 #include <map>
@@ -367,8 +367,8 @@ std::unique_ptr<FlusherHandle> Backend::start_flusher(Log& log, CleanStep clean,
   return std::make_unique<StandinFlusher>(log, std::move(clean), period_ms, std::move(keepalive));
 }
 
-Backend& backend() {
-  static Backend b;
+std::shared_ptr<Backend> backend() {
+  static const auto b = std::make_shared<Backend>();
   return b;
 }
 

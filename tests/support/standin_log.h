@@ -1,4 +1,6 @@
-// An in-process stand-in for the persistent log, behind the log seam.
+// An in-process stand-in for the persistent log, behind the log seam. An
+// engine runs on it when its configuration names it:
+//   config.log_backend(kelm::pagecache::standin::backend());
 //
 // Messages live in a process-wide store per database directory, so an engine
 // reopened in the same process recovers what the previous one made stable.
@@ -31,7 +33,8 @@ class Backend final : public LogBackend {
                                                std::shared_ptr<void> keepalive) override;
 };
 
-Backend& backend();
+// The one instance; its stores and hooks are process-wide.
+std::shared_ptr<Backend> backend();
 
 // ---- test hooks (process-wide) ----
 struct Faults {
