@@ -122,10 +122,4 @@ IoResult<void> write_zeros_at(File& file, uint64_t n, uint64_t offset) {
   return {};
 }
 
-IoResult<void> sync_directory(const std::filesystem::path& dir) {
-  auto f = PosixFile::open(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY);
-  if (!f) return std::unexpected(f.error());
-  return (*f)->sync_all();
-}
-
 }  // namespace kelm

@@ -77,7 +77,4 @@ IoResult<void> write_all_at(File& file, const uint8_t* buf, size_t n, uint64_t o
 // Writes n zero bytes at offset in bounded chunks.
 IoResult<void> write_zeros_at(File& file, uint64_t n, uint64_t offset);
 
-// fsync of a directory, so that a rename or create in it is durable.
-IoResult<void> sync_directory(const std::filesystem::path& dir);
-
 }  // namespace kelm

@@ -10,11 +10,11 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <random>
 #include <system_error>
 #include <thread>
 
 #include "common/crc32.h"
+#include "common/durable_file.h"
 #include "common/log.h"
 #include "common/thread_name.h"
 #include "fulltext/common/utf8.h"
@@ -90,18 +90,6 @@ class FileLock final : public DirectoryLock::Releaser {
   std::string path_;
   int fd_;
 };
-
-IoResult<void> fsync_path(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(last_error());
-  int rc;
-  while ((rc = ::fsync(fd)) != 0 && errno == EINTR) {
-  }
-  IoResult<void> result;
-  if (rc != 0) result = std::unexpected(last_error());
-  ::close(fd);
-  return result;
-}
 
 void watcher_loop(std::shared_ptr<FileWatcher> watcher) {
   zudizid::common::set_current_thread_name("thread-fendral-meta-file-watcher");
@@ -291,51 +279,22 @@ IoResult<void> MmapDirectory::atomic_write(const std::string& path, std::span<co
     return std::unexpected(
         IoError(IoErrorKind::InvalidInput, fmt::format("Path {} does not have parent directory.", debug_quote(full))));
   }
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  thread_local std::mt19937_64 rng(std::random_device{}());
-  std::string tmp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 65536; ++attempt) {
-    std::string name = ".tmp";
-    for (int i = 0; i < 6; ++i) name.push_back(kChars[rng() % 62]);
-    tmp = join(parent, name);
-    fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) break;
-    if (errno == EEXIST) continue;
-    IoError e = last_error();
-    return std::unexpected(IoError(e.kind(), fmt::format("{} at path {}", e.display(), debug_quote(tmp))));
-  }
-  if (fd < 0) {
-    return std::unexpected(IoError(IoErrorKind::AlreadyExists,
-                                   fmt::format("too many temporary files exist at path {}", debug_quote(parent))));
-  }
-  auto cleanup = [&](IoError e) -> IoResult<void> {
-    if (fd >= 0) ::close(fd);
-    ::unlink(tmp.c_str());
-    return std::unexpected(std::move(e));
-  };
-  size_t off = 0;
-  while (off < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      IoError e = last_error();
-      return cleanup(IoError(e.kind(), fmt::format("{} at path {}", e.display(), debug_quote(tmp))));
-    }
-    off += static_cast<size_t>(n);
-  }
-  while (::fdatasync(fd) != 0) {
-    if (errno != EINTR) return cleanup(last_error());
-  }
-  ::close(fd);
-  fd = -1;
-  if (::rename(tmp.c_str(), full.c_str()) != 0) return cleanup(last_error());
-  // The rename lives in the folder's entry: sync it, or a crash may bring
-  // back the old file after the write was reported durable.
-  return fsync_path(parent);
+  zudizid::common::DurableWriteOptions temp;
+  temp.temp_name = zudizid::common::DurableWriteOptions::TempName::Unique;
+  temp.mode = 0600;
+  auto r = zudizid::common::write_file_durably(full, bytes, temp);
+  if (r) return {};
+  // Failures creating or filling the temporary name it; a temporary that
+  // could not be created at all is reported as is.
+  zudizid::common::DurableWriteError& e = r.error();
+  bool names_temp = (e.step == zudizid::common::DurableWriteStep::CreateTemp && !e.temp.empty()) ||
+                    e.step == zudizid::common::DurableWriteStep::Write;
+  if (!names_temp) return std::unexpected(std::move(e.error));
+  return std::unexpected(
+      IoError(e.error.kind(), fmt::format("{} at path {}", e.error.display(), debug_quote(e.temp.string()))));
 }
 
-IoResult<void> MmapDirectory::sync_directory() const { return fsync_path(state_->root_path); }
+IoResult<void> MmapDirectory::sync_directory() const { return zudizid::common::sync_directory(state_->root_path); }
 
 std::expected<DirectoryLock, LockError> MmapDirectory::acquire_lock(const Lock& lock) const {
   std::string full = join(state_->root_path, lock.filepath);

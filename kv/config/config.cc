@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "common/crc32.h"
+#include "common/durable_file.h"
 #include "common/log.h"
 #include "kv/config/memory_cap.h"
 #include "kv/db.h"
@@ -96,29 +97,6 @@ Error corrupt_logged(const std::string& msg) {
   return Error::corruption();
 }
 
-Result<void> fsync_dir(const fs::path& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(Error::last_os_error());
-  int rc = ::fsync(fd);
-  Error err = Error::last_os_error();
-  ::close(fd);
-  if (rc != 0) return std::unexpected(err);
-  return {};
-}
-
-Result<void> write_all(int fd, const uint8_t* p, size_t n) {
-  while (n) {
-    ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(Error::last_os_error());
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return {};
-}
-
 // The conf file is written to a temporary name, synced, renamed over `conf`
 // and the directory synced, so a crash never leaves a half-written conf.
 Result<void> write_conf(const Inner& in) {
@@ -127,15 +105,9 @@ Result<void> write_conf(const Inner& in) {
   uint32_t crc = zudizid::common::crc32(std::string_view(text));
   std::vector<uint8_t> bytes(text.begin(), text.end());
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(crc >> (8 * i)));
-  fs::path tmp = dir / "conf.tmp";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return std::unexpected(Error::last_os_error());
-  auto w = write_all(fd, bytes.data(), bytes.size());
-  if (w && ::fsync(fd) != 0) w = std::unexpected(Error::last_os_error());
-  ::close(fd);
-  if (!w) return w;
-  if (::rename(tmp.c_str(), (dir / "conf").c_str()) != 0) return std::unexpected(Error::last_os_error());
-  return fsync_dir(dir);
+  auto w = zudizid::common::write_file_durably(dir / "conf", bytes);  // temporary "conf.tmp"
+  if (!w) return std::unexpected(Error::io(std::move(w.error().error)));
+  return {};
 }
 
 // none: no stored parameters.

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "common/crc32.h"
+#include "common/durable_file.h"
 #include "common/log.h"
 #include "kv/file_io.h"
 
@@ -41,7 +42,7 @@ Result<void> write_blob(const fs::path& db_dir, Lsn id, MessageKind kind, std::s
   if (auto r = write_all_at(**f, data.data(), data.size(), 5); !r) return std::unexpected(Error::io(r.error()));
   if (durable) {
     if (auto r = (*f)->sync_data(); !r) return std::unexpected(Error::io(r.error()));
-    if (auto r = sync_directory(path.parent_path()); !r) return std::unexpected(Error::io(r.error()));
+    if (auto r = zudizid::common::sync_directory(path.parent_path()); !r) return std::unexpected(Error::io(r.error()));
   }
   return {};
 }

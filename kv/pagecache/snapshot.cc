@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "common/crc32.h"
+#include "common/durable_file.h"
 #include "common/log.h"
 #include "kv/file_io.h"
 #include "kv/pagecache/iterator.h"
@@ -281,21 +282,17 @@ Result<void> write_snapshot(const LogConfig& config, const Snapshot& snapshot) {
   fs::create_directories(tmp_path.parent_path(), ec);
   if (ec) return std::unexpected(Error::io(zudizid::common::IoError::from_os(ec.value())));
 
-  // A leftover from a crash during an earlier write of the same name must not
-  // leave stale bytes behind the new checksum.
-  auto f = PosixFile::open(tmp_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  if (!f) return std::unexpected(Error::io(f.error()));
+  // A leftover ".generating" file from a crash during an earlier write of the
+  // same name is truncated, so no stale bytes sit behind the new checksum.
   uint8_t trailer[12];
   store_u64_le(trailer, body->size());
   store_u32_le(trailer + 8, crc);
-  if (auto r = write_all_at(**f, body->data(), body->size(), 0); !r) return std::unexpected(Error::io(r.error()));
-  if (auto r = write_all_at(**f, trailer, 12, body->size()); !r) return std::unexpected(Error::io(r.error()));
-  if (auto r = (*f)->sync_all(); !r) return std::unexpected(Error::io(r.error()));
-  f->reset();
+  body->insert(body->end(), trailer, trailer + 12);
+  zudizid::common::DurableWriteOptions temp;
+  temp.temp_suffix = ".generating";
+  if (auto r = zudizid::common::write_file_durably(final_path, *body, temp); !r)
+    return std::unexpected(Error::io(std::move(r.error().error)));
   ZLOG(Trace, kTarget, "wrote snapshot to {}", tmp_path.string());
-  fs::rename(tmp_path, final_path, ec);
-  if (ec) return std::unexpected(Error::io(zudizid::common::IoError::from_os(ec.value())));
-  if (auto r = sync_directory(config.path); !r) return std::unexpected(Error::io(r.error()));
   ZLOG(Trace, kTarget, "renamed snapshot to {}", final_path.string());
 
   auto candidates = list_snapshot_files(config.path);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/durable_file.h"
+
 namespace zudizid::index {
 
 namespace {
@@ -18,12 +20,6 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  // Closes now, reporting the error close may carry for buffered writes.
-  int close() {
-    int rc = ::close(fd_);
-    fd_ = -1;
-    return rc;
-  }
 
  private:
   int fd_;
@@ -38,31 +34,9 @@ std::unexpected<common::IoError> os_error() {
 std::expected<void, common::IoError> write_file_atomically(const std::filesystem::path& dir,
                                                            const std::string& name,
                                                            const std::string& bytes) {
-  const std::filesystem::path target = dir / name;
-  const std::filesystem::path tmp = dir / (name + ".tmp");
-  auto fail = [&](int saved) {
-    ::unlink(tmp.c_str());
-    return std::unexpected(common::IoError::from_os(saved));
-  };
-  {
-    Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return os_error();
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return fail(errno);
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) return fail(errno);
-    if (fd.close() != 0) return fail(errno);
-  }
-  if (::rename(tmp.c_str(), target.c_str()) != 0) return fail(errno);
-  Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dfd.get() < 0) return os_error();
-  if (::fsync(dfd.get()) != 0) return os_error();
+  auto r = common::write_file_durably(
+      dir / name, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));  // name + ".tmp"
+  if (!r) return std::unexpected(std::move(r.error().error));
   return {};
 }
 
