@@ -108,6 +108,7 @@ DbResult<Uuid> Graph::apply_put_node(const Node& node, bool skip_indexing) {
   auto existed = storage_->node_exists(node.id);
   if (!existed) return std::unexpected(std::move(existed.error()));
   if (auto r = storage_->put_node(node); !r) return std::unexpected(std::move(r.error()));
+  labels_->add(node.label, node.id);
   std::vector<Uuid> out, in;
   {
     std::unique_lock out_lock(outgoing_adjacency_->mu);
@@ -207,6 +208,7 @@ DbResult<void> Graph::apply_delete_node(const Uuid& id, uint64_t close_at) {
   bool existed = false;
   if (auto r = storage_->remove_node(id, &existed); !r) return r;
   if (!existed) return std::unexpected(DbError::node_not_found(id.to_string()));
+  labels_->remove(node->label, id);
   record_commit_timestamp(id, next_timestamp_->load());
   {
     std::unique_lock out_lock(outgoing_adjacency_->mu);

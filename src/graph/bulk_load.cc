@@ -110,6 +110,7 @@ DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
       graph_.incoming_adjacency().map.try_emplace(n.id);
     }
   }
+  for (const Node& n : nodes) graph_.labels().add(n.label, n.id);
   graph_.graph_version().fetch_add(1);
   return {};
 }

@@ -35,67 +35,11 @@ Graph Graph::build(GraphParts parts) {
   g.community_cache_ = std::make_shared<CommunityCache>();
   g.leiden_cache_ = std::make_shared<CommunityCache>();
   g.embedding_indexes_ = std::make_shared<EmbeddingIndexCache>();
+  g.labels_ = std::make_shared<LabelMap>();
+  if (auto loaded = g.labels_->load(*g.storage_); !loaded) {
+    ZLOG(Warn, kTarget, "Label lookups will scan every node: {}", loaded.error().display());
+  }
   return g;
-}
-
-// ---------------------------------------------------------------- reads
-
-DbResult<Node> Graph::get_node(const Uuid& id) { return storage_->get_node(id); }
-
-DbResult<std::vector<Node>> Graph::get_nodes_by_label(std::string_view label) {
-  auto all = storage_->scan_current_nodes();
-  if (!all) return all;
-  std::vector<Node> out;
-  for (Node& n : *all) {
-    if (n.label == label) out.push_back(std::move(n));
-  }
-  return out;
-}
-
-DbResult<Node> Graph::get_node_version_at(const Uuid& id, uint64_t t) {
-  auto v = storage_->get_node_version_at(id, t);
-  if (!v) return std::unexpected(std::move(v.error()));
-  return std::move(v->node_data);
-}
-
-std::optional<uint64_t> Graph::last_commit_timestamp(const Uuid& id) {
-  std::shared_lock lock(node_commit_timestamps_->mu);
-  auto it = node_commit_timestamps_->map.find(id);
-  if (it == node_commit_timestamps_->map.end()) return std::nullopt;
-  return it->second;
-}
-
-DbResult<std::vector<Node>> Graph::scan_current_nodes() { return storage_->scan_current_nodes(); }
-
-DbResult<std::vector<Uuid>> Graph::lookup_property_index(std::string_view property, const PropertyValue& value) {
-  return storage_->lookup_property_index(property, value);
-}
-
-DbResult<std::vector<Edge>> Graph::scan_edges() { return storage_->scan_edges(); }
-
-DbResult<Edge> Graph::get_edge(const Uuid& id) { return storage_->get_edge(id); }
-
-DbResult<std::vector<Edge>> Graph::edges_listed(const AdjacencyLock& adjacency, const Uuid& id) const {
-  std::vector<Uuid> ids;
-  {
-    std::shared_lock lock(adjacency.mu);
-    auto it = adjacency.map.find(id);
-    if (it != adjacency.map.end()) ids = it->second;
-  }
-  std::vector<Edge> edges;
-  for (const Uuid& e : ids) {
-    auto edge = storage_->get_edge(e);
-    if (edge) edges.push_back(std::move(*edge));
-  }
-  return edges;
-}
-
-DbResult<std::vector<Edge>> Graph::get_outgoing_edges(const Uuid& id) const {
-  return edges_listed(*outgoing_adjacency_, id);
-}
-
-DbResult<std::vector<Edge>> Graph::get_incoming_edges(const Uuid& id) const {
-  return edges_listed(*incoming_adjacency_, id);
 }
 
 // ---------------------------------------------------------------- writes

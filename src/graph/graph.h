@@ -46,6 +46,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "graph/label_map.h"
 #include "graph/write_op.h"
 #include "index/index_manager.h"
 #include "index/record_source.h"
@@ -61,6 +62,20 @@ namespace applier {
 class Sender;
 }
 class EmbeddingIndexCache;
+
+using storage::Cursor;
+using NodeCursor = Cursor<Node>;
+using EdgeCursor = Cursor<Edge>;
+
+// Which of a node's edges a read follows.
+enum class Direction { Outgoing, Incoming, Both };
+
+// One step from a node: the edge taken and the node at its other end.
+struct Neighbour {
+  Edge edge;
+  Uuid node;
+};
+using NeighbourCursor = Cursor<Neighbour>;
 
 using storage::AdjacencyMap;
 
@@ -133,8 +148,22 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   CommunityCache& community_cache() const { return *community_cache_; }
   CommunityCache& leiden_cache() const { return *leiden_cache_; }
   EmbeddingIndexCache& embedding_indexes() const { return *embedding_indexes_; }
+  LabelMap& labels() const { return *labels_; }
 
-  // ---- reads
+  // ---- reads: the committed state as stored now (see the rules at the top)
+  DbResult<Node> node(const Uuid& id) const;
+  DbResult<Edge> edge(const Uuid& id) const;
+  NodeCursor nodes() const;
+  NodeCursor nodes_with_label(std::string_view label) const;
+  EdgeCursor edges() const;
+  // `type`: only edges of this type; none: every type.
+  EdgeCursor edges_of(const Uuid& node, Direction direction, std::optional<std::string> type = {}) const;
+  NeighbourCursor neighbours(const Uuid& node, Direction direction, std::optional<std::string> type = {}) const;
+  DbResult<uint64_t> node_count() const;
+  DbResult<uint64_t> edge_count() const;
+
+  // Whole lists of the edges a node's adjacency names: a listed edge that
+  // cannot be read is left out (and logged), never an error.
   DbResult<std::vector<Edge>> get_outgoing_edges(const Uuid& id) const;
   DbResult<std::vector<Edge>> get_incoming_edges(const Uuid& id) const;
 
@@ -195,6 +224,8 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
  private:
   Graph() = default;
   DbResult<std::vector<Edge>> edges_listed(const AdjacencyLock& adjacency, const Uuid& id) const;
+  // The edge ids `direction` lists for `node` now, outgoing first.
+  std::vector<Uuid> listed_edge_ids(const Uuid& node, Direction direction) const;
   // Removes `edge` from `node`'s list in `adjacency`; returns the list left.
   std::vector<Uuid> drop_from_list(AdjacencyLock& adjacency, const Uuid& node, const Uuid& edge);
   // Runs `change` under both adjacency write locks, then writes the source's
@@ -221,6 +252,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::shared_ptr<CommunityCache> community_cache_;                  // 17
   std::shared_ptr<CommunityCache> leiden_cache_;                     // 18
   std::shared_ptr<EmbeddingIndexCache> embedding_indexes_;           // 19
+  std::shared_ptr<LabelMap> labels_;
 };
 
 }  // namespace zudizid::graph

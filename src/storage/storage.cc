@@ -1,6 +1,7 @@
 #include "storage/storage.h"
 
 #include <algorithm>
+#include <memory>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
@@ -45,6 +46,15 @@ DbResult<Node> Storage::get_node(const Uuid& id) const {
   if (!value) return std::unexpected(DbError(value.error()));
   if (!*value) return std::unexpected(DbError::node_not_found(id.to_string()));
   return decode_node(**value);
+}
+
+DbResult<std::optional<Node>> Storage::find_node(const Uuid& id) const {
+  auto value = db_.get(keys::node(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::optional<Node>{};
+  auto node = decode_node(**value);
+  if (!node) return std::unexpected(std::move(node.error()));
+  return std::optional<Node>(std::move(*node));
 }
 
 DbResult<bool> Storage::node_exists(const Uuid& id) const {
@@ -176,19 +186,42 @@ DbResult<bool> Storage::close_node_version(const Uuid& id, uint64_t t) const {
   return true;
 }
 
-DbResult<std::vector<Node>> Storage::scan_current_nodes() const {
-  std::vector<Node> nodes;
+namespace {
+
+// "node:{id}" only: the version keys share the prefix.
+bool is_current_node_key(const kelm::IVec& key) {
+  const std::string_view text = key.view();
+  return text.find(":v") == std::string_view::npos && text.find(":current") == std::string_view::npos;
+}
+
+}  // namespace
+
+Cursor<Node> Storage::node_records() const {
+  auto it = std::make_shared<kelm::Iter>(db_.scan_prefix(keys::kNodePrefix));
+  return Cursor<Node>([it]() -> std::optional<DbResult<Node>> {
+    while (auto next = it->next()) {
+      if (!*next) return DbResult<Node>(std::unexpected(DbError((*next).error())));
+      const auto& [key, value] = **next;
+      if (!is_current_node_key(key)) continue;
+      return decode_node(value);
+    }
+    return std::nullopt;
+  });
+}
+
+DbResult<uint64_t> Storage::count_node_records() const {
+  uint64_t n = 0;
   auto it = db_.scan_prefix(keys::kNodePrefix);
   while (auto next = it.next()) {
     if (!*next) return std::unexpected(DbError((*next).error()));
-    const auto& [key, value] = **next;
-    const std::string_view text = key.view();
-    if (text.find(":v") != std::string_view::npos || text.find(":current") != std::string_view::npos) continue;
-    auto node = decode_node(value);
-    if (!node) return std::unexpected(std::move(node.error()));
-    nodes.push_back(std::move(*node));
+    if (is_current_node_key((**next).first)) ++n;
   }
-  ZLOG(Debug, kTarget, "Retrieved {} nodes for export", nodes.size());
+  return n;
+}
+
+DbResult<std::vector<Node>> Storage::scan_current_nodes() const {
+  auto nodes = node_records().collect();
+  if (nodes) ZLOG(Debug, kTarget, "Retrieved {} nodes for export", nodes->size());
   return nodes;
 }
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "kv/db.h"
+#include "storage/cursor.h"
 #include "storage/db_error.h"
 #include "storage/node.h"
 #include "storage/property_value.h"
@@ -51,6 +52,8 @@ class Storage {
   DbResult<void> put_node(const Node& node) const;
   // The current record; NodeNotFound when absent.
   DbResult<Node> get_node(const Uuid& id) const;
+  // The current record, or nullopt when there is none.
+  DbResult<std::optional<Node>> find_node(const Uuid& id) const;
   DbResult<bool> node_exists(const Uuid& id) const;
   DbResult<void> remove_node(const Uuid& id, bool* existed) const;
   // One version in one atomic batch: `superseded` (the closed previous
@@ -72,6 +75,10 @@ class Storage {
   DbResult<bool> close_node_version(const Uuid& id, uint64_t t) const;
   // Every current node record, in key order.
   DbResult<std::vector<Node>> scan_current_nodes() const;
+  // The same records streamed, one decoded per step.
+  Cursor<Node> node_records() const;
+  // How many current node records there are; reads keys only.
+  DbResult<uint64_t> count_node_records() const;
 
   // ---- logical clocks
   // Raises the 8-byte big-endian counter under `key` to at least
@@ -85,7 +92,12 @@ class Storage {
   DbResult<bool> edge_exists(const Uuid& id) const;
   // An absent edge is no failure.
   DbResult<void> delete_edge(const Uuid& id) const;
+  // Every edge record, in key order.
   DbResult<std::vector<Edge>> scan_edges() const;
+  // The same records streamed, one decoded per step.
+  Cursor<Edge> edge_records() const;
+  // How many edge records there are; reads keys only.
+  DbResult<uint64_t> count_edge_records() const;
   // Both maps rebuilt from the "edges" tree, lists in edge-id order.
   DbResult<Adjacency> load_adjacency() const;
   DbResult<void> put_in_adjacency(const Uuid& node, const std::vector<Uuid>& edges) const;

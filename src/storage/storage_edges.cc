@@ -1,6 +1,7 @@
 // Storage: edges, edge versions, adjacency lists, embeddings and the
 // property index.
 #include <algorithm>
+#include <memory>
 
 #include "common/log.h"
 #include "storage/storage.h"
@@ -64,19 +65,31 @@ DbResult<void> Storage::delete_edge(const Uuid& id) const {
   return {};
 }
 
-DbResult<std::vector<Edge>> Storage::scan_edges() const {
+Cursor<Edge> Storage::edge_records() const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return Cursor<Edge>::failed(std::move(edges.error()));
+  auto it = std::make_shared<kelm::Iter>(edges->iter());
+  return Cursor<Edge>([it]() -> std::optional<DbResult<Edge>> {
+    auto next = it->next();
+    if (!next) return std::nullopt;
+    if (!*next) return DbResult<Edge>(std::unexpected(DbError((*next).error())));
+    return decode_edge((**next).second);
+  });
+}
+
+DbResult<uint64_t> Storage::count_edge_records() const {
   auto edges = tree(keys::kEdgesTree);
   if (!edges) return std::unexpected(std::move(edges.error()));
-  std::vector<Edge> out;
+  uint64_t n = 0;
   auto it = edges->iter();
   while (auto next = it.next()) {
     if (!*next) return std::unexpected(DbError((*next).error()));
-    auto edge = decode_edge((**next).second);
-    if (!edge) return std::unexpected(std::move(edge.error()));
-    out.push_back(std::move(*edge));
+    ++n;
   }
-  return out;
+  return n;
 }
+
+DbResult<std::vector<Edge>> Storage::scan_edges() const { return edge_records().collect(); }
 
 DbResult<Adjacency> Storage::load_adjacency() const {
   auto edges = scan_edges();
