@@ -73,18 +73,10 @@ DbResult<void> Graph::submit_commit(transaction::CommitRequest request) {
   auto [tx, rx] = applier::Reply::make();
   auto back = applier_->queue().send({std::move(request), clone(), std::move(tx)});
   if (back) {
-    // The applier has ended: log and apply in commit order here. The check
-    // that the commit can be applied runs with its validation, under
-    // storage_write_lock, before anything is logged.
+    // The applier has ended: run the commit through a pipeline of its own,
+    // under storage_write_lock, as the applier would.
     transaction::CommitRequest own = std::get<transaction::CommitRequest>(std::move(back->payload));
     back.reset();
-    own.validate = [this, validate = std::move(own.validate), writes = own.writes]() -> DbResult<void> {
-      if (auto stop = write_stop()) return std::unexpected(*stop);
-      if (validate) {
-        if (auto valid = validate(); !valid) return valid;
-      }
-      return check_applicable(writes, {});
-    };
     return transaction::commit_in_order(*this, std::move(own));
   }
   auto result = rx.wait();
@@ -115,9 +107,10 @@ void Graph::apply_durable_commit(const transaction::CommitWrites& w, uint64_t co
   stop_writes(DbError::message("Writes stopped: applying a logged commit failed: " + applied.error().display()));
 }
 
-DbResult<void> Graph::check_applicable(const transaction::CommitWrites& w, const PendingNodes& pending) const {
-  PendingNodes own;
-  note_pending(w, own);
+DbResult<void> Graph::check_applicable(const transaction::CommitWrites& w,
+                                       const transaction::PendingNodes& pending) const {
+  transaction::PendingNodes own;
+  transaction::note_pending(w, own);
   auto exists = [&](const Uuid& id) -> DbResult<bool> {
     if (auto it = own.find(id); it != own.end()) return it->second;
     if (auto it = pending.find(id); it != pending.end()) return it->second;
@@ -131,11 +124,6 @@ DbResult<void> Graph::check_applicable(const transaction::CommitWrites& w, const
     }
   }
   return {};
-}
-
-void Graph::note_pending(const transaction::CommitWrites& w, PendingNodes& pending) {
-  for (const auto& [id, _] : w.deleted_nodes) pending[id] = false;
-  for (const Node& n : w.nodes) pending[n.id] = true;
 }
 
 DbResult<void> Graph::persist_clocks() {

@@ -188,16 +188,13 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   // Writes both adjacency maps to "idx:out:{}" / "idx:in:{}".
   DbResult<void> flush_adjacency();
 
-  // Node existence as seen after the writes applied so far plus `pending`
-  // (node id -> exists) from writes accepted but not applied yet.
-  using PendingNodes = std::unordered_map<Uuid, bool>;
   // Refuses, before anything is logged, a commit whose edges would lack an
-  // endpoint when it is applied.
-  DbResult<void> check_applicable(const transaction::CommitWrites& w, const PendingNodes& pending) const;
-  static void note_pending(const transaction::CommitWrites& w, PendingNodes& pending);
+  // endpoint when it is applied after the stored state plus `pending`.
+  DbResult<void> check_applicable(const transaction::CommitWrites& w,
+                                  const transaction::PendingNodes& pending) const override;
 
   // The error that stopped writes, if any.
-  std::optional<DbError> write_stop() const;
+  std::optional<DbError> write_stop() const override;
   void stop_writes(const DbError& cause);
 
   // ---- transaction host
