@@ -15,10 +15,6 @@ namespace {
 
 constexpr const char* kTarget = "zudizid::storage";
 
-std::string_view as_text(const std::vector<uint8_t>& v) {
-  return {reinterpret_cast<const char*>(v.data()), v.size()};
-}
-
 DbResult<Node> decode_node(const kelm::IVec& value) {
   common::msgpack::Reader reader(value.bytes());
   auto node = Node::from_msgpack(reader);
@@ -30,15 +26,12 @@ std::string optional_text(const std::optional<uint64_t>& v) {
   return v ? fmt::format("Some({})", *v) : std::string("None");
 }
 
-uint64_t saturating_next(uint64_t t) { return t == UINT64_MAX ? t : t + 1; }
-
 }  // namespace
 
 DbResult<void> Storage::put_node(const Node& node) const {
-  auto bytes = node.to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (auto r = db_.insert(keys::node(node.id), as_text(*bytes)); !r) return std::unexpected(DbError(r.error()));
-  return {};
+  WriteSet w(db_);
+  if (auto r = put_node(w, node); !r) return r;
+  return w.apply();
 }
 
 DbResult<Node> Storage::get_node(const Uuid& id) const {
@@ -72,52 +65,13 @@ DbResult<void> Storage::remove_node(const Uuid& id, bool* existed) const {
 
 DbResult<void> Storage::commit_node_version(const Node& node, const VersionedNode& version,
                                             const VersionedNode* superseded) const {
-  kelm::Batch batch;
-  if (superseded != nullptr) {
-    auto bytes = superseded->to_msgpack();
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    batch.insert(keys::node_version(version.id, superseded->version), as_text(*bytes));
-  }
-  auto bytes = version.to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  batch.insert(keys::node_version(version.id, version.version), as_text(*bytes));
-  batch.insert(keys::node_current(version.id), as_text(records::encode_current_version(version.version)));
-
-  const std::string versions_key = keys::node_versions(version.id);
-  auto stored = db_.get(versions_key);
-  if (!stored) return std::unexpected(DbError(stored.error()));
-  std::vector<uint64_t> versions;
-  if (*stored) {
-    auto decoded = records::decode_version_list((*stored)->bytes());
-    if (!decoded) return std::unexpected(std::move(decoded.error()));
-    versions = std::move(*decoded);
-  }
-  if (std::find(versions.begin(), versions.end(), version.version) == versions.end()) {
-    versions.push_back(version.version);
-    std::sort(versions.begin(), versions.end(), std::greater<>());
-  }
-  batch.insert(versions_key, as_text(records::encode_version_list(versions)));
-
-  const std::string ts_key = keys::timestamp(version.timestamp);
-  auto ids = read_id_list(ts_key);
-  if (!ids) return std::unexpected(std::move(ids.error()));
-  std::vector<Uuid> at_ts = ids->value_or(std::vector<Uuid>{});
-  if (std::find(at_ts.begin(), at_ts.end(), version.id) == at_ts.end()) at_ts.push_back(version.id);
-  batch.insert(ts_key, as_text(records::encode_id_list(at_ts)));
-
-  auto node_bytes = node.to_msgpack();
-  if (!node_bytes) return std::unexpected(std::move(node_bytes.error()));
-  batch.insert(keys::node(node.id), as_text(*node_bytes));
-
-  if (auto applied = db_.apply_batch(std::move(batch)); !applied) return std::unexpected(DbError(applied.error()));
-
+  WriteSet w(db_);
+  if (auto r = commit_node_version(w, node, version, superseded); !r) return r;
+  if (auto r = w.apply(); !r) return r;
   // The version is stored; the clock is also restored from the log and the
   // applier persists it after every batch, so a failure here is not the
   // commit's failure.
-  if (auto raised = store_counter_max(keys::kNextTimestamp, saturating_next(version.timestamp)); !raised) {
-    ZLOG(Warn, kTarget, "Committed node {} v{}, but raising {} failed: {}", version.id.to_string(), version.version,
-         keys::kNextTimestamp, raised.error().display());
-  }
+  (void)raise_clock_past(version.timestamp);
   ZLOG(Debug, kTarget, "Committed node {} v{} atomically", version.id.to_string(), version.version);
   return {};
 }
@@ -171,19 +125,11 @@ DbResult<VersionedNode> Storage::get_node_version_at(const Uuid& id, uint64_t t)
 }
 
 DbResult<bool> Storage::close_node_version(const Uuid& id, uint64_t t) const {
-  auto current = find_current_version(id);
-  if (!current) return std::unexpected(std::move(current.error()));
-  if (!*current) return false;
-  auto record = get_node_version(id, **current);
-  if (!record) return std::unexpected(std::move(record.error()));
-  if (record->valid_to) return true;
-  record->valid_to = t;
-  auto bytes = record->to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (auto r = db_.insert(keys::node_version(id, record->version), as_text(*bytes)); !r) {
-    return std::unexpected(DbError(r.error()));
-  }
-  return true;
+  WriteSet w(db_);
+  auto closed = close_node_version(w, id, t);
+  if (!closed) return closed;
+  if (auto r = w.apply(); !r) return std::unexpected(std::move(r.error()));
+  return closed;
 }
 
 namespace {

@@ -29,6 +29,7 @@
 #include "storage/node.h"
 #include "storage/property_value.h"
 #include "storage/versioned.h"
+#include "storage/write_set.h"
 
 namespace zudizid::storage {
 
@@ -109,6 +110,45 @@ class Storage {
   // Closes the edge's current version at `t` and removes its current entry;
   // false when it has none.
   DbResult<bool> close_edge_version(const Uuid& id, uint64_t t) const;
+
+  // ---- staged writes
+  // The same operations over a WriteSet (storage/write_set.h): reads see
+  // what the set already holds, writes are staged into it, and nothing
+  // reaches the store until the caller applies the set. Neither raises
+  // "meta:next_timestamp": call raise_clock_past after applying.
+  DbResult<std::optional<Node>> find_node(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> node_exists(WriteSet& w, const Uuid& id) const;
+  DbResult<void> put_node(WriteSet& w, const Node& node) const;
+  // Whether the record existed.
+  DbResult<bool> remove_node(WriteSet& w, const Uuid& id) const;
+  DbResult<void> commit_node_version(WriteSet& w, const Node& node, const VersionedNode& version,
+                                     const VersionedNode* superseded) const;
+  DbResult<VersionedNode> get_node_version(WriteSet& w, const Uuid& id, uint64_t version) const;
+  DbResult<std::optional<uint64_t>> find_current_version(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> close_node_version(WriteSet& w, const Uuid& id, uint64_t t) const;
+  DbResult<std::optional<Edge>> find_edge(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> edge_exists(WriteSet& w, const Uuid& id) const;
+  DbResult<void> put_edge(WriteSet& w, const Edge& edge) const;
+  DbResult<void> delete_edge(WriteSet& w, const Uuid& id) const;
+  DbResult<void> put_in_adjacency(WriteSet& w, const Uuid& node, const std::vector<Uuid>& edges) const;
+  DbResult<void> put_out_adjacency(WriteSet& w, const Uuid& node, const std::vector<Uuid>& edges) const;
+  DbResult<void> put_edge_version(WriteSet& w, const Edge& edge, uint64_t t) const;
+  // The edge's next version, valid from `t`: version 1 for an edge without
+  // history; otherwise its current version (if any) closes at `t` and the
+  // new one continues the numbering, so a re-put or re-created edge keeps
+  // every earlier version.
+  DbResult<void> put_next_edge_version(WriteSet& w, const Edge& edge, uint64_t t) const;
+  // The highest version number the edge has (0: none).
+  DbResult<uint64_t> last_edge_version(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> close_edge_version(WriteSet& w, const Uuid& id, uint64_t t) const;
+  DbResult<void> add_to_property_index(WriteSet& w, std::string_view property, const PropertyValue& value,
+                                       const Uuid& node) const;
+  DbResult<void> remove_from_property_index(WriteSet& w, std::string_view property, const PropertyValue& value,
+                                            const Uuid& node) const;
+  // Raises "meta:next_timestamp" to at least t + 1; a failure is logged as
+  // a warning, never returned (the applier persists the clock after every
+  // batch as well).
+  DbResult<void> raise_clock_past(uint64_t t) const;
 
   // ---- embeddings
   DbResult<void> put_node_embedding(const Embedding& e) const;
