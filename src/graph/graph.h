@@ -178,13 +178,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   // Applies a durable commit: a failure stops the graph's writes (logged),
   // and the commit still counts as committed.
   void apply_durable_commit(const transaction::CommitWrites& w, uint64_t commit_ts);
-  DbResult<Uuid> apply_put_node(const Node& node, bool skip_indexing);
-  DbResult<Uuid> apply_put_edge(const Edge& edge, uint64_t t);
-  // Deletes a node and its edges; their current versions close at `close_at`.
-  DbResult<void> apply_delete_node(const Uuid& id, uint64_t close_at);
-  DbResult<void> mark_edge_deleted(const Uuid& id, uint64_t t);
   void record_commit_timestamp(const Uuid& id, uint64_t t);
-  DbResult<void> index_node_properties(const Node& node);
   // Writes both adjacency maps to "idx:out:{}" / "idx:in:{}".
   DbResult<void> flush_adjacency();
 
@@ -223,11 +217,28 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   DbResult<std::vector<Edge>> edges_listed(const AdjacencyLock& adjacency, const Uuid& id) const;
   // The edge ids `direction` lists for `node` now, outgoing first.
   std::vector<Uuid> listed_edge_ids(const Uuid& node, Direction direction) const;
+  // ---- staging writes (graph/apply.cc): store writes go into `w`, memory
+  // changes happen at once; IndexChanges collects (old, new) node records
+  // for the secondary indexes, updated by store() once `w` is stored.
+  using IndexChanges = std::vector<std::pair<std::optional<Node>, std::optional<Node>>>;
+  DbResult<void> store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock);
+  // "node:{id}", the label map, both adjacency lists of the node.
+  DbResult<void> stage_node_record(storage::WriteSet& w, const Node& node, bool existed);
+  // Property-index entries of `node`, replacing those of `old`.
+  DbResult<void> stage_property_index(storage::WriteSet& w, const Node* old, const Node& node);
+  DbResult<void> stage_put_node(storage::WriteSet& w, const Node& node, bool skip_indexing, IndexChanges& changes);
+  DbResult<void> stage_put_edge(storage::WriteSet& w, const Edge& edge, uint64_t t);
+  // Deletes a node and its edges; their current versions close at `close_at`.
+  DbResult<void> stage_delete_node(storage::WriteSet& w, const Uuid& id, uint64_t close_at, IndexChanges& changes);
+  DbResult<void> stage_delete_edge(storage::WriteSet& w, const Uuid& id, uint64_t t);
+  // The edges a node's list in `adjacency` names, read through `w`.
+  std::vector<Edge> staged_edges(storage::WriteSet& w, const AdjacencyLock& adjacency, const Uuid& node);
   // Removes `edge` from `node`'s list in `adjacency`; returns the list left.
   std::vector<Uuid> drop_from_list(AdjacencyLock& adjacency, const Uuid& node, const Uuid& edge);
-  // Runs `change` under both adjacency write locks, then writes the source's
+  // Runs `change` under both adjacency write locks, then stages the source's
   // outgoing and the target's incoming list as they were left.
-  DbResult<void> write_adjacency_after(const std::function<void()>& change, const Uuid& source, const Uuid& target);
+  DbResult<void> stage_adjacency_after(const std::function<void()>& change, storage::WriteSet& w,
+                                       const Uuid& source, const Uuid& target);
 
   std::shared_ptr<storage::Storage> storage_;                        // 0
   std::shared_ptr<AdjacencyLock> outgoing_adjacency_;                // 1
