@@ -183,9 +183,16 @@ std::string Batch::debug() const {
 }
 
 Result<void> Tree::apply_batch(Batch batch) const {
+  std::vector<std::pair<Tree, Batch>> one;
+  one.emplace_back(*this, std::move(batch));
+  return apply_batches(std::move(one));
+}
+
+Result<void> apply_batches(std::vector<std::pair<Tree, Batch>> batches) {
+  if (batches.empty()) return {};
   auto excl = tree::concurrency_control().write();
   auto guard = pin();
-  auto& pc = inner_->pc();
+  auto& pc = batches.front().first.inner()->pc();
   auto& log = pc.log();
   if (auto r = log.roll_iobuf(); !r) return r;
   auto manifest = log.reserve(pagecache::LogKind::Skip, pagecache::kBatchManifestPid, pagecache::BatchManifestBody{});
@@ -194,7 +201,6 @@ Result<void> Tree::apply_batch(Batch batch) const {
     (void)manifest->abort();
     return s;
   }
-  ZLOG(Trace, kTarget, "applying batch {}", batch.debug());
   // Seals the manifest with the highest reserved lsn, so recovery replays
   // everything logged since the manifest or nothing of it.
   auto seal = [&]() -> Result<void> {
@@ -208,20 +214,28 @@ Result<void> Tree::apply_batch(Batch batch) const {
     if (!c) return std::unexpected(c.error());
     return {};
   };
-  std::vector<std::pair<IVec, std::optional<IVec>>> applied;
-  applied.reserve(batch.writes.size());
+  struct Applied {
+    TreeInner* tree;
+    IVec key;
+    std::optional<IVec> old;
+  };
+  std::vector<Applied> applied;
   std::optional<Error> failure;
   auto applying = guarded([&]() -> Result<void> {
-    for (auto& [k, v] : batch.writes) {
-      for (;;) {
-        auto r = inner_->insert_inner(k.bytes(), v, guard);
-        if (!r) {
-          failure = r.error();
-          return {};
-        }
-        if (*r) {
-          applied.emplace_back(k, std::move(**r));
-          break;
+    for (auto& [tree, batch] : batches) {
+      ZLOG(Trace, kTarget, "applying batch {}", batch.debug());
+      TreeInner* inner = tree.inner();
+      for (auto& [k, v] : batch.writes) {
+        for (;;) {
+          auto r = inner->insert_inner(k.bytes(), v, guard);
+          if (!r) {
+            failure = r.error();
+            return {};
+          }
+          if (*r) {
+            applied.push_back({inner, k, std::move(**r)});
+            break;
+          }
         }
       }
     }
@@ -230,18 +244,18 @@ Result<void> Tree::apply_batch(Batch batch) const {
   if (!applying) failure = applying.error();
   if (!failure) return guarded(seal);
   // A batch is all or nothing: undo the writes already applied, newest
-  // first, while no other operation can observe the tree.
+  // first, while no other operation can observe the trees.
   for (auto it = applied.rbegin(); it != applied.rend(); ++it) {
     auto undone = guarded([&]() -> Result<void> {
       for (;;) {
-        auto r = inner_->insert_inner(it->first.bytes(), it->second, guard);
+        auto r = it->tree->insert_inner(it->key.bytes(), it->old, guard);
         if (!r) return std::unexpected(r.error());
         if (*r) return {};
       }
     });
     if (!undone) {
       ZLOG(Error, kTarget, "failed to roll back a failed batch: {}", undone.error().debug());
-      inner_->ctx.config.set_global_error(undone.error());
+      it->tree->ctx.config.set_global_error(undone.error());
       break;
     }
   }

@@ -134,6 +134,11 @@ class Tree {
   std::shared_ptr<TreeInner> inner_;
 };
 
+// Applies the batches of several trees of one engine as one atomic batch:
+// after a crash every write of them is there or none is. The trees must
+// belong to the same open engine.
+Result<void> apply_batches(std::vector<std::pair<Tree, Batch>> batches);
+
 // One forward range scan. Holds nothing between calls but its bounds and a
 // private copy of the leaf it is in.
 class Iter {

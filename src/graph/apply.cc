@@ -1,7 +1,12 @@
 // Applying writes as new record versions. Every caller holds the graph's
-// storage_write_lock, so these run one at a time; the adjacency locks are
-// taken outgoing before incoming and released before the storage writes
-// that follow them.
+// storage_write_lock, so these run one at a time.
+//
+// Each write operation, and each commit as a whole, stages its store writes
+// into one WriteSet that is applied as one engine batch at the end; reads
+// along the way go through the set, so later steps see earlier ones. The
+// in-memory state (adjacency, label map, commit timestamps, graph version)
+// changes as the steps run, under the adjacency locks taken outgoing before
+// incoming; the secondary indexes change once the batch is stored.
 #include <algorithm>
 
 #include "common/log.h"
@@ -27,62 +32,79 @@ void add_once(std::vector<Uuid>& list, const Uuid& id) {
 }  // namespace
 
 DbResult<void> Graph::apply_write_op(const WriteOp& op) {
-  return std::visit(
+  storage::WriteSet w(storage_->db());
+  IndexChanges changes;
+  std::optional<uint64_t> clock;
+  auto staged = std::visit(
       Overloaded{
-          [&](const WriteOp::PutNode& o) -> DbResult<void> {
-            auto r = apply_put_node(o.node, o.skip_indexing);
-            if (!r) return std::unexpected(std::move(r.error()));
-            return {};
+          [&](const WriteOp::PutNode& o) { return stage_put_node(w, o.node, o.skip_indexing, changes); },
+          [&](const WriteOp::PutEdge& o) {
+            clock = o.timestamp;
+            return stage_put_edge(w, o.edge, o.timestamp);
           },
-          [&](const WriteOp::PutEdge& o) -> DbResult<void> {
-            auto r = apply_put_edge(o.edge, o.timestamp);
-            if (!r) return std::unexpected(std::move(r.error()));
-            return {};
+          [&](const WriteOp::DeleteNode& o) {
+            return stage_delete_node(w, o.node_id, next_timestamp_->load(), changes);
           },
-          [&](const WriteOp::DeleteNode& o) { return apply_delete_node(o.node_id, next_timestamp_->load()); },
-          [&](const WriteOp::DeleteEdge& o) { return mark_edge_deleted(o.edge_id, o.timestamp); },
-          [&](const WriteOp::IndexProperty& o) {
-            return storage_->add_to_property_index(o.property, o.value, o.node_id);
-          },
+          [&](const WriteOp::DeleteEdge& o) { return stage_delete_edge(w, o.edge_id, o.timestamp); },
+          [&](const WriteOp::IndexProperty& o) { return storage_->add_to_property_index(w, o.property, o.value, o.node_id); },
           [&](const WriteOp::UnindexProperty& o) {
-            return storage_->remove_from_property_index(o.property, o.value, o.node_id);
+            return storage_->remove_from_property_index(w, o.property, o.value, o.node_id);
           },
       },
       op.op);
+  if (!staged) return staged;
+  return store(w, changes, clock);
 }
 
-DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& w, uint64_t t) {
+DbResult<void> Graph::store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock) {
+  if (auto r = w.apply(); !r) return r;
+  if (clock) (void)storage_->raise_clock_past(*clock);
+  if (index_manager_) {
+    for (const auto& [old, now] : changes) {
+      if (auto r = index_manager_->update_node(old ? &*old : nullptr, now ? &*now : nullptr); !r) return r;
+    }
+  }
+  return {};
+}
+
+DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, uint64_t t) {
+  storage::WriteSet w(storage_->db());
+  IndexChanges changes;
   // Edge deletions first: deleting a node removes its edges, so an edge the
   // commit deletes by name must be closed before. A deletion whose target is
   // already gone (a concurrent writer removed it) has nothing left to do.
-  for (const auto& [id, _] : w.deleted_edges) {
-    auto present = storage_->edge_exists(id);
+  for (const auto& [id, _] : c.deleted_edges) {
+    auto present = storage_->edge_exists(w, id);
     if (!present) return std::unexpected(std::move(present.error()));
     if (!*present) {
       ZLOG(Debug, kTarget, "Edge {} already deleted", id.to_string());
       continue;
     }
-    if (auto r = mark_edge_deleted(id, t); !r) return r;
+    if (auto r = stage_delete_edge(w, id, t); !r) return r;
   }
-  for (const auto& [id, _] : w.deleted_nodes) {
-    auto present = storage_->node_exists(id);
+  for (const auto& [id, _] : c.deleted_nodes) {
+    auto present = storage_->node_exists(w, id);
     if (!present) return std::unexpected(std::move(present.error()));
     if (*present) {
-      if (auto r = apply_delete_node(id, t); !r) return r;
+      if (auto r = stage_delete_node(w, id, t, changes); !r) return r;
     } else {
       ZLOG(Debug, kTarget, "Node {} already deleted", id.to_string());
     }
     record_commit_timestamp(id, t);
   }
-  for (const Node& n : w.nodes) {
+  // The record each written node replaces, for its index entries.
+  std::vector<std::optional<Node>> replaced;
+  for (const Node& n : c.nodes) {
+    auto old = storage_->find_node(w, n.id);
+    if (!old) return std::unexpected(std::move(old.error()));
     // A node's versions continue its history, also across a deletion: a
     // re-created id gets the next number instead of overwriting version 1.
-    auto current = storage_->find_current_version(n.id);
+    auto current = storage_->find_current_version(w, n.id);
     if (!current) return std::unexpected(std::move(current.error()));
     VersionedNode version{n.id, 1, t, n, std::nullopt, t, std::nullopt};
     std::optional<VersionedNode> superseded;
     if (*current) {
-      auto previous = storage_->get_node_version(n.id, **current);
+      auto previous = storage_->get_node_version(w, n.id, **current);
       if (!previous) return std::unexpected(std::move(previous.error()));
       version.version = previous->version + 1;
       version.prev_version = previous->version;
@@ -91,23 +113,28 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& w, ui
         superseded = std::move(*previous);
       }
     }
-    if (auto r = storage_->commit_node_version(n, version, superseded ? &*superseded : nullptr); !r) return r;
-    if (auto r = apply_put_node(n, true); !r) return std::unexpected(std::move(r.error()));
+    if (auto r = storage_->commit_node_version(w, n, version, superseded ? &*superseded : nullptr); !r) return r;
+    // The record is already there (commit_node_version wrote it), so a node
+    // a commit creates does not raise graph_version by itself.
+    if (auto r = stage_node_record(w, n, true); !r) return r;
+    if (*old && (*old)->label != n.label) labels_->remove((*old)->label, n.id);
     record_commit_timestamp(n.id, t);
+    replaced.push_back(std::move(*old));
   }
-  for (const Edge& e : w.edges) {
-    if (auto r = apply_put_edge(e, t); !r) return std::unexpected(std::move(r.error()));
+  for (const Edge& e : c.edges) {
+    if (auto r = stage_put_edge(w, e, t); !r) return r;
   }
-  for (const Node& n : w.nodes) {
-    if (auto r = index_node_properties(n); !r) return r;
+  for (size_t i = 0; i < c.nodes.size(); ++i) {
+    const Node& n = c.nodes[i];
+    if (auto r = stage_property_index(w, replaced[i] ? &*replaced[i] : nullptr, n); !r) return r;
+    changes.emplace_back(std::move(replaced[i]), n);
   }
-  return {};
+  return store(w, changes, t);
 }
 
-DbResult<Uuid> Graph::apply_put_node(const Node& node, bool skip_indexing) {
-  auto existed = storage_->node_exists(node.id);
-  if (!existed) return std::unexpected(std::move(existed.error()));
-  if (auto r = storage_->put_node(node); !r) return std::unexpected(std::move(r.error()));
+DbResult<void> Graph::stage_node_record(storage::WriteSet& w, const Node& node, bool existed) {
+  if (auto r = storage_->put_node(w, node); !r) return r;
+  labels_->add(node.label, node.id);
   std::vector<Uuid> out, in;
   {
     std::unique_lock out_lock(outgoing_adjacency_->mu);
@@ -115,48 +142,72 @@ DbResult<Uuid> Graph::apply_put_node(const Node& node, bool skip_indexing) {
     out = outgoing_adjacency_->map[node.id];
     in = incoming_adjacency_->map[node.id];
   }
-  if (!skip_indexing) {
-    if (auto r = index_node_properties(node); !r) return std::unexpected(std::move(r.error()));
-    if (index_manager_) {
-      for (const auto& [name, value] : node.properties) {
-        if (auto index = index_manager_->find_by_label_property(node.label, name)) {
-          if (auto r = index_manager_->index_node(*index, value.clone(), node.id); !r) {
-            return std::unexpected(std::move(r.error()));
-          }
-        }
-      }
-    }
-  }
-  if (auto r = storage_->put_out_adjacency(node.id, out); !r) return std::unexpected(std::move(r.error()));
-  if (auto r = storage_->put_in_adjacency(node.id, in); !r) return std::unexpected(std::move(r.error()));
+  if (auto r = storage_->put_out_adjacency(w, node.id, out); !r) return r;
+  if (auto r = storage_->put_in_adjacency(w, node.id, in); !r) return r;
   record_commit_timestamp(node.id, next_timestamp_->load());
-  if (!*existed) graph_version_->fetch_add(1);
-  return node.id;
+  if (!existed) graph_version_->fetch_add(1);
+  return {};
 }
 
-DbResult<Uuid> Graph::apply_put_edge(const Edge& edge, uint64_t t) {
+DbResult<void> Graph::stage_property_index(storage::WriteSet& w, const Node* old, const Node& node) {
+  // The replaced record's entries go first: a new value may share its key
+  // text with an old one ("42" and 42), and then its entry must stay.
+  if (old != nullptr) {
+    for (const auto& [name, value] : old->properties) {
+      auto now = node.properties.find(name);
+      if (now != node.properties.end() && now->second == value) continue;
+      if (auto r = storage_->remove_from_property_index(w, name, value, node.id); !r) return r;
+    }
+  }
+  for (const auto& [name, value] : node.properties) {
+    if (auto r = storage_->add_to_property_index(w, name, value, node.id); !r) return r;
+  }
+  return {};
+}
+
+DbResult<void> Graph::stage_put_node(storage::WriteSet& w, const Node& node, bool skip_indexing,
+                                     IndexChanges& changes) {
+  auto old = storage_->find_node(w, node.id);
+  bool existed = true;
+  if (old) {
+    existed = old->has_value();
+  } else if (old.error().kind() == DbError::Kind::Serialization) {
+    old = std::optional<Node>{};  // an undecodable record is replaced as it is
+  } else {
+    return std::unexpected(std::move(old.error()));
+  }
+  if (auto r = stage_node_record(w, node, existed); !r) return r;
+  if (*old && (*old)->label != node.label) labels_->remove((*old)->label, node.id);
+  if (!skip_indexing) {
+    if (auto r = stage_property_index(w, *old ? &**old : nullptr, node); !r) return r;
+    changes.emplace_back(std::move(*old), node);
+  }
+  return {};
+}
+
+DbResult<void> Graph::stage_put_edge(storage::WriteSet& w, const Edge& edge, uint64_t t) {
   for (const Uuid& end : {edge.source, edge.target}) {
-    auto present = storage_->node_exists(end);
+    auto present = storage_->node_exists(w, end);
     if (!present) return std::unexpected(std::move(present.error()));
     if (!*present) return std::unexpected(DbError::node_not_found(end.to_string()));
   }
-  if (auto r = storage_->put_edge(edge); !r) return std::unexpected(std::move(r.error()));
-  if (auto r = storage_->put_edge_version(edge, t); !r) return std::unexpected(std::move(r.error()));
-  if (auto r = write_adjacency_after([&] {
+  if (auto r = storage_->put_edge(w, edge); !r) return r;
+  if (auto r = storage_->put_next_edge_version(w, edge, t); !r) return r;
+  if (auto r = stage_adjacency_after([&] {
         add_once(outgoing_adjacency_->map[edge.source], edge.id);
         add_once(incoming_adjacency_->map[edge.target], edge.id);
-      }, edge.source, edge.target);
+      }, w, edge.source, edge.target);
       !r) {
-    return std::unexpected(std::move(r.error()));
+    return r;
   }
   record_commit_timestamp(edge.source, t);
   record_commit_timestamp(edge.target, t);
   graph_version_->fetch_add(1);
-  return edge.id;
+  return {};
 }
 
-DbResult<void> Graph::write_adjacency_after(const std::function<void()>& change, const Uuid& source,
-                                            const Uuid& target) {
+DbResult<void> Graph::stage_adjacency_after(const std::function<void()>& change, storage::WriteSet& w,
+                                            const Uuid& source, const Uuid& target) {
   std::vector<Uuid> out, in;
   {
     std::unique_lock out_lock(outgoing_adjacency_->mu);
@@ -165,8 +216,8 @@ DbResult<void> Graph::write_adjacency_after(const std::function<void()>& change,
     if (auto it = outgoing_adjacency_->map.find(source); it != outgoing_adjacency_->map.end()) out = it->second;
     if (auto it = incoming_adjacency_->map.find(target); it != incoming_adjacency_->map.end()) in = it->second;
   }
-  if (auto r = storage_->put_out_adjacency(source, out); !r) return r;
-  return storage_->put_in_adjacency(target, in);
+  if (auto r = storage_->put_out_adjacency(w, source, out); !r) return r;
+  return storage_->put_in_adjacency(w, target, in);
 }
 
 std::vector<Uuid> Graph::drop_from_list(AdjacencyLock& adjacency, const Uuid& node, const Uuid& edge) {
@@ -177,36 +228,55 @@ std::vector<Uuid> Graph::drop_from_list(AdjacencyLock& adjacency, const Uuid& no
   return it->second;
 }
 
-DbResult<void> Graph::apply_delete_node(const Uuid& id, uint64_t close_at) {
-  auto node = get_node(id);
+std::vector<Edge> Graph::staged_edges(storage::WriteSet& w, const AdjacencyLock& adjacency, const Uuid& node) {
+  std::vector<Uuid> ids;
+  {
+    std::shared_lock lock(adjacency.mu);
+    if (auto it = adjacency.map.find(node); it != adjacency.map.end()) ids = it->second;
+  }
+  std::vector<Edge> edges;
+  for (const Uuid& id : ids) {
+    auto edge = storage_->find_edge(w, id);
+    if (edge && *edge) {
+      edges.push_back(std::move(**edge));
+    } else if (!edge) {
+      ZLOG(Warn, kTarget, "Edge {} of node {} left out: {}", id.to_string(), node.to_string(),
+           edge.error().display());
+    }
+  }
+  return edges;
+}
+
+DbResult<void> Graph::stage_delete_node(storage::WriteSet& w, const Uuid& id, uint64_t close_at,
+                                        IndexChanges& changes) {
+  auto node = storage_->find_node(w, id);
   if (!node) return std::unexpected(std::move(node.error()));
-  for (const auto& [name, value] : node->properties) {
-    if (auto r = storage_->remove_from_property_index(name, value, id); !r) return r;
+  if (!*node) return std::unexpected(DbError::node_not_found(id.to_string()));
+  for (const auto& [name, value] : (*node)->properties) {
+    if (auto r = storage_->remove_from_property_index(w, name, value, id); !r) return r;
   }
-  auto outgoing = get_outgoing_edges(id);
-  if (!outgoing) return std::unexpected(std::move(outgoing.error()));
-  auto incoming = get_incoming_edges(id);
-  if (!incoming) return std::unexpected(std::move(incoming.error()));
-  // The edges' versions close with the node, so reads as of a later time see
-  // neither. A self-loop is in both lists; its second round finds nothing.
-  for (const Edge& e : *outgoing) {
-    if (auto r = storage_->close_edge_version(e.id, close_at); !r) return std::unexpected(std::move(r.error()));
-    if (auto r = storage_->delete_edge(e.id); !r) return r;
+  // Both lists are read before any edge goes. The edges' versions close
+  // with the node, so reads as of a later time see neither. A self-loop is
+  // in both lists; its second round finds nothing left to close.
+  const std::vector<Edge> outgoing = staged_edges(w, *outgoing_adjacency_, id);
+  const std::vector<Edge> incoming = staged_edges(w, *incoming_adjacency_, id);
+  for (const Edge& e : outgoing) {
+    if (auto r = storage_->close_edge_version(w, e.id, close_at); !r) return std::unexpected(std::move(r.error()));
+    if (auto r = storage_->delete_edge(w, e.id); !r) return r;
     auto left = drop_from_list(*incoming_adjacency_, e.target, e.id);
-    if (auto r = storage_->put_in_adjacency(e.target, left); !r) return r;
+    if (auto r = storage_->put_in_adjacency(w, e.target, left); !r) return r;
   }
-  for (const Edge& e : *incoming) {
-    if (auto r = storage_->close_edge_version(e.id, close_at); !r) return std::unexpected(std::move(r.error()));
-    if (auto r = storage_->delete_edge(e.id); !r) return r;
+  for (const Edge& e : incoming) {
+    if (auto r = storage_->close_edge_version(w, e.id, close_at); !r) return std::unexpected(std::move(r.error()));
+    if (auto r = storage_->delete_edge(w, e.id); !r) return r;
     auto left = drop_from_list(*outgoing_adjacency_, e.source, e.id);
-    if (auto r = storage_->put_out_adjacency(e.source, left); !r) return r;
+    if (auto r = storage_->put_out_adjacency(w, e.source, left); !r) return r;
   }
   // Close the node's current version before its record goes, so reads as of
   // a later time no longer find it alive.
-  if (auto r = storage_->close_node_version(id, close_at); !r) return std::unexpected(std::move(r.error()));
-  bool existed = false;
-  if (auto r = storage_->remove_node(id, &existed); !r) return r;
-  if (!existed) return std::unexpected(DbError::node_not_found(id.to_string()));
+  if (auto r = storage_->close_node_version(w, id, close_at); !r) return std::unexpected(std::move(r.error()));
+  if (auto r = storage_->remove_node(w, id); !r) return std::unexpected(std::move(r.error()));
+  labels_->remove((*node)->label, id);
   record_commit_timestamp(id, next_timestamp_->load());
   {
     std::unique_lock out_lock(outgoing_adjacency_->mu);
@@ -215,45 +285,41 @@ DbResult<void> Graph::apply_delete_node(const Uuid& id, uint64_t close_at) {
     incoming_adjacency_->map.erase(id);
     graph_version_->fetch_add(1);
   }
+  changes.emplace_back(std::move(*node), std::nullopt);
   return {};
 }
 
-DbResult<void> Graph::mark_edge_deleted(const Uuid& id, uint64_t t) {
-  auto edge = storage_->get_edge(id);
+DbResult<void> Graph::stage_delete_edge(storage::WriteSet& w, const Uuid& id, uint64_t t) {
+  auto edge = storage_->find_edge(w, id);
   if (!edge) return std::unexpected(std::move(edge.error()));
-  auto closed = storage_->close_edge_version(id, t);
+  if (!*edge) return std::unexpected(DbError::edge_not_found(id.to_string()));
+  const Uuid source = (*edge)->source;
+  const Uuid target = (*edge)->target;
+  auto closed = storage_->close_edge_version(w, id, t);
   if (!closed) return std::unexpected(std::move(closed.error()));
   if (!*closed) ZLOG(Debug, kTarget, "mark_edge_deleted: no MVCC record for edge {} (legacy)", id.to_string());
-  if (auto r = storage_->delete_edge(id); !r) return r;
-  if (auto r = write_adjacency_after([&] {
-        if (auto it = outgoing_adjacency_->map.find(edge->source); it != outgoing_adjacency_->map.end()) {
+  if (auto r = storage_->delete_edge(w, id); !r) return r;
+  if (auto r = stage_adjacency_after([&] {
+        if (auto it = outgoing_adjacency_->map.find(source); it != outgoing_adjacency_->map.end()) {
           std::erase(it->second, id);
         }
-        if (auto it = incoming_adjacency_->map.find(edge->target); it != incoming_adjacency_->map.end()) {
+        if (auto it = incoming_adjacency_->map.find(target); it != incoming_adjacency_->map.end()) {
           std::erase(it->second, id);
         }
-      }, edge->source, edge->target);
+      }, w, source, target);
       !r) {
     return r;
   }
-  record_commit_timestamp(edge->source, t);
-  record_commit_timestamp(edge->target, t);
+  record_commit_timestamp(source, t);
+  record_commit_timestamp(target, t);
   graph_version_->fetch_add(1);
-  ZLOG(Debug, kTarget, "Deleted edge {} ({} -> {})", id.to_string(), edge->source.to_string(),
-       edge->target.to_string());
+  ZLOG(Debug, kTarget, "Deleted edge {} ({} -> {})", id.to_string(), source.to_string(), target.to_string());
   return {};
 }
 
 void Graph::record_commit_timestamp(const Uuid& id, uint64_t t) {
   std::unique_lock lock(node_commit_timestamps_->mu);
   node_commit_timestamps_->map.insert_or_assign(id, t);
-}
-
-DbResult<void> Graph::index_node_properties(const Node& node) {
-  for (const auto& [name, value] : node.properties) {
-    if (auto r = storage_->add_to_property_index(name, value, node.id); !r) return r;
-  }
-  return {};
 }
 
 DbResult<void> Graph::flush_adjacency() {

@@ -75,6 +75,24 @@ DbResult<void> BulkLoader::flush_nodes() {
 // in-memory lists, and the memory entries are created only when absent.
 DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
   std::lock_guard storage_guard(graph_.storage_write_lock());
+  // The records these replace, when a secondary index has to drop their
+  // entries.
+  index::IndexManager* indexes = graph_.index_manager();
+  std::vector<std::optional<Node>> replaced;
+  if (indexes != nullptr && indexes->has_value_indexes()) {
+    std::unordered_map<Uuid, const Node*> earlier;
+    for (const Node& n : nodes) {
+      if (auto it = earlier.find(n.id); it != earlier.end()) {
+        replaced.emplace_back(*it->second);
+      } else {
+        // An undecodable record is overwritten as it is, with no entries.
+        auto old = graph_.storage()->find_node(n.id);
+        if (!old && old.error().kind() != DbError::Kind::Serialization) return std::unexpected(std::move(old.error()));
+        replaced.push_back(old ? std::move(*old) : std::nullopt);
+      }
+      earlier[n.id] = &n;
+    }
+  }
   kelm::Batch batch;
   batch.writes.reserve(3 * nodes.size());
   for (const Node& n : nodes) {
@@ -109,6 +127,10 @@ DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
       graph_.outgoing_adjacency().map.try_emplace(n.id);
       graph_.incoming_adjacency().map.try_emplace(n.id);
     }
+  }
+  for (const Node& n : nodes) graph_.labels().add(n.label, n.id);
+  for (size_t i = 0; i < replaced.size(); ++i) {
+    if (auto r = indexes->update_node(replaced[i] ? &*replaced[i] : nullptr, &nodes[i]); !r) return r;
   }
   graph_.graph_version().fetch_add(1);
   return {};

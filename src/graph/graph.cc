@@ -35,67 +35,11 @@ Graph Graph::build(GraphParts parts) {
   g.community_cache_ = std::make_shared<CommunityCache>();
   g.leiden_cache_ = std::make_shared<CommunityCache>();
   g.embedding_indexes_ = std::make_shared<EmbeddingIndexCache>();
+  g.labels_ = std::make_shared<LabelMap>();
+  if (auto loaded = g.labels_->load(*g.storage_); !loaded) {
+    ZLOG(Warn, kTarget, "Label lookups will scan every node: {}", loaded.error().display());
+  }
   return g;
-}
-
-// ---------------------------------------------------------------- reads
-
-DbResult<Node> Graph::get_node(const Uuid& id) { return storage_->get_node(id); }
-
-DbResult<std::vector<Node>> Graph::get_nodes_by_label(std::string_view label) {
-  auto all = storage_->scan_current_nodes();
-  if (!all) return all;
-  std::vector<Node> out;
-  for (Node& n : *all) {
-    if (n.label == label) out.push_back(std::move(n));
-  }
-  return out;
-}
-
-DbResult<Node> Graph::get_node_version_at(const Uuid& id, uint64_t t) {
-  auto v = storage_->get_node_version_at(id, t);
-  if (!v) return std::unexpected(std::move(v.error()));
-  return std::move(v->node_data);
-}
-
-std::optional<uint64_t> Graph::last_commit_timestamp(const Uuid& id) {
-  std::shared_lock lock(node_commit_timestamps_->mu);
-  auto it = node_commit_timestamps_->map.find(id);
-  if (it == node_commit_timestamps_->map.end()) return std::nullopt;
-  return it->second;
-}
-
-DbResult<std::vector<Node>> Graph::scan_current_nodes() { return storage_->scan_current_nodes(); }
-
-DbResult<std::vector<Uuid>> Graph::lookup_property_index(std::string_view property, const PropertyValue& value) {
-  return storage_->lookup_property_index(property, value);
-}
-
-DbResult<std::vector<Edge>> Graph::scan_edges() { return storage_->scan_edges(); }
-
-DbResult<Edge> Graph::get_edge(const Uuid& id) { return storage_->get_edge(id); }
-
-DbResult<std::vector<Edge>> Graph::edges_listed(const AdjacencyLock& adjacency, const Uuid& id) const {
-  std::vector<Uuid> ids;
-  {
-    std::shared_lock lock(adjacency.mu);
-    auto it = adjacency.map.find(id);
-    if (it != adjacency.map.end()) ids = it->second;
-  }
-  std::vector<Edge> edges;
-  for (const Uuid& e : ids) {
-    auto edge = storage_->get_edge(e);
-    if (edge) edges.push_back(std::move(*edge));
-  }
-  return edges;
-}
-
-DbResult<std::vector<Edge>> Graph::get_outgoing_edges(const Uuid& id) const {
-  return edges_listed(*outgoing_adjacency_, id);
-}
-
-DbResult<std::vector<Edge>> Graph::get_incoming_edges(const Uuid& id) const {
-  return edges_listed(*incoming_adjacency_, id);
 }
 
 // ---------------------------------------------------------------- writes
@@ -129,18 +73,10 @@ DbResult<void> Graph::submit_commit(transaction::CommitRequest request) {
   auto [tx, rx] = applier::Reply::make();
   auto back = applier_->queue().send({std::move(request), clone(), std::move(tx)});
   if (back) {
-    // The applier has ended: log and apply in commit order here. The check
-    // that the commit can be applied runs with its validation, under
-    // storage_write_lock, before anything is logged.
+    // The applier has ended: run the commit through a pipeline of its own,
+    // under storage_write_lock, as the applier would.
     transaction::CommitRequest own = std::get<transaction::CommitRequest>(std::move(back->payload));
     back.reset();
-    own.validate = [this, validate = std::move(own.validate), writes = own.writes]() -> DbResult<void> {
-      if (auto stop = write_stop()) return std::unexpected(*stop);
-      if (validate) {
-        if (auto valid = validate(); !valid) return valid;
-      }
-      return check_applicable(writes, {});
-    };
     return transaction::commit_in_order(*this, std::move(own));
   }
   auto result = rx.wait();
@@ -171,9 +107,10 @@ void Graph::apply_durable_commit(const transaction::CommitWrites& w, uint64_t co
   stop_writes(DbError::message("Writes stopped: applying a logged commit failed: " + applied.error().display()));
 }
 
-DbResult<void> Graph::check_applicable(const transaction::CommitWrites& w, const PendingNodes& pending) const {
-  PendingNodes own;
-  note_pending(w, own);
+DbResult<void> Graph::check_applicable(const transaction::CommitWrites& w,
+                                       const transaction::PendingNodes& pending) const {
+  transaction::PendingNodes own;
+  transaction::note_pending(w, own);
   auto exists = [&](const Uuid& id) -> DbResult<bool> {
     if (auto it = own.find(id); it != own.end()) return it->second;
     if (auto it = pending.find(id); it != pending.end()) return it->second;
@@ -187,11 +124,6 @@ DbResult<void> Graph::check_applicable(const transaction::CommitWrites& w, const
     }
   }
   return {};
-}
-
-void Graph::note_pending(const transaction::CommitWrites& w, PendingNodes& pending) {
-  for (const auto& [id, _] : w.deleted_nodes) pending[id] = false;
-  for (const Node& n : w.nodes) pending[n.id] = true;
 }
 
 DbResult<void> Graph::persist_clocks() {

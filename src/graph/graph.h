@@ -46,6 +46,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "graph/label_map.h"
 #include "graph/write_op.h"
 #include "index/index_manager.h"
 #include "index/record_source.h"
@@ -61,6 +62,20 @@ namespace applier {
 class Sender;
 }
 class EmbeddingIndexCache;
+
+using storage::Cursor;
+using NodeCursor = Cursor<Node>;
+using EdgeCursor = Cursor<Edge>;
+
+// Which of a node's edges a read follows.
+enum class Direction { Outgoing, Incoming, Both };
+
+// One step from a node: the edge taken and the node at its other end.
+struct Neighbour {
+  Edge edge;
+  Uuid node;
+};
+using NeighbourCursor = Cursor<Neighbour>;
 
 using storage::AdjacencyMap;
 
@@ -133,8 +148,22 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   CommunityCache& community_cache() const { return *community_cache_; }
   CommunityCache& leiden_cache() const { return *leiden_cache_; }
   EmbeddingIndexCache& embedding_indexes() const { return *embedding_indexes_; }
+  LabelMap& labels() const { return *labels_; }
 
-  // ---- reads
+  // ---- reads: the committed state as stored now (see the rules at the top)
+  DbResult<Node> node(const Uuid& id) const;
+  DbResult<Edge> edge(const Uuid& id) const;
+  NodeCursor nodes() const;
+  NodeCursor nodes_with_label(std::string_view label) const;
+  EdgeCursor edges() const;
+  // `type`: only edges of this type; none: every type.
+  EdgeCursor edges_of(const Uuid& node, Direction direction, std::optional<std::string> type = {}) const;
+  NeighbourCursor neighbours(const Uuid& node, Direction direction, std::optional<std::string> type = {}) const;
+  DbResult<uint64_t> node_count() const;
+  DbResult<uint64_t> edge_count() const;
+
+  // Whole lists of the edges a node's adjacency names: a listed edge that
+  // cannot be read is left out (and logged), never an error.
   DbResult<std::vector<Edge>> get_outgoing_edges(const Uuid& id) const;
   DbResult<std::vector<Edge>> get_incoming_edges(const Uuid& id) const;
 
@@ -149,26 +178,17 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   // Applies a durable commit: a failure stops the graph's writes (logged),
   // and the commit still counts as committed.
   void apply_durable_commit(const transaction::CommitWrites& w, uint64_t commit_ts);
-  DbResult<Uuid> apply_put_node(const Node& node, bool skip_indexing);
-  DbResult<Uuid> apply_put_edge(const Edge& edge, uint64_t t);
-  // Deletes a node and its edges; their current versions close at `close_at`.
-  DbResult<void> apply_delete_node(const Uuid& id, uint64_t close_at);
-  DbResult<void> mark_edge_deleted(const Uuid& id, uint64_t t);
   void record_commit_timestamp(const Uuid& id, uint64_t t);
-  DbResult<void> index_node_properties(const Node& node);
   // Writes both adjacency maps to "idx:out:{}" / "idx:in:{}".
   DbResult<void> flush_adjacency();
 
-  // Node existence as seen after the writes applied so far plus `pending`
-  // (node id -> exists) from writes accepted but not applied yet.
-  using PendingNodes = std::unordered_map<Uuid, bool>;
   // Refuses, before anything is logged, a commit whose edges would lack an
-  // endpoint when it is applied.
-  DbResult<void> check_applicable(const transaction::CommitWrites& w, const PendingNodes& pending) const;
-  static void note_pending(const transaction::CommitWrites& w, PendingNodes& pending);
+  // endpoint when it is applied after the stored state plus `pending`.
+  DbResult<void> check_applicable(const transaction::CommitWrites& w,
+                                  const transaction::PendingNodes& pending) const override;
 
   // The error that stopped writes, if any.
-  std::optional<DbError> write_stop() const;
+  std::optional<DbError> write_stop() const override;
   void stop_writes(const DbError& cause);
 
   // ---- transaction host
@@ -195,11 +215,30 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
  private:
   Graph() = default;
   DbResult<std::vector<Edge>> edges_listed(const AdjacencyLock& adjacency, const Uuid& id) const;
+  // The edge ids `direction` lists for `node` now, outgoing first.
+  std::vector<Uuid> listed_edge_ids(const Uuid& node, Direction direction) const;
+  // ---- staging writes (graph/apply.cc): store writes go into `w`, memory
+  // changes happen at once; IndexChanges collects (old, new) node records
+  // for the secondary indexes, updated by store() once `w` is stored.
+  using IndexChanges = std::vector<std::pair<std::optional<Node>, std::optional<Node>>>;
+  DbResult<void> store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock);
+  // "node:{id}", the label map, both adjacency lists of the node.
+  DbResult<void> stage_node_record(storage::WriteSet& w, const Node& node, bool existed);
+  // Property-index entries of `node`, replacing those of `old`.
+  DbResult<void> stage_property_index(storage::WriteSet& w, const Node* old, const Node& node);
+  DbResult<void> stage_put_node(storage::WriteSet& w, const Node& node, bool skip_indexing, IndexChanges& changes);
+  DbResult<void> stage_put_edge(storage::WriteSet& w, const Edge& edge, uint64_t t);
+  // Deletes a node and its edges; their current versions close at `close_at`.
+  DbResult<void> stage_delete_node(storage::WriteSet& w, const Uuid& id, uint64_t close_at, IndexChanges& changes);
+  DbResult<void> stage_delete_edge(storage::WriteSet& w, const Uuid& id, uint64_t t);
+  // The edges a node's list in `adjacency` names, read through `w`.
+  std::vector<Edge> staged_edges(storage::WriteSet& w, const AdjacencyLock& adjacency, const Uuid& node);
   // Removes `edge` from `node`'s list in `adjacency`; returns the list left.
   std::vector<Uuid> drop_from_list(AdjacencyLock& adjacency, const Uuid& node, const Uuid& edge);
-  // Runs `change` under both adjacency write locks, then writes the source's
+  // Runs `change` under both adjacency write locks, then stages the source's
   // outgoing and the target's incoming list as they were left.
-  DbResult<void> write_adjacency_after(const std::function<void()>& change, const Uuid& source, const Uuid& target);
+  DbResult<void> stage_adjacency_after(const std::function<void()>& change, storage::WriteSet& w,
+                                       const Uuid& source, const Uuid& target);
 
   std::shared_ptr<storage::Storage> storage_;                        // 0
   std::shared_ptr<AdjacencyLock> outgoing_adjacency_;                // 1
@@ -221,6 +260,7 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::shared_ptr<CommunityCache> community_cache_;                  // 17
   std::shared_ptr<CommunityCache> leiden_cache_;                     // 18
   std::shared_ptr<EmbeddingIndexCache> embedding_indexes_;           // 19
+  std::shared_ptr<LabelMap> labels_;
 };
 
 }  // namespace zudizid::graph

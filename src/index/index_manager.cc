@@ -215,6 +215,53 @@ std::expected<void, DbError> IndexManager::index_node(std::string_view name, Pro
   return {};
 }
 
+std::expected<void, DbError> IndexManager::update_node(const Node* old, const Node* now) {
+  auto value_of = [](const Node* n, const Entry& e) -> const PropertyValue* {
+    if (n == nullptr || n->label != e.label) return nullptr;
+    auto it = n->properties.find(e.property);
+    return it == n->properties.end() ? nullptr : &it->second;
+  };
+  std::unordered_map<std::string, std::int64_t> size_changes;
+  {
+    std::unique_lock lock(indexes_mu_);
+    for (auto& [name, entry] : indexes_) {
+      if (entry.index->as_taxonomy()) continue;
+      const PropertyValue* before = value_of(old, entry);
+      const PropertyValue* after = value_of(now, entry);
+      if (before == nullptr && after == nullptr) continue;
+      if (before != nullptr && after != nullptr && old->id == now->id && key_identical(*before, *after)) continue;
+      if (before != nullptr) {
+        if (auto r = entry.index->remove(*before, old->id); !r) return r;
+        --size_changes[name];
+      }
+      if (after != nullptr) {
+        if (auto r = entry.index->insert(after->clone(), now->id); !r) return r;
+        ++size_changes[name];
+      }
+    }
+  }
+  std::unique_lock lock(metadata_mu_);
+  for (const auto& [name, change] : size_changes) {
+    auto it = metadata_.find(name);
+    if (it == metadata_.end()) continue;
+    std::uint64_t& size = it->second.size;
+    if (change < 0) {
+      size -= std::min<std::uint64_t>(size, static_cast<std::uint64_t>(-change));
+    } else if (size != UINT64_MAX) {
+      size += static_cast<std::uint64_t>(change);
+    }
+  }
+  return {};
+}
+
+bool IndexManager::has_value_indexes() const {
+  std::shared_lock lock(indexes_mu_);
+  for (const auto& [name, entry] : indexes_) {
+    if (!entry.index->as_taxonomy()) return true;
+  }
+  return false;
+}
+
 void IndexManager::register_taxonomy(taxonomy::TaxonomyIndex hierarchy) {
   auto index = std::make_unique<TaxonomyIndexAdapter>(std::move(hierarchy));
   std::unique_lock lock(indexes_mu_);

@@ -81,6 +81,16 @@ class IndexManager {
   std::expected<void, DbError> index_node(std::string_view name, PropertyValue value,
                                           const Uuid& node_id);
 
+  // Keeps every value index (hash, B-tree, full-text) in step with one node
+  // write: the entries of `old` (the record replaced or deleted; null when
+  // there was none) go, those of `now` (the record written; null for a
+  // delete) come. A property whose value is unchanged is left alone. Each
+  // removed entry lowers, each added one raises its record's size.
+  std::expected<void, DbError> update_node(const Node* old, const Node* now);
+  // Whether any value index is registered (a writer that would have to
+  // read old records for update_node can skip that without one).
+  bool has_value_indexes() const;
+
   // Installs `hierarchy` as "_taxonomy", replacing what was there.
   void register_taxonomy(taxonomy::TaxonomyIndex hierarchy);
 

@@ -1,6 +1,7 @@
 #include "storage/storage.h"
 
 #include <algorithm>
+#include <memory>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
@@ -14,10 +15,6 @@ namespace {
 
 constexpr const char* kTarget = "zudizid::storage";
 
-std::string_view as_text(const std::vector<uint8_t>& v) {
-  return {reinterpret_cast<const char*>(v.data()), v.size()};
-}
-
 DbResult<Node> decode_node(const kelm::IVec& value) {
   common::msgpack::Reader reader(value.bytes());
   auto node = Node::from_msgpack(reader);
@@ -29,15 +26,12 @@ std::string optional_text(const std::optional<uint64_t>& v) {
   return v ? fmt::format("Some({})", *v) : std::string("None");
 }
 
-uint64_t saturating_next(uint64_t t) { return t == UINT64_MAX ? t : t + 1; }
-
 }  // namespace
 
 DbResult<void> Storage::put_node(const Node& node) const {
-  auto bytes = node.to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (auto r = db_.insert(keys::node(node.id), as_text(*bytes)); !r) return std::unexpected(DbError(r.error()));
-  return {};
+  WriteSet w(db_);
+  if (auto r = put_node(w, node); !r) return r;
+  return w.apply();
 }
 
 DbResult<Node> Storage::get_node(const Uuid& id) const {
@@ -45,6 +39,15 @@ DbResult<Node> Storage::get_node(const Uuid& id) const {
   if (!value) return std::unexpected(DbError(value.error()));
   if (!*value) return std::unexpected(DbError::node_not_found(id.to_string()));
   return decode_node(**value);
+}
+
+DbResult<std::optional<Node>> Storage::find_node(const Uuid& id) const {
+  auto value = db_.get(keys::node(id));
+  if (!value) return std::unexpected(DbError(value.error()));
+  if (!*value) return std::optional<Node>{};
+  auto node = decode_node(**value);
+  if (!node) return std::unexpected(std::move(node.error()));
+  return std::optional<Node>(std::move(*node));
 }
 
 DbResult<bool> Storage::node_exists(const Uuid& id) const {
@@ -62,52 +65,13 @@ DbResult<void> Storage::remove_node(const Uuid& id, bool* existed) const {
 
 DbResult<void> Storage::commit_node_version(const Node& node, const VersionedNode& version,
                                             const VersionedNode* superseded) const {
-  kelm::Batch batch;
-  if (superseded != nullptr) {
-    auto bytes = superseded->to_msgpack();
-    if (!bytes) return std::unexpected(std::move(bytes.error()));
-    batch.insert(keys::node_version(version.id, superseded->version), as_text(*bytes));
-  }
-  auto bytes = version.to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  batch.insert(keys::node_version(version.id, version.version), as_text(*bytes));
-  batch.insert(keys::node_current(version.id), as_text(records::encode_current_version(version.version)));
-
-  const std::string versions_key = keys::node_versions(version.id);
-  auto stored = db_.get(versions_key);
-  if (!stored) return std::unexpected(DbError(stored.error()));
-  std::vector<uint64_t> versions;
-  if (*stored) {
-    auto decoded = records::decode_version_list((*stored)->bytes());
-    if (!decoded) return std::unexpected(std::move(decoded.error()));
-    versions = std::move(*decoded);
-  }
-  if (std::find(versions.begin(), versions.end(), version.version) == versions.end()) {
-    versions.push_back(version.version);
-    std::sort(versions.begin(), versions.end(), std::greater<>());
-  }
-  batch.insert(versions_key, as_text(records::encode_version_list(versions)));
-
-  const std::string ts_key = keys::timestamp(version.timestamp);
-  auto ids = read_id_list(ts_key);
-  if (!ids) return std::unexpected(std::move(ids.error()));
-  std::vector<Uuid> at_ts = ids->value_or(std::vector<Uuid>{});
-  if (std::find(at_ts.begin(), at_ts.end(), version.id) == at_ts.end()) at_ts.push_back(version.id);
-  batch.insert(ts_key, as_text(records::encode_id_list(at_ts)));
-
-  auto node_bytes = node.to_msgpack();
-  if (!node_bytes) return std::unexpected(std::move(node_bytes.error()));
-  batch.insert(keys::node(node.id), as_text(*node_bytes));
-
-  if (auto applied = db_.apply_batch(std::move(batch)); !applied) return std::unexpected(DbError(applied.error()));
-
+  WriteSet w(db_);
+  if (auto r = commit_node_version(w, node, version, superseded); !r) return r;
+  if (auto r = w.apply(); !r) return r;
   // The version is stored; the clock is also restored from the log and the
   // applier persists it after every batch, so a failure here is not the
   // commit's failure.
-  if (auto raised = store_counter_max(keys::kNextTimestamp, saturating_next(version.timestamp)); !raised) {
-    ZLOG(Warn, kTarget, "Committed node {} v{}, but raising {} failed: {}", version.id.to_string(), version.version,
-         keys::kNextTimestamp, raised.error().display());
-  }
+  (void)raise_clock_past(version.timestamp);
   ZLOG(Debug, kTarget, "Committed node {} v{} atomically", version.id.to_string(), version.version);
   return {};
 }
@@ -161,34 +125,49 @@ DbResult<VersionedNode> Storage::get_node_version_at(const Uuid& id, uint64_t t)
 }
 
 DbResult<bool> Storage::close_node_version(const Uuid& id, uint64_t t) const {
-  auto current = find_current_version(id);
-  if (!current) return std::unexpected(std::move(current.error()));
-  if (!*current) return false;
-  auto record = get_node_version(id, **current);
-  if (!record) return std::unexpected(std::move(record.error()));
-  if (record->valid_to) return true;
-  record->valid_to = t;
-  auto bytes = record->to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (auto r = db_.insert(keys::node_version(id, record->version), as_text(*bytes)); !r) {
-    return std::unexpected(DbError(r.error()));
-  }
-  return true;
+  WriteSet w(db_);
+  auto closed = close_node_version(w, id, t);
+  if (!closed) return closed;
+  if (auto r = w.apply(); !r) return std::unexpected(std::move(r.error()));
+  return closed;
 }
 
-DbResult<std::vector<Node>> Storage::scan_current_nodes() const {
-  std::vector<Node> nodes;
+namespace {
+
+// "node:{id}" only: the version keys share the prefix.
+bool is_current_node_key(const kelm::IVec& key) {
+  const std::string_view text = key.view();
+  return text.find(":v") == std::string_view::npos && text.find(":current") == std::string_view::npos;
+}
+
+}  // namespace
+
+Cursor<Node> Storage::node_records() const {
+  auto it = std::make_shared<kelm::Iter>(db_.scan_prefix(keys::kNodePrefix));
+  return Cursor<Node>([it]() -> std::optional<DbResult<Node>> {
+    while (auto next = it->next()) {
+      if (!*next) return DbResult<Node>(std::unexpected(DbError((*next).error())));
+      const auto& [key, value] = **next;
+      if (!is_current_node_key(key)) continue;
+      return decode_node(value);
+    }
+    return std::nullopt;
+  });
+}
+
+DbResult<uint64_t> Storage::count_node_records() const {
+  uint64_t n = 0;
   auto it = db_.scan_prefix(keys::kNodePrefix);
   while (auto next = it.next()) {
     if (!*next) return std::unexpected(DbError((*next).error()));
-    const auto& [key, value] = **next;
-    const std::string_view text = key.view();
-    if (text.find(":v") != std::string_view::npos || text.find(":current") != std::string_view::npos) continue;
-    auto node = decode_node(value);
-    if (!node) return std::unexpected(std::move(node.error()));
-    nodes.push_back(std::move(*node));
+    if (is_current_node_key((**next).first)) ++n;
   }
-  ZLOG(Debug, kTarget, "Retrieved {} nodes for export", nodes.size());
+  return n;
+}
+
+DbResult<std::vector<Node>> Storage::scan_current_nodes() const {
+  auto nodes = node_records().collect();
+  if (nodes) ZLOG(Debug, kTarget, "Retrieved {} nodes for export", nodes->size());
   return nodes;
 }
 

@@ -24,10 +24,12 @@
 #include <vector>
 
 #include "kv/db.h"
+#include "storage/cursor.h"
 #include "storage/db_error.h"
 #include "storage/node.h"
 #include "storage/property_value.h"
 #include "storage/versioned.h"
+#include "storage/write_set.h"
 
 namespace zudizid::storage {
 
@@ -51,6 +53,8 @@ class Storage {
   DbResult<void> put_node(const Node& node) const;
   // The current record; NodeNotFound when absent.
   DbResult<Node> get_node(const Uuid& id) const;
+  // The current record, or nullopt when there is none.
+  DbResult<std::optional<Node>> find_node(const Uuid& id) const;
   DbResult<bool> node_exists(const Uuid& id) const;
   DbResult<void> remove_node(const Uuid& id, bool* existed) const;
   // One version in one atomic batch: `superseded` (the closed previous
@@ -72,6 +76,10 @@ class Storage {
   DbResult<bool> close_node_version(const Uuid& id, uint64_t t) const;
   // Every current node record, in key order.
   DbResult<std::vector<Node>> scan_current_nodes() const;
+  // The same records streamed, one decoded per step.
+  Cursor<Node> node_records() const;
+  // How many current node records there are; reads keys only.
+  DbResult<uint64_t> count_node_records() const;
 
   // ---- logical clocks
   // Raises the 8-byte big-endian counter under `key` to at least
@@ -85,7 +93,12 @@ class Storage {
   DbResult<bool> edge_exists(const Uuid& id) const;
   // An absent edge is no failure.
   DbResult<void> delete_edge(const Uuid& id) const;
+  // Every edge record, in key order.
   DbResult<std::vector<Edge>> scan_edges() const;
+  // The same records streamed, one decoded per step.
+  Cursor<Edge> edge_records() const;
+  // How many edge records there are; reads keys only.
+  DbResult<uint64_t> count_edge_records() const;
   // Both maps rebuilt from the "edges" tree, lists in edge-id order.
   DbResult<Adjacency> load_adjacency() const;
   DbResult<void> put_in_adjacency(const Uuid& node, const std::vector<Uuid>& edges) const;
@@ -97,6 +110,45 @@ class Storage {
   // Closes the edge's current version at `t` and removes its current entry;
   // false when it has none.
   DbResult<bool> close_edge_version(const Uuid& id, uint64_t t) const;
+
+  // ---- staged writes
+  // The same operations over a WriteSet (storage/write_set.h): reads see
+  // what the set already holds, writes are staged into it, and nothing
+  // reaches the store until the caller applies the set. Neither raises
+  // "meta:next_timestamp": call raise_clock_past after applying.
+  DbResult<std::optional<Node>> find_node(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> node_exists(WriteSet& w, const Uuid& id) const;
+  DbResult<void> put_node(WriteSet& w, const Node& node) const;
+  // Whether the record existed.
+  DbResult<bool> remove_node(WriteSet& w, const Uuid& id) const;
+  DbResult<void> commit_node_version(WriteSet& w, const Node& node, const VersionedNode& version,
+                                     const VersionedNode* superseded) const;
+  DbResult<VersionedNode> get_node_version(WriteSet& w, const Uuid& id, uint64_t version) const;
+  DbResult<std::optional<uint64_t>> find_current_version(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> close_node_version(WriteSet& w, const Uuid& id, uint64_t t) const;
+  DbResult<std::optional<Edge>> find_edge(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> edge_exists(WriteSet& w, const Uuid& id) const;
+  DbResult<void> put_edge(WriteSet& w, const Edge& edge) const;
+  DbResult<void> delete_edge(WriteSet& w, const Uuid& id) const;
+  DbResult<void> put_in_adjacency(WriteSet& w, const Uuid& node, const std::vector<Uuid>& edges) const;
+  DbResult<void> put_out_adjacency(WriteSet& w, const Uuid& node, const std::vector<Uuid>& edges) const;
+  DbResult<void> put_edge_version(WriteSet& w, const Edge& edge, uint64_t t) const;
+  // The edge's next version, valid from `t`: version 1 for an edge without
+  // history; otherwise its current version (if any) closes at `t` and the
+  // new one continues the numbering, so a re-put or re-created edge keeps
+  // every earlier version.
+  DbResult<void> put_next_edge_version(WriteSet& w, const Edge& edge, uint64_t t) const;
+  // The highest version number the edge has (0: none).
+  DbResult<uint64_t> last_edge_version(WriteSet& w, const Uuid& id) const;
+  DbResult<bool> close_edge_version(WriteSet& w, const Uuid& id, uint64_t t) const;
+  DbResult<void> add_to_property_index(WriteSet& w, std::string_view property, const PropertyValue& value,
+                                       const Uuid& node) const;
+  DbResult<void> remove_from_property_index(WriteSet& w, std::string_view property, const PropertyValue& value,
+                                            const Uuid& node) const;
+  // Raises "meta:next_timestamp" to at least t + 1; a failure is logged as
+  // a warning, never returned (the applier persists the clock after every
+  // batch as well).
+  DbResult<void> raise_clock_past(uint64_t t) const;
 
   // ---- embeddings
   DbResult<void> put_node_embedding(const Embedding& e) const;

@@ -1,6 +1,7 @@
 // Storage: edges, edge versions, adjacency lists, embeddings and the
 // property index.
 #include <algorithm>
+#include <memory>
 
 #include "common/log.h"
 #include "storage/storage.h"
@@ -35,9 +36,9 @@ DbResult<void> insert_record(const kelm::Tree& tree, std::string_view key, const
 }  // namespace
 
 DbResult<void> Storage::put_edge(const Edge& edge) const {
-  auto edges = tree(keys::kEdgesTree);
-  if (!edges) return std::unexpected(std::move(edges.error()));
-  return insert_record(*edges, keys::edge(edge.id), edge);
+  WriteSet w(db_);
+  if (auto r = put_edge(w, edge); !r) return r;
+  return w.apply();
 }
 
 DbResult<Edge> Storage::get_edge(const Uuid& id) const {
@@ -58,25 +59,36 @@ DbResult<bool> Storage::edge_exists(const Uuid& id) const {
 }
 
 DbResult<void> Storage::delete_edge(const Uuid& id) const {
-  auto edges = tree(keys::kEdgesTree);
-  if (!edges) return std::unexpected(std::move(edges.error()));
-  if (auto r = edges->remove(keys::edge(id)); !r) return std::unexpected(DbError(r.error()));
-  return {};
+  WriteSet w(db_);
+  if (auto r = delete_edge(w, id); !r) return r;
+  return w.apply();
 }
 
-DbResult<std::vector<Edge>> Storage::scan_edges() const {
+Cursor<Edge> Storage::edge_records() const {
+  auto edges = tree(keys::kEdgesTree);
+  if (!edges) return Cursor<Edge>::failed(std::move(edges.error()));
+  auto it = std::make_shared<kelm::Iter>(edges->iter());
+  return Cursor<Edge>([it]() -> std::optional<DbResult<Edge>> {
+    auto next = it->next();
+    if (!next) return std::nullopt;
+    if (!*next) return DbResult<Edge>(std::unexpected(DbError((*next).error())));
+    return decode_edge((**next).second);
+  });
+}
+
+DbResult<uint64_t> Storage::count_edge_records() const {
   auto edges = tree(keys::kEdgesTree);
   if (!edges) return std::unexpected(std::move(edges.error()));
-  std::vector<Edge> out;
+  uint64_t n = 0;
   auto it = edges->iter();
   while (auto next = it.next()) {
     if (!*next) return std::unexpected(DbError((*next).error()));
-    auto edge = decode_edge((**next).second);
-    if (!edge) return std::unexpected(std::move(edge.error()));
-    out.push_back(std::move(*edge));
+    ++n;
   }
-  return out;
+  return n;
 }
+
+DbResult<std::vector<Edge>> Storage::scan_edges() const { return edge_records().collect(); }
 
 DbResult<Adjacency> Storage::load_adjacency() const {
   auto edges = scan_edges();
@@ -90,56 +102,32 @@ DbResult<Adjacency> Storage::load_adjacency() const {
 }
 
 DbResult<void> Storage::put_in_adjacency(const Uuid& node, const std::vector<Uuid>& edges) const {
-  if (auto r = db_.insert(keys::in_adjacency(node), as_text(records::encode_id_list(edges))); !r) {
-    return std::unexpected(DbError(r.error()));
-  }
-  return {};
+  WriteSet w(db_);
+  if (auto r = put_in_adjacency(w, node, edges); !r) return r;
+  return w.apply();
 }
 
 DbResult<void> Storage::put_out_adjacency(const Uuid& node, const std::vector<Uuid>& edges) const {
-  if (auto r = db_.insert(keys::out_adjacency(node), as_text(records::encode_id_list(edges))); !r) {
-    return std::unexpected(DbError(r.error()));
-  }
-  return {};
+  WriteSet w(db_);
+  if (auto r = put_out_adjacency(w, node, edges); !r) return r;
+  return w.apply();
 }
 
 DbResult<void> Storage::put_edge_version(const Edge& edge, uint64_t t) const {
-  VersionedEdge version{edge.id, 1, t, edge, t, std::nullopt, std::nullopt};
-  auto versions = tree(keys::kVersionedEdgesTree);
-  if (!versions) return std::unexpected(std::move(versions.error()));
-  auto current = tree(keys::kVersionedEdgesCurrentTree);
-  if (!current) return std::unexpected(std::move(current.error()));
-  auto bytes = version.to_msgpack();
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  if (auto r = versions->insert(keys::edge_version(edge.id, 1), as_text(*bytes)); !r) {
-    return std::unexpected(DbError(r.error()));
-  }
-  if (auto r = current->insert(keys::edge(edge.id), as_text(*bytes)); !r) return std::unexpected(DbError(r.error()));
+  WriteSet w(db_);
+  if (auto r = put_edge_version(w, edge, t); !r) return r;
+  if (auto r = w.apply(); !r) return r;
   // Both version records are stored; the clock is persisted by the applier
   // after every batch as well, so a failure here is only logged.
-  if (auto raised = store_counter_max(keys::kNextTimestamp, t == UINT64_MAX ? t : t + 1); !raised) {
-    ZLOG(Warn, kTarget, "Stored version of edge {}, but raising {} failed: {}", edge.id.to_string(),
-         keys::kNextTimestamp, raised.error().display());
-  }
-  return {};
+  return raise_clock_past(t);
 }
 
 DbResult<bool> Storage::close_edge_version(const Uuid& id, uint64_t t) const {
-  auto current = tree(keys::kVersionedEdgesCurrentTree);
-  if (!current) return std::unexpected(std::move(current.error()));
-  auto value = current->get(keys::edge(id));
-  if (!value) return std::unexpected(DbError(value.error()));
-  if (!*value) return false;
-  auto version = VersionedEdge::from_msgpack((*value)->bytes());
-  if (!version) return std::unexpected(std::move(version.error()));
-  version->valid_to = t;
-  auto versions = tree(keys::kVersionedEdgesTree);
-  if (!versions) return std::unexpected(std::move(versions.error()));
-  if (auto r = insert_record(*versions, keys::edge_version(id, version->version), *version); !r) {
-    return std::unexpected(std::move(r.error()));
-  }
-  if (auto r = current->remove(keys::edge(id)); !r) return std::unexpected(DbError(r.error()));
-  return true;
+  WriteSet w(db_);
+  auto closed = close_edge_version(w, id, t);
+  if (!closed) return closed;
+  if (auto r = w.apply(); !r) return std::unexpected(std::move(r.error()));
+  return closed;
 }
 
 DbResult<void> Storage::put_node_embedding(const Embedding& e) const {
@@ -165,29 +153,16 @@ DbResult<void> Storage::put_path_reference_embedding(const PathReferenceEmbeddin
 
 DbResult<void> Storage::add_to_property_index(std::string_view property, const PropertyValue& value,
                                               const Uuid& node) const {
-  auto key = keys::property_index(property, value);
-  if (!key) return {};
-  auto ids = read_id_list(*key);
-  if (!ids) return std::unexpected(std::move(ids.error()));
-  std::vector<Uuid> list = ids->value_or(std::vector<Uuid>{});
-  if (std::find(list.begin(), list.end(), node) != list.end()) return {};
-  list.push_back(node);
-  if (auto r = db_.insert(*key, as_text(records::encode_id_list(list))); !r) return std::unexpected(DbError(r.error()));
-  return {};
+  WriteSet w(db_);
+  if (auto r = add_to_property_index(w, property, value, node); !r) return r;
+  return w.apply();
 }
 
 DbResult<void> Storage::remove_from_property_index(std::string_view property, const PropertyValue& value,
                                                    const Uuid& node) const {
-  auto key = keys::property_index(property, value);
-  if (!key) return {};
-  auto ids = read_id_list(*key);
-  if (!ids) return std::unexpected(std::move(ids.error()));
-  if (!*ids) return {};
-  std::vector<Uuid>& list = **ids;
-  std::erase(list, node);
-  auto r = list.empty() ? db_.remove(*key) : db_.insert(*key, as_text(records::encode_id_list(list)));
-  if (!r) return std::unexpected(DbError(r.error()));
-  return {};
+  WriteSet w(db_);
+  if (auto r = remove_from_property_index(w, property, value, node); !r) return r;
+  return w.apply();
 }
 
 DbResult<std::vector<Uuid>> Storage::property_index_ids(std::string_view property, const PropertyValue& value) const {

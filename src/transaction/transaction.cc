@@ -259,26 +259,4 @@ Result<void> Transaction::rollback_sync(std::unique_ptr<Transaction> tx) {
   return {};
 }
 
-Result<void> commit_in_order(TransactionHost& host, CommitRequest request) {
-  std::lock_guard lock(host.commit_lock());
-  if (request.validate) {
-    if (auto valid = request.validate(); !valid) return valid;
-  }
-  const std::uint64_t commit_ts = host.next_timestamp().fetch_add(1);
-  auto records = commit_records(request.writes, commit_ts);
-  if (auto appended = host.wal().append_batch(records); !appended) return std::unexpected(std::move(appended.error()));
-  // From here the Commit record is durable: the transaction is committed
-  // whatever follows, and the next open redoes what the stored state lacks.
-  const std::uint64_t tx_id = request.writes.tx_id;
-  if (auto applied = host.apply_commit(request.writes, commit_ts); !applied) {
-    ZLOG(Error, kTarget, "Transaction {}: commit is logged but applying it failed: {}", tx_id,
-         error_text(applied.error()));
-  }
-  if (auto persisted = host.persist_clocks(); !persisted) {
-    ZLOG(Warn, kTarget, "Transaction {}: failed to persist logical clocks after commit: {}", tx_id,
-         error_text(persisted.error()));
-  }
-  return {};
-}
-
 }  // namespace zudizid::transaction

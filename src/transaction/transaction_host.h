@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "lock_manager/lock_manager.h"
@@ -40,6 +41,12 @@ struct CommitRequest {
   CommitWrites writes;
   CommitValidator validate;
 };
+
+// Node existence (node id -> exists) implied by writes accepted for logging
+// or applying but not applied yet.
+using PendingNodes = std::unordered_map<NodeId, bool>;
+// Notes what `writes` does to nodes: deletions first, then the written nodes.
+void note_pending(const CommitWrites& writes, PendingNodes& pending);
 
 class TransactionHost {
  public:
@@ -77,18 +84,25 @@ class TransactionHost {
   virtual Result<void> submit_commit(CommitRequest request) = 0;
   virtual Result<void> persist_clocks() = 0;
 
-  // ---- own application (commit_in_order)
+  // ---- the commit pipeline (transaction/commit_group.h)
   virtual std::mutex& commit_lock() = 0;
   // Applies a logged commit at commit timestamp `commit_ts` as new versions.
   virtual Result<void> apply_commit(const CommitWrites& writes, std::uint64_t commit_ts) = 0;
+  // Refuses, before anything is logged, a commit that could not be applied
+  // after the committed state plus `pending`. None by default.
+  virtual Result<void> check_applicable(const CommitWrites& writes, const PendingNodes& pending) const {
+    return {};
+  }
+  // The error that has ended every write, if any. None by default.
+  virtual std::optional<DbError> write_stop() const { return std::nullopt; }
 };
 
-// Applies one commit on the calling thread: under commit_lock, validate, draw
-// the commit timestamp, append its log records with one append, apply, and
-// persist the clocks. A failed validation or append is the result and leaves
-// nothing applied. Once the append succeeded the commit is durable and
-// succeeds: a failed apply is logged as an error, a failed clock persist as a
-// warning.
+// Applies one commit on the calling thread through a CommitGroup of its own:
+// under commit_lock, validate, draw the commit timestamp, append its log
+// records with one append, apply, and persist the clocks. A failed
+// validation or append is the result and leaves nothing applied. Once the
+// append succeeded the commit is durable and succeeds: a failed apply is
+// logged as an error, a failed clock persist as a warning.
 Result<void> commit_in_order(TransactionHost& host, CommitRequest request);
 
 }  // namespace zudizid::transaction

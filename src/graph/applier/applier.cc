@@ -5,6 +5,7 @@
 
 #include "common/log.h"
 #include "common/thread_name.h"
+#include "transaction/commit_group.h"
 
 namespace zudizid::graph::applier {
 
@@ -12,103 +13,37 @@ namespace {
 
 constexpr const char* kTarget = "zudizid::graph::applier";
 
-// Messages accepted into the current append group: commits with their
-// timestamps and records, and operations, in queue order.
-struct Group {
-  struct Entry {
-    ApplierMessage* message;
-    uint64_t commit_ts = 0;  // commits only
-  };
-  std::vector<Entry> entries;
-  std::vector<wal::WalRecord> records;
-  size_t commits = 0;
-  Graph::PendingNodes pending;
-};
-
-void reply(ApplierMessage& m, DbResult<void> result) { m.reply.send(std::move(result)); }
-
-// Logs the group's commit records with one append, then applies and
-// answers every message of the group in queue order.
-void flush(Graph& graph, Group& group) {
-  DbResult<uint64_t> appended = 0;
-  if (!group.records.empty()) appended = graph.wal().append_batch(group.records);
-  if (group.commits >= 2) {
-    ZLOG(Debug, kTarget, "Group commit: {} transactions, {} WAL records, 1 fsync", group.commits,
-         group.records.size());
-  }
-  for (Group::Entry& e : group.entries) {
-    ApplierMessage& m = *e.message;
-    if (auto* commit = std::get_if<transaction::CommitRequest>(&m.payload)) {
-      if (!appended) {
-        reply(m, std::unexpected(DbError::message(
-                     "group WAL fsync failed, commit aborted before apply: " + appended.error().display())));
-        continue;
-      }
-      m.graph.apply_durable_commit(commit->writes, e.commit_ts);
-      reply(m, {});
-    } else {
-      if (auto stop = m.graph.write_stop()) {
-        reply(m, std::unexpected(*stop));
-        continue;
-      }
-      reply(m, m.graph.apply_write_op(std::get<WriteOp>(m.payload)));
-    }
-  }
-  group = Group{};
-}
-
-// Accepts one commit into the group: validation (after the group so far has
-// been applied), applicability, a commit timestamp and its records.
-void accept_commit(Graph& graph, ApplierMessage& m, Group& group) {
-  auto& request = std::get<transaction::CommitRequest>(m.payload);
-  if (request.validate) {
-    if (!group.entries.empty()) flush(graph, group);
-    if (auto valid = request.validate(); !valid) {
-      reply(m, std::move(valid));
-      return;
-    }
-  }
-  if (auto ok = m.graph.check_applicable(request.writes, group.pending); !ok) {
-    reply(m, std::move(ok));
-    return;
-  }
-  const uint64_t commit_ts = graph.next_timestamp().fetch_add(1);
-  auto records = applier::commit_records(request.writes, commit_ts);
-  for (const wal::WalRecord& r : records) {
-    // A record the log cannot carry fails its own commit, not the group's.
-    if (auto loggable = r.validate_for_log(); !loggable) {
-      reply(m, std::unexpected(std::move(loggable.error())));
-      return;
-    }
-  }
-  Graph::note_pending(request.writes, group.pending);
-  for (auto& r : records) group.records.push_back(std::move(r));
-  group.entries.push_back({&m, commit_ts});
-  ++group.commits;
-}
-
-void note_op(const WriteOp& op, Graph::PendingNodes& pending) {
-  if (const auto* put = std::get_if<WriteOp::PutNode>(&op.op)) pending[put->node.id] = true;
-  if (const auto* del = std::get_if<WriteOp::DeleteNode>(&op.op)) pending[del->node_id] = false;
+// What a single write does to node existence, for the applicability checks
+// of the commits queued after it.
+transaction::PendingNodes node_writes(const WriteOp& op) {
+  transaction::PendingNodes out;
+  if (const auto* put = std::get_if<WriteOp::PutNode>(&op.op)) out[put->node.id] = true;
+  if (const auto* del = std::get_if<WriteOp::DeleteNode>(&op.op)) out[del->node_id] = false;
+  return out;
 }
 
 void apply_batch(std::vector<ApplierMessage>& batch) {
   Graph graph = batch.front().graph.clone();
   std::lock_guard lock(graph.storage_write_lock());
-  Group group;
+  transaction::CommitGroup group(
+      graph, {.append_failure_prefix = "group WAL fsync failed, commit aborted before apply: ",
+              .on_append = [](size_t commits, size_t records) {
+                if (commits >= 2) {
+                  ZLOG(Debug, kTarget, "Group commit: {} transactions, {} WAL records, 1 fsync", commits, records);
+                }
+              }});
   for (ApplierMessage& m : batch) {
+    auto done = [&m](DbResult<void> result) { m.reply.send(std::move(result)); };
     if (auto stop = graph.write_stop()) {
-      reply(m, std::unexpected(*stop));
-      continue;
-    }
-    if (std::holds_alternative<transaction::CommitRequest>(m.payload)) {
-      accept_commit(graph, m, group);
+      done(std::unexpected(*stop));
+    } else if (auto* commit = std::get_if<transaction::CommitRequest>(&m.payload)) {
+      group.add_commit(*commit, std::move(done));
     } else {
-      note_op(std::get<WriteOp>(m.payload), group.pending);
-      group.entries.push_back({&m});
+      const WriteOp& op = std::get<WriteOp>(m.payload);
+      group.add_step([&m, &op] { return m.graph.apply_write_op(op); }, std::move(done), node_writes(op));
     }
   }
-  flush(graph, group);
+  group.flush();
   if (auto persisted = graph.persist_clocks(); !persisted) {
     ZLOG(Warn, kTarget, "applier: failed to persist logical clocks after batch: {}", persisted.error().display());
   }

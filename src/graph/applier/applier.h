@@ -38,9 +38,4 @@ std::shared_ptr<Sender> closed_write_applier();
 // The thread body; returns when the queue is closed and drained.
 void run_write_applier(const std::shared_ptr<ApplierQueue>& queue);
 
-// One commit's log records at commit timestamp `commit_ts`.
-inline std::vector<wal::WalRecord> commit_records(const transaction::CommitWrites& w, uint64_t commit_ts) {
-  return transaction::commit_records(w, commit_ts);
-}
-
 }  // namespace zudizid::graph::applier

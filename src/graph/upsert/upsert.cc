@@ -39,7 +39,6 @@ DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& re
 
   UpsertOutcome outcome;
   Uuid id;
-  std::vector<std::pair<std::string, PropertyValue>> stale;
   if (matches->empty()) {
     outcome = UpsertOutcome::Created;
     id = Uuid::new_v4();
@@ -51,7 +50,6 @@ DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& re
       outcome = UpsertOutcome::Unchanged;
     } else {
       outcome = UpsertOutcome::Updated;
-      stale = stale_entries(match.properties, req.props);
       if (auto r = tx.add_node(updated_node(match, req)); !r) return std::unexpected(r.error());
     }
   }
@@ -101,10 +99,7 @@ DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& re
   }
   if (auto r = Transaction::commit(std::move(guard.tx)); !r) return std::unexpected(r.error());
 
-  Graph writer = graph.clone();
-  for (const auto& [name, old] : stale) {
-    if (auto r = writer.unindex_property(name, old, id); !r) return std::unexpected(r.error());
-  }
+  // The commit itself replaced the node's old property-index entries.
   if (embedding_differs) {
     if (auto r = add_node_embedding(graph, id, req.embedding->vector, req.embedding->model); !r) {
       return std::unexpected(r.error());

@@ -35,7 +35,8 @@ class TempDir {
 };
 
 inline Graph make_graph(const std::filesystem::path& dir, bool applier = true,
-                        lock_manager::LockManagerOptions locks = {}) {
+                        lock_manager::LockManagerOptions locks = {},
+                        std::shared_ptr<index::IndexManager> indexes = nullptr) {
   auto db = kelm::config::Config().temporary(true).flush_every_ms(std::nullopt).open();
   if (!db) {
     ADD_FAILURE() << db.error().display();
@@ -51,6 +52,7 @@ inline Graph make_graph(const std::filesystem::path& dir, bool applier = true,
   parts.wal = std::shared_ptr<wal::Wal>(std::move(*wal));
   parts.start_applier = applier;
   parts.lock_options = locks;
+  parts.index_manager = std::move(indexes);
   return Graph::build(std::move(parts));
 }
 
