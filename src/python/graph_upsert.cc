@@ -16,7 +16,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -360,9 +360,9 @@ constexpr const char* kDeleteDoc =
     "    '...'\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<graph_upsert>("upsert", kUpsertDoc),
-    fast_method<graph_upsert_many>("upsert_many", kUpsertManyDoc),
-    fast_method<graph_delete>("delete", kDeleteDoc),
+    method_def<graph_upsert>("upsert", kUpsertDoc),
+    method_def<graph_upsert_many>("upsert_many", kUpsertManyDoc),
+    method_def<graph_delete>("delete", kDeleteDoc),
 };
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -112,7 +112,7 @@ constexpr const char* kKnnNodesDoc =
     "    [('6f1c...', 0.0123), ...]\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<knn_nodes>("knn_nodes", kKnnNodesDoc),
+    method_def<knn_nodes>("knn_nodes", kKnnNodesDoc),
 };
 
 }  // namespace
