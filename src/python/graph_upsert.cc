@@ -271,13 +271,17 @@ PyObject* graph_upsert_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   std::shared_ptr<graph::Graph> handle = graph_handle(self);
   if (!handle) return nullptr;
 
-  PyRef requests = PyRef::borrow(a[0]);
   std::vector<UpsertRequest> reqs;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requests.get()); ++i) {
-    PyRef item = PyRef::borrow(PyList_GET_ITEM(requests.get(), i));
-    auto req = parse_request(item.get());
-    if (!req) return nullptr;
-    reqs.push_back(std::move(*req));
+  {
+    // No Python reference outlives this block: a thread ended while taking
+    // the interpreter lock back unwinds without it (see GilRelease).
+    PyRef requests = PyRef::borrow(a[0]);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requests.get()); ++i) {
+      PyRef item = PyRef::borrow(PyList_GET_ITEM(requests.get(), i));
+      auto req = parse_request(item.get());
+      if (!req) return nullptr;
+      reqs.push_back(std::move(*req));
+    }
   }
 
   return run_released(

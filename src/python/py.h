@@ -55,10 +55,16 @@ PyObject* raise_fatal(const char* what);
 
 // Releases the interpreter lock for its lifetime. No Python object may be
 // touched while it is alive.
+//
+// Taking the lock back ends the thread by `pthread_exit` when the
+// interpreter is finalising; the forced unwind that follows starts in the
+// destructor, which is therefore not `noexcept`. No ordinary exception may
+// leave the released scope: the destructor must never run while another
+// exception unwinds the stack (run_unlocked in graph_call.h catches them).
 class GilRelease {
  public:
   GilRelease() : state_(PyEval_SaveThread()) {}
-  ~GilRelease() { PyEval_RestoreThread(state_); }
+  ~GilRelease() noexcept(false) { PyEval_RestoreThread(state_); }
   GilRelease(const GilRelease&) = delete;
   GilRelease& operator=(const GilRelease&) = delete;
 
