@@ -55,8 +55,8 @@ struct ValueRules {
 };
 
 inline constexpr ValueRules kGraphValues{true, BytesFrom::IndexItems, true, false, Refusal::Plain};
-inline constexpr ValueRules kTransactionValues{false, BytesFrom::IntItems, false, false, Refusal::ForKey};
-inline constexpr ValueRules kLoaderValues{false, BytesFrom::Nothing, false, false, Refusal::WithType};
+inline constexpr ValueRules kTransactionValues{false, BytesFrom::IntItems, false, true, Refusal::ForKey};
+inline constexpr ValueRules kLoaderValues{false, BytesFrom::Nothing, false, true, Refusal::WithType};
 
 // The first kind that accepts `obj`, in this order: None (Null); bool, and
 // NumPy's bool where the rules say so (Bool); str (String); an integer that
