@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "graph/indexes.h"
+#include "index/index_metadata.h"
 #include "python/args.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
@@ -46,6 +47,8 @@ PyObject* create_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     return raise(PyExc_ValueError,
                  fmt::format("Invalid index type '{}'. Use 'hash', 'btree', or 'fulltext'", type_text));
   }
+  // Refused here as a bad argument; the registry refuses it too, for its other callers.
+  if (auto fault = index::index_definition_fault(label, property)) return raise(PyExc_ValueError, *fault);
   return run_released(
       std::move(handle), [&](graph::Graph& g) { return graph::create_index(g, label, property, *type); },
       [](std::string& name) { return str_to_py(name); });
