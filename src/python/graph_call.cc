@@ -15,14 +15,7 @@ PyObject* str_to_py(std::string_view s) {
 PyObject* u64_to_py(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
 
 PyObject* strings_to_py(const std::vector<std::string>& items) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  if (!list) return nullptr;
-  for (size_t i = 0; i < items.size(); ++i) {
-    PyObject* s = str_to_py(items[i]);
-    if (!s) return nullptr;
-    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), s);
-  }
-  return list.release();
+  return list_to_py(items, [](const std::string& s) { return str_to_py(s); });
 }
 
 }  // namespace zudizid::python

@@ -85,6 +85,21 @@ PyObject* call_blocking(PyObject* self, Body&& body, ToPy&& to_py) {
   return run_released(std::move(handle), std::forward<Body>(body), std::forward<ToPy>(to_py));
 }
 
+// A new list of `convert(item)` for each item (each a new reference or
+// nullptr with an exception set, which ends the build).
+template <class Range, class Convert>
+PyObject* list_to_py(const Range& items, Convert convert) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const auto& item : items) {
+    PyObject* converted = convert(item);
+    if (!converted) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, converted);
+  }
+  return list.release();
+}
+
 // Common result conversions (new references; nullptr with an exception set).
 PyObject* none_to_py();
 PyObject* str_to_py(std::string_view s);

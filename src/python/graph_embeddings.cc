@@ -44,6 +44,12 @@ bool check_vector(const std::vector<float>& vector) {
   return true;
 }
 
+// None, or ValueError for a vector refused for its length.
+PyObject* stored_to_py(const graph::LengthRefusal& refused) {
+  if (refused) return raise(PyExc_ValueError, *refused);
+  return none_to_py();
+}
+
 PyObject* floats_to_py(const std::vector<float>& vector) {
   PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(vector.size())));
   if (!list) return nullptr;
@@ -75,16 +81,15 @@ PyObject* add_item_embedding(const char* method, const char* id_param, Store sto
   if (!id || !check_vector(*vector)) return nullptr;
 
   return run_released(
-      std::move(handle), [&](graph::Graph& g) { return store(g, *id, std::move(*vector), model); },
-      [] { return none_to_py(); });
+      std::move(handle), [&](graph::Graph& g) { return store(g, *id, std::move(*vector), model); }, stored_to_py);
 }
 
 PyObject* graph_add_node_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return add_item_embedding("add_node_embedding", "node_id", graph::add_node_embedding, self, args, nargs, kwnames);
+  return add_item_embedding("add_node_embedding", "node_id", graph::store_node_embedding, self, args, nargs, kwnames);
 }
 
 PyObject* graph_add_edge_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return add_item_embedding("add_edge_embedding", "edge_id", graph::add_edge_embedding, self, args, nargs, kwnames);
+  return add_item_embedding("add_edge_embedding", "edge_id", graph::store_edge_embedding, self, args, nargs, kwnames);
 }
 
 PyObject* graph_add_path_reference_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -108,9 +113,9 @@ PyObject* graph_add_path_reference_embedding(PyObject* self, PyObject* const* ar
   return run_released(
       std::move(handle),
       [&](graph::Graph& g) {
-        return graph::add_path_reference_embedding(g, name, node_model, edge_model, std::move(*vector));
+        return graph::store_path_reference_embedding(g, name, node_model, edge_model, std::move(*vector));
       },
-      [] { return none_to_py(); });
+      stored_to_py);
 }
 
 PyObject* graph_get_node_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
