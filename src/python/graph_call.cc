@@ -6,10 +6,6 @@ namespace zudizid::python {
 
 PyObject* raise_db_error(const DbError& error) { return raise(PyExc_RuntimeError, error.display()); }
 
-PyObject* raise_fatal(const char* what) {
-  return raise(PyExc_SystemError, fmt::format("fatal error in the engine: {}", what));
-}
-
 PyObject* none_to_py() { Py_RETURN_NONE; }
 
 PyObject* str_to_py(std::string_view s) {

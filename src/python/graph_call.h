@@ -12,6 +12,8 @@
 // reference (or nullptr with an exception set).
 #pragma once
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <memory>
 #include <optional>
@@ -29,14 +31,11 @@ namespace zudizid::python {
 // Raises RuntimeError with the error's display text; returns nullptr.
 PyObject* raise_db_error(const DbError& error);
 
-// Raises the binding layer's fatal-error exception for a C++ exception that
-// escaped an engine body; returns nullptr.
-PyObject* raise_fatal(const char* what);
-
 // Runs `body` (which must not touch Python objects) with the interpreter
 // lock released, on the calling thread through the runtime, and returns its
 // result; a C++ exception escaping it becomes the binding's fatal-error
-// exception and nullopt.
+// exception and nullopt. A forced unwind (the thread ended while taking the
+// lock back, see GilRelease) passes through.
 template <class Body>
 std::optional<std::invoke_result_t<Body&>> run_unlocked(Body&& body) {
   std::optional<std::invoke_result_t<Body&>> result;
@@ -45,6 +44,8 @@ std::optional<std::invoke_result_t<Body&>> run_unlocked(Body&& body) {
     GilRelease unlocked;
     try {
       result.emplace(common::block_on(body));
+    } catch (abi::__forced_unwind&) {
+      throw;
     } catch (const std::exception& e) {
       fatal = e.what();  // copied: the exception is gone after the handler
     } catch (...) {

@@ -13,7 +13,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -179,10 +179,10 @@ constexpr const char* kGetNodeEmbeddingDoc =
     "    [0.5, 0.25, 1.0]\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<graph_add_node_embedding>("add_node_embedding", kAddNodeEmbeddingDoc),
-    fast_method<graph_add_edge_embedding>("add_edge_embedding", kAddEdgeEmbeddingDoc),
-    fast_method<graph_add_path_reference_embedding>("add_path_reference_embedding", kAddPathReferenceEmbeddingDoc),
-    fast_method<graph_get_node_embedding>("get_node_embedding", kGetNodeEmbeddingDoc),
+    method_def<graph_add_node_embedding>("add_node_embedding", kAddNodeEmbeddingDoc),
+    method_def<graph_add_edge_embedding>("add_edge_embedding", kAddEdgeEmbeddingDoc),
+    method_def<graph_add_path_reference_embedding>("add_path_reference_embedding", kAddPathReferenceEmbeddingDoc),
+    method_def<graph_get_node_embedding>("get_node_embedding", kGetNodeEmbeddingDoc),
 };
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -271,13 +271,17 @@ PyObject* graph_upsert_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   std::shared_ptr<graph::Graph> handle = graph_handle(self);
   if (!handle) return nullptr;
 
-  PyRef requests = PyRef::borrow(a[0]);
   std::vector<UpsertRequest> reqs;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requests.get()); ++i) {
-    PyRef item = PyRef::borrow(PyList_GET_ITEM(requests.get(), i));
-    auto req = parse_request(item.get());
-    if (!req) return nullptr;
-    reqs.push_back(std::move(*req));
+  {
+    // No Python reference outlives this block: a thread ended while taking
+    // the interpreter lock back unwinds without it (see GilRelease).
+    PyRef requests = PyRef::borrow(a[0]);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requests.get()); ++i) {
+      PyRef item = PyRef::borrow(PyList_GET_ITEM(requests.get(), i));
+      auto req = parse_request(item.get());
+      if (!req) return nullptr;
+      reqs.push_back(std::move(*req));
+    }
   }
 
   return run_released(
@@ -360,9 +364,9 @@ constexpr const char* kDeleteDoc =
     "    '...'\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<graph_upsert>("upsert", kUpsertDoc),
-    fast_method<graph_upsert_many>("upsert_many", kUpsertManyDoc),
-    fast_method<graph_delete>("delete", kDeleteDoc),
+    method_def<graph_upsert>("upsert", kUpsertDoc),
+    method_def<graph_upsert_many>("upsert_many", kUpsertManyDoc),
+    method_def<graph_delete>("delete", kDeleteDoc),
 };
 
 }  // namespace

@@ -69,6 +69,31 @@ def test_each_call_sees_embeddings_stored_before_it(g, fan):
     assert g.knn_nodes([-1.0, 0.0], 1, "m") == [(extra, 0.0)]
 
 
+@pytest.mark.skipif(not hasattr(zudizid.Graph, "delete"), reason="needs Graph.delete")
+def test_deleted_nodes_never_answer(db_path):
+    """Deleting a node leaves its embedding stored; the search skips it and
+    looks further, so k live answers still come back."""
+    def check(g, live):
+        for k in (1, 5, len(live), 50):
+            hits = [node for node, _ in g.knn_nodes([1.0, 0.0], k, "m")]
+            assert hits == live[:k]
+
+    g = zudizid.Graph.open(db_path)
+    ids = add_nodes(g, 30)
+    store(g, ids, [(math.cos(math.radians(d)), math.sin(math.radians(d))) for d in range(30)], "m")
+    assert [node for node, _ in g.knn_nodes([1.0, 0.0], 3, "m")] == ids[:3]  # cached before the deletes
+    gone = set(ids[:8] + ids[10:30:3])
+    for i, node in enumerate(ids):
+        if node in gone:
+            assert g.delete("Item", "i", i) == node
+    live = [node for node in ids if node not in gone]
+    check(g, live)
+    g.close()
+    g = zudizid.Graph.open(db_path)
+    check(g, live)
+    g.close()
+
+
 @pytest.mark.parametrize(
     "args, text",
     [
