@@ -1,5 +1,6 @@
 #include "rdf_owl/importer/import_turtle.h"
 
+#include <deque>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -14,6 +15,10 @@ namespace zudizid::rdf_owl::importer {
 namespace {
 
 using graph::WriteOp;
+
+// Individual writes sent ahead of their replies: enough to fill the
+// applier's groups, few enough to bound what a failure leaves unread.
+constexpr size_t kWritesInFlight = 128;
 
 bool is_blank(const std::string& term) { return term.starts_with("_:"); }
 
@@ -159,7 +164,23 @@ DbResult<ImportStats> Importer::run(const std::vector<Triple>& triples) {
     }
   }
 
-  // Pass 5: individual nodes not already present.
+  // Pass 5: individual nodes not already present, sent without waiting for
+  // each reply in turn; the first failure ends the import.
+  std::deque<graph::Graph::PendingWrite> in_flight;
+  auto settle = [&](size_t keep) -> DbResult<void> {
+    while (in_flight.size() > keep) {
+      auto r = in_flight.front().wait();
+      in_flight.pop_front();
+      if (!r) {
+        while (!in_flight.empty()) {
+          (void)in_flight.front().wait();
+          in_flight.pop_front();
+        }
+        return r;
+      }
+    }
+    return {};
+  };
   for (const std::string& subject : individuals) {
     const std::string& label = class_of[subject];
     if (known_.has_individual(label, subject)) continue;
@@ -171,10 +192,12 @@ DbResult<ImportStats> Importer::run(const std::vector<Triple>& triples) {
     std::string iri = node.properties.at("iri").kind() == PropertyValue::Kind::String
                           ? node.properties.at("iri").as_string()
                           : subject;
-    if (auto r = write(WriteOp{WriteOp::PutNode{std::move(node)}}); !r) return std::unexpected(std::move(r.error()));
+    in_flight.push_back(graph_.send_write(WriteOp{WriteOp::PutNode{std::move(node)}}));
+    if (auto r = settle(kWritesInFlight); !r) return std::unexpected(std::move(r.error()));
     known_.add_individual(label, iri);
     ++stats_.instances_added;
   }
+  if (auto r = settle(0); !r) return std::unexpected(std::move(r.error()));
 
   // Single writes are not logged: make them durable before reporting success.
   if (auto r = graph_.flush_adjacency(); !r) return std::unexpected(std::move(r.error()));
