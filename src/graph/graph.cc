@@ -48,8 +48,14 @@ std::optional<DbError> Graph::write_stop() const { return applier_->queue().writ
 
 void Graph::stop_writes(const DbError& cause) { applier_->queue().stop_writes(cause); }
 
-DbResult<void> Graph::submit_write(WriteOp op) {
-  if (auto stop = write_stop()) return std::unexpected(*stop);
+DbResult<void> Graph::submit_write(WriteOp op) { return send_write(std::move(op)).wait(); }
+
+Graph::PendingWrite Graph::send_write(WriteOp op) {
+  PendingWrite pending;
+  if (auto stop = write_stop()) {
+    pending.ready_ = std::unexpected(*stop);
+    return pending;
+  }
   auto [tx, rx] = applier::Reply::make();
   auto back = applier_->queue().send({std::move(op), clone(), std::move(tx)});
   if (back) {
@@ -57,9 +63,16 @@ DbResult<void> Graph::submit_write(WriteOp op) {
     WriteOp own = std::get<WriteOp>(std::move(back->payload));
     back.reset();
     std::lock_guard lock(storage_write_lock());
-    return apply_write_op(own);
+    pending.ready_ = apply_write_op(own);
+    return pending;
   }
-  auto result = rx.wait();
+  pending.reply_.emplace(std::move(rx));
+  return pending;
+}
+
+DbResult<void> Graph::PendingWrite::wait() {
+  if (ready_) return std::move(*ready_);
+  auto result = reply_->wait();
   if (!result) return std::unexpected(DbError::concurrency("write applier dropped the operation"));
   return std::move(*result);
 }

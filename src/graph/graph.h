@@ -46,6 +46,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/oneshot.h"
 #include "graph/label_map.h"
 #include "graph/write_op.h"
 #include "index/index_manager.h"
@@ -169,6 +170,18 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
 
   // ---- single writes (through the applier)
   DbResult<void> submit_write(WriteOp op);
+  // A single write in flight: send several, then wait for each, to keep the
+  // applier busy (its replies come in the order the writes were sent).
+  class PendingWrite {
+   public:
+    DbResult<void> wait();
+
+   private:
+    friend class Graph;
+    std::optional<DbResult<void>> ready_;
+    std::optional<common::OneShot<DbResult<void>>::Receiver> reply_;
+  };
+  PendingWrite send_write(WriteOp op);
   DbResult<void> unindex_property(std::string_view property, const PropertyValue& value, const Uuid& node);
 
   // ---- applying writes; callers hold storage_write_lock
