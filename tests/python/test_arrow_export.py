@@ -303,3 +303,19 @@ def test_random_graph_cells_follow_the_rules(graph, tmp_path):
                 assert float(cell["f"]) == want
             else:
                 assert cell == want, (n, node_id)
+
+
+def test_signatures_and_docstrings():
+    import inspect
+    G = zudizid.Graph
+    assert str(inspect.signature(G.to_arrow)) == "(self, /, label=None)"
+    assert str(inspect.signature(G.edges_to_arrow)) == "(self, /)"
+    assert str(inspect.signature(G.to_arrow_complete)) == "(self, /, label=None)"
+    assert G.to_arrow.__doc__.splitlines() == [
+        "Export graph to Apache Arrow format", "", "Returns bytes in Arrow IPC stream format.",
+        "Load in Python with: pyarrow.ipc.open_stream(bytes)", "", "Returns:", "    bytes: Arrow IPC stream", "",
+        "Example:", "    >>> import pyarrow as pa", "    >>> arrow_bytes = graph.to_arrow()",
+        "    >>> reader = pa.ipc.open_stream(arrow_bytes)", "    >>> batch = reader.read_next_batch()",
+        "    >>> df = batch.to_pandas()"]
+    assert G.edges_to_arrow.__doc__ == "Export edges to Arrow format"
+    assert G.to_arrow_complete.__doc__ == "Export complete graph (nodes + edges) to Arrow format\n\nReturns: (nodes_bytes, edges_bytes)"
