@@ -63,36 +63,69 @@ std::optional<std::string> embedding_vector_fault(std::span<const float> vector)
   return std::nullopt;
 }
 
-DbResult<void> add_node_embedding(const Graph& graph, const Uuid& node, std::vector<float> vector,
-                                  std::string_view model) {
-  if (auto r = check_vector(vector); !r) return r;
+DbResult<LengthRefusal> store_node_embedding(const Graph& graph, const Uuid& node, std::vector<float> vector,
+                                             std::string_view model) {
+  if (auto r = check_vector(vector); !r) return std::unexpected(std::move(r.error()));
   const storage::Storage& st = *graph.storage();
   auto exists = st.node_exists(node);
   if (!exists) return std::unexpected(std::move(exists.error()));
   if (!*exists) return std::unexpected(DbError::node_not_found(node.to_string()));
   Embedding e{node, std::move(vector), std::string(model), 1};
-  if (auto stored = st.put_node_embedding(e); !stored) return stored;
+  auto stored = graph.embedding_indexes().dimensions().store_checked(st, ModelDimensions::Space::Node, model,
+                                                                     e.vector.size(),
+                                                                     [&] { return st.put_node_embedding(e); });
   // The model's cached index no longer holds every vector of the model.
-  graph.embedding_indexes().invalidate(model);
+  if (stored && !*stored) graph.embedding_indexes().invalidate(model);
+  return stored;
+}
+
+DbResult<void> refusal_as_error(DbResult<LengthRefusal> stored) {
+  if (!stored) return std::unexpected(std::move(stored.error()));
+  if (*stored) return std::unexpected(DbError::message(std::move(**stored)));
   return {};
+}
+
+DbResult<void> add_node_embedding(const Graph& graph, const Uuid& node, std::vector<float> vector,
+                                  std::string_view model) {
+  return refusal_as_error(store_node_embedding(graph, node, std::move(vector), model));
 }
 
 DbResult<void> add_edge_embedding(const Graph& graph, const Uuid& edge, std::vector<float> vector,
                                   std::string_view model) {
-  if (auto r = check_vector(vector); !r) return r;
-  const storage::Storage& st = *graph.storage();
-  // Absent, undecodable or unreadable: the edge cannot be vouched for.
-  if (!st.get_edge(edge)) return std::unexpected(DbError::edge_not_found(edge.to_string()));
-  EdgeEmbedding e{edge, std::move(vector), std::string(model), 1};
-  return st.put_edge_embedding(e);
+  return refusal_as_error(store_edge_embedding(graph, edge, std::move(vector), model));
 }
 
 DbResult<void> add_path_reference_embedding(const Graph& graph, std::string_view name, std::string_view node_model,
                                             std::string_view edge_model, std::vector<float> vector) {
+  return refusal_as_error(store_path_reference_embedding(graph, name, node_model, edge_model, std::move(vector)));
+}
+
+DbResult<LengthRefusal> check_node_embedding_length(const Graph& graph, std::string_view model, size_t length) {
+  return graph.embedding_indexes().dimensions().check(*graph.storage(), ModelDimensions::Space::Node, model, length);
+}
+
+DbResult<LengthRefusal> store_edge_embedding(const Graph& graph, const Uuid& edge, std::vector<float> vector,
+                                             std::string_view model) {
+  if (auto r = check_vector(vector); !r) return std::unexpected(std::move(r.error()));
+  const storage::Storage& st = *graph.storage();
+  // Absent, undecodable or unreadable: the edge cannot be vouched for.
+  if (!st.get_edge(edge)) return std::unexpected(DbError::edge_not_found(edge.to_string()));
+  EdgeEmbedding e{edge, std::move(vector), std::string(model), 1};
+  return graph.embedding_indexes().dimensions().store_checked(st, ModelDimensions::Space::Edge, model,
+                                                              e.vector.size(), [&] { return st.put_edge_embedding(e); });
+}
+
+DbResult<LengthRefusal> store_path_reference_embedding(const Graph& graph, std::string_view name,
+                                                       std::string_view node_model, std::string_view edge_model,
+                                                       std::vector<float> vector) {
   PathReferenceEmbedding e{std::string(name), std::string(node_model), std::string(edge_model), std::move(vector),
                            unix_seconds_now()};
-  if (auto r = check_path_reference_vector(e.vector); !r) return r;
-  return graph.storage()->put_path_reference_embedding(e);
+  if (auto r = check_path_reference_vector(e.vector); !r) return std::unexpected(std::move(r.error()));
+  const std::string pair = e.node_model + '\0' + e.edge_model;
+  const storage::Storage& st = *graph.storage();
+  return graph.embedding_indexes().dimensions().store_checked(
+      st, ModelDimensions::Space::PathReference, pair, e.vector.size(),
+      [&] { return st.put_path_reference_embedding(e); });
 }
 
 DbResult<Embedding> read_node_embedding(const storage::Storage& storage, const Uuid& node, std::string_view model) {

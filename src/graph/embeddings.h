@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/vector/model_dimensions.h"
 #include "storage/versioned.h"
 
 namespace zudizid::graph {
@@ -28,23 +29,42 @@ namespace zudizid::graph {
 //   "embedding vector has zero norm (cosine distance is undefined for it)"
 std::optional<std::string> embedding_vector_fault(std::span<const float> vector);
 
+// Every store also keeps each model's vectors at one length (see
+// vector/model_dimensions.h): a vector of another length than the model's
+// is refused with a LengthRefusal naming both lengths, and nothing is
+// written. The add_* forms report that refusal as DbError::Message.
+
 // Stores (replacing) the node's vector for `model`. A refused vector fails
 // with DbError::Message carrying the fault; a node without its record with
 // NodeNotFound; nothing is written then.
+DbResult<LengthRefusal> store_node_embedding(const Graph& graph, const Uuid& node, std::vector<float> vector,
+                                             std::string_view model);
 DbResult<void> add_node_embedding(const Graph& graph, const Uuid& node, std::vector<float> vector,
                                   std::string_view model);
 
-// Stores (replacing) the edge's vector for `model`. The vector rule as for
-// nodes; any failure to read the edge record is EdgeNotFound with the id.
+// The store_* operations with a LengthRefusal reported as DbError::Message.
+DbResult<void> refusal_as_error(DbResult<LengthRefusal> stored);
 DbResult<void> add_edge_embedding(const Graph& graph, const Uuid& edge, std::vector<float> vector,
                                   std::string_view model);
+DbResult<void> add_path_reference_embedding(const Graph& graph, std::string_view name, std::string_view node_model,
+                                            std::string_view edge_model, std::vector<float> vector);
+
+// The refusal a node vector of `length` would meet under `model` now.
+DbResult<LengthRefusal> check_node_embedding_length(const Graph& graph, std::string_view model, size_t length);
+
+// Stores (replacing) the edge's vector for `model`. The vector rule as for
+// nodes; any failure to read the edge record is EdgeNotFound with the id.
+DbResult<LengthRefusal> store_edge_embedding(const Graph& graph, const Uuid& edge, std::vector<float> vector,
+                                             std::string_view model);
 
 // Stores (replacing) the reference, stamped with the current Unix time.
 // Refuses (QueryExecution) an empty vector, one whose 32-bit sum of squares
 // is zero, and one whose sum of squares is not finite; names holding NUL
-// bytes are refused by the key layout.
-DbResult<void> add_path_reference_embedding(const Graph& graph, std::string_view name, std::string_view node_model,
-                                            std::string_view edge_model, std::vector<float> vector);
+// bytes are refused by the key layout. The references of one (node_model,
+// edge_model) pair share one length.
+DbResult<LengthRefusal> store_path_reference_embedding(const Graph& graph, std::string_view name,
+                                                       std::string_view node_model, std::string_view edge_model,
+                                                       std::vector<float> vector);
 
 // "Embedding not found for node {} model {}" (DbError::Message) when absent.
 // The node record is not consulted.

@@ -7,6 +7,7 @@
 #include "graph/adjacency_load.h"
 #include "graph/banner.h"
 #include "graph/in_memory_wal.h"
+#include "graph/open_leftovers.h"
 #include "graph/recovery.h"
 #include "rdf_owl/taxonomy.h"
 #include "storage/storage_keys.h"
@@ -51,6 +52,11 @@ void rebuild_class_hierarchy(Graph& graph) {
   if (graph.index_manager()) graph.index_manager()->register_taxonomy(std::move(hierarchy));
 }
 
+// Another handle of the directory holds the engine's file lock.
+bool lock_held_elsewhere(const kelm::Error& error) {
+  return error.display().find("could not acquire lock") != std::string::npos;
+}
+
 // The last clone of a just-dropped handle of this directory may still be on
 // its way out on the applier thread, holding the engine's file lock for a
 // moment: wait briefly for it rather than failing a close-then-reopen.
@@ -58,17 +64,28 @@ kelm::Result<kelm::Db> open_engine(const std::filesystem::path& path, Profile pr
   const kelm::config::Config config = directory_config(path, profile);
   for (int attempt = 0;; ++attempt) {
     auto db = config.open();
-    if (db || attempt == 200 || db.error().display().find("could not acquire lock") == std::string::npos) return db;
+    if (db || attempt == 200 || !lock_held_elsewhere(db.error())) return db;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
-}  // namespace
+// Waits (briefly) until the last clone of a failed open's handle is gone
+// from the applier thread; false if it is still alive.
+bool released(const std::weak_ptr<const storage::Storage>& store) {
+  for (int attempt = 0; attempt < 200 && !store.expired(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return store.expired();
+}
 
-DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile) {
+// The open itself; `store` follows the engine it started so that a failure
+// can wait for the engine to stop before its files are removed.
+DbResult<Graph> open_directory(const std::filesystem::path& path, Profile profile,
+                               std::weak_ptr<const storage::Storage>& store) {
   auto db = open_engine(path, profile);
   if (!db) return std::unexpected(DbError(db.error()));
   auto storage = std::make_shared<storage::Storage>(std::move(*db), static_cast<std::uint8_t>(profile));
+  store = storage;
 
   auto wal = wal::Wal::open(path / wal::kWalFileName);
   if (!wal) return std::unexpected(std::move(wal.error()));
@@ -126,6 +143,19 @@ DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile) {
   rebuild_class_hierarchy(graph);
   maybe_print_first_run_banner();
   return graph;
+}
+
+}  // namespace
+
+DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile) {
+  OpenLeftovers leftovers(path);
+  std::weak_ptr<const storage::Storage> store;
+  auto opened = open_directory(path, profile, store);
+  if (opened) return opened;
+  // A directory another handle holds is not this open's to clean.
+  const kelm::Error* engine = opened.error().storage();
+  if (!(engine && lock_held_elsewhere(*engine)) && released(store)) leftovers.remove();
+  return opened;
 }
 
 DbResult<Graph> open_in_memory(Profile profile) {

@@ -48,6 +48,7 @@ std::expected<std::string, DbError> IndexManager::create_index(RecordSource& sou
                                                                std::string_view label,
                                                                std::string_view property,
                                                                IndexType type) {
+  if (auto fault = index_definition_fault(label, property)) return std::unexpected(DbError::index(std::move(*fault)));
   ZLOG(Info, kGraphLog, "Creating index on {}.{}", label, property);
   const std::string name = fmt::format("{}_{}", label, property);
   auto already = [&] {

@@ -145,6 +145,12 @@ bool is_blank(std::string_view s) {
   return true;
 }
 
+std::optional<std::string> index_definition_fault(std::string_view label, std::string_view property) {
+  if (is_blank(label)) return std::string("Index label must not be empty or whitespace only");
+  if (is_blank(property)) return std::string("Index property must not be empty or whitespace only");
+  return std::nullopt;
+}
+
 std::string debug_string(const IndexMetadata& m) {
   return fmt::format(
       "IndexMetadata {{ name: {}, label: {}, property: {}, index_type: {}, created_at: {}, "

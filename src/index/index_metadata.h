@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,5 +44,12 @@ std::expected<std::vector<IndexMetadata>, std::string> decode_metadata(std::stri
 
 // True when `s` is empty or holds only Unicode White_Space characters.
 bool is_blank(std::string_view s);
+
+// Why an index on (label, property) cannot be created, or nullopt. Loading
+// "metadata.bin" drops entries with a blank field, so such an index would
+// vanish at the next open:
+//   "Index label must not be empty or whitespace only"
+//   "Index property must not be empty or whitespace only"
+std::optional<std::string> index_definition_fault(std::string_view label, std::string_view property);
 
 }  // namespace zudizid::index

@@ -6,8 +6,6 @@
 // has been converted.
 #include "python/bulk_loader.h"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -15,7 +13,9 @@
 #include "graph/bulk_load.h"
 #include "python/args.h"
 #include "python/blocking.h"
+#include "python/convert.h"
 #include "python/graph_call.h"
+#include "python/method_def.h"
 #include "python/pyclass.h"
 #include "python/write_args.h"
 #include "storage/node.h"
@@ -28,60 +28,6 @@ using LoaderSlot = std::unique_ptr<graph::BulkLoader>;
 
 constexpr const char* kFinished = "BulkLoader already finished";
 
-// The `__name__` of the value's type, or "unknown".
-std::string type_short_name(PyObject* v) {
-  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(v)), "__name__"));
-  if (name && PyUnicode_Check(name.get())) {
-    if (const char* s = PyUnicode_AsUTF8(name.get())) return s;
-  }
-  PyErr_Clear();
-  return "unknown";
-}
-
-// str, bool, 64-bit int, float or None (stored as Null, as transactions
-// store it); nullopt with TypeError raised otherwise.
-std::optional<PropertyValue> loader_value(PyObject* v) {
-  if (PyUnicode_Check(v)) {
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(v, &len);
-    if (!utf8) return std::nullopt;
-    return PropertyValue::string(std::string(utf8, static_cast<size_t>(len)));
-  }
-  if (PyBool_Check(v)) return PropertyValue::boolean(v == Py_True);
-  long long i = PyLong_AsLongLong(v);
-  if (!(i == -1 && PyErr_Occurred())) return PropertyValue::integer(i);
-  PyErr_Clear();
-  double d = PyFloat_AsDouble(v);
-  if (!(d == -1.0 && PyErr_Occurred())) return PropertyValue::float64(d);
-  PyErr_Clear();
-  if (v == Py_None) return PropertyValue::null();
-  raise(PyExc_TypeError,
-        fmt::format("Unsupported property type: {}. Supported: str, int, float, bool", type_short_name(v)));
-  return std::nullopt;
-}
-
-std::optional<PropertyMap> loader_properties(PyObject* dict) {
-  PyRef items = PyRef::steal(PyDict_Items(dict));
-  if (!items) return std::nullopt;
-  PropertyMap out;
-  const Py_ssize_t n = PyList_GET_SIZE(items.get());
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* pair = PyList_GET_ITEM(items.get(), i);
-    PyObject* key = PyTuple_GET_ITEM(pair, 0);
-    if (!PyUnicode_Check(key)) {
-      raise_key_not_str(key);
-      return std::nullopt;
-    }
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &len);
-    if (!utf8) return std::nullopt;
-    auto value = loader_value(PyTuple_GET_ITEM(pair, 1));
-    if (!value) return std::nullopt;
-    out.insert_or_assign(std::string(utf8, static_cast<size_t>(len)), std::move(*value));
-  }
-  return out;
-}
-
 PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   static constexpr Param kParams[] = {{"label", true}, {"properties", true}};
   PyObject* a[2];
@@ -93,7 +39,7 @@ PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
   LoaderSlot& loader = value_of<LoaderSlot>(self);
   if (!loader) return raise(PyExc_RuntimeError, "BulkLoader already finished. Create a new one.");
   const Uuid node_id = Uuid::new_v4();
-  auto props = loader_properties(a[1]);
+  auto props = py_dict_to_properties(a[1], kLoaderValues);
   if (!props) return nullptr;
 
   Node node{node_id, std::move(label), std::move(*props), NodeKind::Individual};
@@ -221,32 +167,30 @@ PyObject* repr(PyObject* self) {
   return PyUnicode_FromString(value_of<LoaderSlot>(self) ? "<BulkLoader: active>" : "<BulkLoader: finished>");
 }
 
-constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef methods[] = {
-    {"add_node", method<add_node>(), kMethod,
-     "add_node($self, label, properties)\n--\n\n"
-     "Add a node to the bulk load buffer\n\n"
-     "Args:\n"
-     "    label: Node label (e.g., \"Person\", \"Company\")\n"
-     "    properties: Dict of node properties\n\n"
-     "Returns:\n"
-     "    str: Node UUID (can be used for building edges)"},
-    {"add_edge", method<add_edge>(), kMethod,
-     "add_edge($self, source_id, target_id, label)\n--\n\n"
-     "Add an edge to the bulk load buffer\n\n"
-     "Args:\n"
-     "    source_id: Source node UUID\n"
-     "    target_id: Target node UUID\n"
-     "    label: Edge type (e.g., \"KNOWS\")"},
-    {"finish", method<finish>(), kMethod,
-     "finish($self)\n--\n\n"
-     "Finish bulk load and flush all pending data\n\n"
-     "Returns:\n"
-     "    dict: Statistics with keys \"nodes\", \"edges\", \"duration_secs\",\n"
-     "          \"nodes_per_second\""},
-    {"__enter__", method<enter>(), kMethod, "__enter__($self)\n--\n\nEnter context manager"},
-    {"__exit__", method<exit>(), kMethod, "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nExit context manager"},
+    method_def<add_node>("add_node",
+                         "add_node($self, label, properties)\n--\n\n"
+                         "Add a node to the bulk load buffer\n\n"
+                         "Args:\n"
+                         "    label: Node label (e.g., \"Person\", \"Company\")\n"
+                         "    properties: Dict of node properties\n\n"
+                         "Returns:\n"
+                         "    str: Node UUID (can be used for building edges)"),
+    method_def<add_edge>("add_edge",
+                         "add_edge($self, source_id, target_id, label)\n--\n\n"
+                         "Add an edge to the bulk load buffer\n\n"
+                         "Args:\n"
+                         "    source_id: Source node UUID\n"
+                         "    target_id: Target node UUID\n"
+                         "    label: Edge type (e.g., \"KNOWS\")"),
+    method_def<finish>("finish",
+                       "finish($self)\n--\n\n"
+                       "Finish bulk load and flush all pending data\n\n"
+                       "Returns:\n"
+                       "    dict: Statistics with keys \"nodes\", \"edges\", \"duration_secs\",\n"
+                       "          \"nodes_per_second\""),
+    method_def<enter>("__enter__", "__enter__($self)\n--\n\nEnter context manager"),
+    method_def<exit>("__exit__", "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nExit context manager"),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -265,7 +209,7 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     // freeing an unfinished loader discards its buffers; earlier batches stay written
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_unique_unlocked<graph::BulkLoader>)},
-    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_repr, slot_fn<repr>()},
     {Py_tp_methods, methods},
     {0, nullptr},
 };

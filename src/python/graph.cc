@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "python/graph_methods.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -77,7 +78,7 @@ PyMethodDef* graph_method_table() {
 PyType_Slot graph_slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for ZudizID Graph")},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<GraphSlot>)},
-    {Py_tp_repr, reinterpret_cast<void*>(graph_repr)},
+    {Py_tp_repr, slot_fn<graph_repr>()},
     {Py_tp_methods, nullptr},  // filled by graph_type()
     {0, nullptr},
 };

@@ -12,6 +12,8 @@
 // reference (or nullptr with an exception set).
 #pragma once
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <memory>
 #include <optional>
@@ -29,14 +31,11 @@ namespace zudizid::python {
 // Raises RuntimeError with the error's display text; returns nullptr.
 PyObject* raise_db_error(const DbError& error);
 
-// Raises the binding layer's fatal-error exception for a C++ exception that
-// escaped an engine body; returns nullptr.
-PyObject* raise_fatal(const char* what);
-
 // Runs `body` (which must not touch Python objects) with the interpreter
 // lock released, on the calling thread through the runtime, and returns its
 // result; a C++ exception escaping it becomes the binding's fatal-error
-// exception and nullopt.
+// exception and nullopt. A forced unwind (the thread ended while taking the
+// lock back, see GilRelease) passes through.
 template <class Body>
 std::optional<std::invoke_result_t<Body&>> run_unlocked(Body&& body) {
   std::optional<std::invoke_result_t<Body&>> result;
@@ -45,6 +44,8 @@ std::optional<std::invoke_result_t<Body&>> run_unlocked(Body&& body) {
     GilRelease unlocked;
     try {
       result.emplace(common::block_on(body));
+    } catch (abi::__forced_unwind&) {
+      throw;
     } catch (const std::exception& e) {
       fatal = e.what();  // copied: the exception is gone after the handler
     } catch (...) {
@@ -82,6 +83,21 @@ PyObject* call_blocking(PyObject* self, Body&& body, ToPy&& to_py) {
   std::shared_ptr<graph::Graph> handle = graph_handle(self);
   if (!handle) return nullptr;
   return run_released(std::move(handle), std::forward<Body>(body), std::forward<ToPy>(to_py));
+}
+
+// A new list of `convert(item)` for each item (each a new reference or
+// nullptr with an exception set, which ends the build).
+template <class Range, class Convert>
+PyObject* list_to_py(const Range& items, Convert convert) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const auto& item : items) {
+    PyObject* converted = convert(item);
+    if (!converted) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, converted);
+  }
+  return list.release();
 }
 
 // Common result conversions (new references; nullptr with an exception set).

@@ -13,7 +13,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -42,6 +42,12 @@ bool check_vector(const std::vector<float>& vector) {
     return false;
   }
   return true;
+}
+
+// None, or ValueError for a vector refused for its length.
+PyObject* stored_to_py(const graph::LengthRefusal& refused) {
+  if (refused) return raise(PyExc_ValueError, *refused);
+  return none_to_py();
 }
 
 PyObject* floats_to_py(const std::vector<float>& vector) {
@@ -75,16 +81,15 @@ PyObject* add_item_embedding(const char* method, const char* id_param, Store sto
   if (!id || !check_vector(*vector)) return nullptr;
 
   return run_released(
-      std::move(handle), [&](graph::Graph& g) { return store(g, *id, std::move(*vector), model); },
-      [] { return none_to_py(); });
+      std::move(handle), [&](graph::Graph& g) { return store(g, *id, std::move(*vector), model); }, stored_to_py);
 }
 
 PyObject* graph_add_node_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return add_item_embedding("add_node_embedding", "node_id", graph::add_node_embedding, self, args, nargs, kwnames);
+  return add_item_embedding("add_node_embedding", "node_id", graph::store_node_embedding, self, args, nargs, kwnames);
 }
 
 PyObject* graph_add_edge_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return add_item_embedding("add_edge_embedding", "edge_id", graph::add_edge_embedding, self, args, nargs, kwnames);
+  return add_item_embedding("add_edge_embedding", "edge_id", graph::store_edge_embedding, self, args, nargs, kwnames);
 }
 
 PyObject* graph_add_path_reference_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -108,9 +113,9 @@ PyObject* graph_add_path_reference_embedding(PyObject* self, PyObject* const* ar
   return run_released(
       std::move(handle),
       [&](graph::Graph& g) {
-        return graph::add_path_reference_embedding(g, name, node_model, edge_model, std::move(*vector));
+        return graph::store_path_reference_embedding(g, name, node_model, edge_model, std::move(*vector));
       },
-      [] { return none_to_py(); });
+      stored_to_py);
 }
 
 PyObject* graph_get_node_embedding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -179,10 +184,10 @@ constexpr const char* kGetNodeEmbeddingDoc =
     "    [0.5, 0.25, 1.0]\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<graph_add_node_embedding>("add_node_embedding", kAddNodeEmbeddingDoc),
-    fast_method<graph_add_edge_embedding>("add_edge_embedding", kAddEdgeEmbeddingDoc),
-    fast_method<graph_add_path_reference_embedding>("add_path_reference_embedding", kAddPathReferenceEmbeddingDoc),
-    fast_method<graph_get_node_embedding>("get_node_embedding", kGetNodeEmbeddingDoc),
+    method_def<graph_add_node_embedding>("add_node_embedding", kAddNodeEmbeddingDoc),
+    method_def<graph_add_edge_embedding>("add_edge_embedding", kAddEdgeEmbeddingDoc),
+    method_def<graph_add_path_reference_embedding>("add_path_reference_embedding", kAddPathReferenceEmbeddingDoc),
+    method_def<graph_get_node_embedding>("get_node_embedding", kGetNodeEmbeddingDoc),
 };
 
 }  // namespace

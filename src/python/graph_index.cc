@@ -8,9 +8,11 @@
 #include <fmt/format.h>
 
 #include "graph/indexes.h"
+#include "index/index_metadata.h"
 #include "python/args.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -45,6 +47,8 @@ PyObject* create_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
     return raise(PyExc_ValueError,
                  fmt::format("Invalid index type '{}'. Use 'hash', 'btree', or 'fulltext'", type_text));
   }
+  // Refused here as a bad argument; the registry refuses it too, for its other callers.
+  if (auto fault = index::index_definition_fault(label, property)) return raise(PyExc_ValueError, *fault);
   return run_released(
       std::move(handle), [&](graph::Graph& g) { return graph::create_index(g, label, property, *type); },
       [](std::string& name) { return str_to_py(name); });
@@ -81,50 +85,45 @@ PyObject* list_indexes(PyObject* self, PyObject*) {
       [](std::vector<index::IndexMetadata>& records) { return metadata_to_py(records); });
 }
 
-template <class F>
-PyCFunction cfunc(F f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
 const PyMethodDef kMethods[] = {
-    {"create_index", cfunc(create_index), METH_FASTCALL | METH_KEYWORDS,
-     "create_index($self, label, property, index_type=\"hash\")\n--\n\n"
-     "Create an index on a property\n"
-     "\n"
-     "Args:\n"
-     "    label (str): Node label to index\n"
-     "    property (str): Property name to index\n"
-     "    index_type (str): Index type: 'hash', 'btree' or 'fulltext' (default: 'hash')\n"
-     "\n"
-     "Returns:\n"
-     "    str: Index name\n"
-     "\n"
-     "Example:\n"
-     "    >>> graph.create_index('Person', 'name')\n"
-     "    'Person_name'\n"
-     "    >>> graph.create_index('Person', 'age', 'btree')\n"
-     "    'Person_age'"},
-    {"drop_index", cfunc(drop_index), METH_FASTCALL | METH_KEYWORDS,
-     "drop_index($self, index_name)\n--\n\n"
-     "Drop an index\n"
-     "\n"
-     "Args:\n"
-     "    index_name (str): Name of the index to drop\n"
-     "\n"
-     "Example:\n"
-     "    >>> graph.drop_index('Person_name')"},
-    {"list_indexes", cfunc(list_indexes), METH_NOARGS,
-     "list_indexes($self)\n--\n\n"
-     "List all indexes\n"
-     "\n"
-     "Returns:\n"
-     "    list[tuple]: List of (name, label, property, type) tuples\n"
-     "\n"
-     "Example:\n"
-     "    >>> for name, label, prop, kind in graph.list_indexes():\n"
-     "    ...     print(f'{name}: {label}.{prop} [{kind}]')\n"
-     "    Person_name: Person.name [Hash]\n"
-     "    Person_age: Person.age [BTree]"},
+    method_def<create_index>("create_index",
+                             "create_index($self, label, property, index_type=\"hash\")\n--\n\n"
+                             "Create an index on a property\n"
+                             "\n"
+                             "Args:\n"
+                             "    label (str): Node label to index\n"
+                             "    property (str): Property name to index\n"
+                             "    index_type (str): Index type: 'hash', 'btree' or 'fulltext' (default: 'hash')\n"
+                             "\n"
+                             "Returns:\n"
+                             "    str: Index name\n"
+                             "\n"
+                             "Example:\n"
+                             "    >>> graph.create_index('Person', 'name')\n"
+                             "    'Person_name'\n"
+                             "    >>> graph.create_index('Person', 'age', 'btree')\n"
+                             "    'Person_age'"),
+    method_def<drop_index>("drop_index",
+                           "drop_index($self, index_name)\n--\n\n"
+                           "Drop an index\n"
+                           "\n"
+                           "Args:\n"
+                           "    index_name (str): Name of the index to drop\n"
+                           "\n"
+                           "Example:\n"
+                           "    >>> graph.drop_index('Person_name')"),
+    method_def<list_indexes>("list_indexes",
+                             "list_indexes($self)\n--\n\n"
+                             "List all indexes\n"
+                             "\n"
+                             "Returns:\n"
+                             "    list[tuple]: List of (name, label, property, type) tuples\n"
+                             "\n"
+                             "Example:\n"
+                             "    >>> for name, label, prop, kind in graph.list_indexes():\n"
+                             "    ...     print(f'{name}: {label}.{prop} [{kind}]')\n"
+                             "    Person_name: Person.name [Hash]\n"
+                             "    Person_age: Person.age [BTree]"),
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "python/args.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -43,11 +44,8 @@ namespace {
 // then a fresh `Graph` owning the only reference to the handle.
 template <class Open>
 PyObject* open_graph_object(Open&& open) {
-  std::optional<DbResult<graph::Graph>> opened;
-  {
-    GilRelease unlocked;
-    opened.emplace(common::block_on(std::forward<Open>(open)));
-  }
+  auto opened = run_unlocked(std::forward<Open>(open));
+  if (!opened) return nullptr;
   if (!*opened) return raise_db_error(opened->error());
   auto handle = std::make_shared<graph::Graph>(std::move(**opened));
   opened.reset();
@@ -160,41 +158,40 @@ PyObject* exit(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObjec
   Py_RETURN_FALSE;
 }
 
-constexpr int kStatic = METH_FASTCALL | METH_KEYWORDS | METH_STATIC;
-constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
 #define PROFILE_LINE "profile: \"default\" | \"mobile\" | \"server\""
 #define ENGINE_LINE "engine: \"kelm\""
 
 const PyMethodDef kMethods[] = {
-    {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open)), kStatic,
-     "open(path)\n--\n\nOpen a graph database"},
-    {"open_with_profile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_with_profile)), kStatic,
-     "open_with_profile(path, profile=\"default\")\n--\n\nOpen a graph database with runtime profile.\n\n" PROFILE_LINE},
-    {"open_with_options", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_with_options)), kStatic,
-     "open_with_options(path, engine=\"kelm\", profile=\"default\")\n--\n\n"
-     "Open a graph database with explicit storage options.\n\n" ENGINE_LINE "\n" PROFILE_LINE},
-    {"in_memory", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(in_memory)), kStatic,
-     "in_memory()\n--\n\nCreate in-memory graph"},
-    {"in_memory_with_profile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(in_memory_with_profile)),
-     kStatic,
-     "in_memory_with_profile(profile=\"default\")\n--\n\nCreate in-memory graph with runtime profile.\n\n" PROFILE_LINE},
-    {"in_memory_with_options", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(in_memory_with_options)),
-     kStatic,
-     "in_memory_with_options(engine=\"kelm\", profile=\"default\")\n--\n\n"
-     "Create in-memory graph with explicit storage options.\n\n" ENGINE_LINE "\n" PROFILE_LINE},
-    {"close", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(close)), kMethod,
-     "close($self)\n--\n\nClose the database\n\n"
-     "Takes the inner shared handle out of this object and releases it, so the\n"
-     "key-value engine can release its lock while the Python object is still\n"
-     "alive. Any later method call raises RuntimeError(\"Graph is closed\").\n\n"
-     "    graph = zudizid.Graph.open(\"my.db\")\n"
-     "    ...\n"
-     "    graph.close()"},
-    {"__enter__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(enter)), kMethod,
-     "__enter__($self)\n--\n\nEnter context manager"},
-    {"__exit__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(exit)), kMethod,
-     "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nExit context manager"},
+    method_def<open>("open", "open(path)\n--\n\nOpen a graph database", Binding::Static),
+    method_def<open_with_profile>(
+        "open_with_profile",
+        "open_with_profile(path, profile=\"default\")\n--\n\nOpen a graph database with runtime profile.\n\n" PROFILE_LINE,
+        Binding::Static),
+    method_def<open_with_options>("open_with_options",
+                                  "open_with_options(path, engine=\"kelm\", profile=\"default\")\n--\n\n"
+                                  "Open a graph database with explicit storage options.\n\n" ENGINE_LINE
+                                  "\n" PROFILE_LINE,
+                                  Binding::Static),
+    method_def<in_memory>("in_memory", "in_memory()\n--\n\nCreate in-memory graph", Binding::Static),
+    method_def<in_memory_with_profile>(
+        "in_memory_with_profile",
+        "in_memory_with_profile(profile=\"default\")\n--\n\nCreate in-memory graph with runtime profile.\n\n" PROFILE_LINE,
+        Binding::Static),
+    method_def<in_memory_with_options>("in_memory_with_options",
+                                       "in_memory_with_options(engine=\"kelm\", profile=\"default\")\n--\n\n"
+                                       "Create in-memory graph with explicit storage options.\n\n" ENGINE_LINE
+                                       "\n" PROFILE_LINE,
+                                       Binding::Static),
+    method_def<close>("close",
+                      "close($self)\n--\n\nClose the database\n\n"
+                      "Takes the inner shared handle out of this object and releases it, so the\n"
+                      "key-value engine can release its lock while the Python object is still\n"
+                      "alive. Any later method call raises RuntimeError(\"Graph is closed\").\n\n"
+                      "    graph = zudizid.Graph.open(\"my.db\")\n"
+                      "    ...\n"
+                      "    graph.close()"),
+    method_def<enter>("__enter__", "__enter__($self)\n--\n\nEnter context manager"),
+    method_def<exit>("__exit__", "__exit__($self, _exc_type, _exc_value, _traceback)\n--\n\nExit context manager"),
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "python/args.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -127,113 +128,106 @@ PyObject* rebuild_schema(PyObject* self, PyObject*) {
   return call_blocking(self, [](graph::Graph& g) { return graph::rebuild_schema(g); }, none_to_py);
 }
 
-constexpr int kOneArg = METH_FASTCALL | METH_KEYWORDS;
-
-template <class F>
-PyCFunction cfunc(F f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
 const PyMethodDef kMethods[] = {
-    {"get_labels", cfunc(get_labels), METH_NOARGS,
-     "get_labels($self)\n--\n\n"
-     "Get all node labels in the graph\n"
-     "\n"
-     "Returns:\n"
-     "    list[str]: List of unique node labels\n"
-     "\n"
-     "Example:\n"
-     "    >>> labels = graph.get_labels()\n"
-     "    >>> print(labels)\n"
-     "    ['Person', 'Company', 'Product']"},
-    {"get_edge_types", cfunc(get_edge_types), METH_NOARGS,
-     "get_edge_types($self)\n--\n\n"
-     "Get all edge types in the graph\n"
-     "\n"
-     "Returns:\n"
-     "    list[str]: List of unique edge types\n"
-     "\n"
-     "Example:\n"
-     "    >>> types = graph.get_edge_types()\n"
-     "    >>> print(types)\n"
-     "    ['KNOWS', 'WORKS_AT']"},
-    {"get_schema", cfunc(get_schema), METH_NOARGS,
-     "get_schema($self)\n--\n\n"
-     "Get complete schema information\n"
-     "\n"
-     "Returns:\n"
-     "    dict: Schema information including labels, types, properties, and counts\n"
-     "\n"
-     "Example:\n"
-     "    >>> schema = graph.get_schema()\n"
-     "    >>> print(schema['node_labels'])\n"
-     "    ['Person', 'Company']\n"
-     "    >>> print(schema['node_counts'])\n"
-     "    {'Person': 100, 'Company': 10}"},
-    {"get_label_properties", cfunc(get_label_properties), kOneArg,
-     "get_label_properties($self, label)\n--\n\n"
-     "Get properties for a specific node label\n"
-     "\n"
-     "Args:\n"
-     "    label (str): The node label\n"
-     "\n"
-     "Returns:\n"
-     "    list[str]: List of property names\n"
-     "\n"
-     "Example:\n"
-     "    >>> props = graph.get_label_properties('Person')\n"
-     "    >>> print(props)\n"
-     "    ['name', 'age', 'email']"},
-    {"get_label_count", cfunc(get_label_count), kOneArg,
-     "get_label_count($self, label)\n--\n\n"
-     "Get node count for a specific label\n"
-     "\n"
-     "Args:\n"
-     "    label (str): The node label\n"
-     "\n"
-     "Returns:\n"
-     "    int: Number of nodes with this label\n"
-     "\n"
-     "Example:\n"
-     "    >>> count = graph.get_label_count('Person')\n"
-     "    >>> print(f'There are {count} people')\n"
-     "    There are 100 people"},
-    {"get_edge_type_properties", cfunc(get_edge_type_properties), kOneArg,
-     "get_edge_type_properties($self, edge_type)\n--\n\n"
-     "Get properties for a specific edge type\n"
-     "\n"
-     "Args:\n"
-     "    edge_type (str): The edge type\n"
-     "\n"
-     "Returns:\n"
-     "    list[str]: List of property names\n"
-     "\n"
-     "Example:\n"
-     "    >>> props = graph.get_edge_type_properties('KNOWS')\n"
-     "    >>> print(props)\n"
-     "    ['since', 'strength']"},
-    {"get_edge_type_count", cfunc(get_edge_type_count), kOneArg,
-     "get_edge_type_count($self, edge_type)\n--\n\n"
-     "Get edge count for a specific type\n"
-     "\n"
-     "Args:\n"
-     "    edge_type (str): The edge type\n"
-     "\n"
-     "Returns:\n"
-     "    int: Number of edges with this type\n"
-     "\n"
-     "Example:\n"
-     "    >>> count = graph.get_edge_type_count('KNOWS')\n"
-     "    >>> print(f'There are {count} KNOWS relationships')\n"
-     "    There are 250 KNOWS relationships"},
-    {"rebuild_schema", cfunc(rebuild_schema), METH_NOARGS,
-     "rebuild_schema($self)\n--\n\n"
-     "Rebuild schema cache\n"
-     "\n"
-     "Use after bulk imports or major changes.\n"
-     "\n"
-     "Example:\n"
-     "    >>> graph.rebuild_schema()"},
+    method_def<get_labels>("get_labels",
+                           "get_labels($self)\n--\n\n"
+                           "Get all node labels in the graph\n"
+                           "\n"
+                           "Returns:\n"
+                           "    list[str]: List of unique node labels\n"
+                           "\n"
+                           "Example:\n"
+                           "    >>> labels = graph.get_labels()\n"
+                           "    >>> print(labels)\n"
+                           "    ['Person', 'Company', 'Product']"),
+    method_def<get_edge_types>("get_edge_types",
+                               "get_edge_types($self)\n--\n\n"
+                               "Get all edge types in the graph\n"
+                               "\n"
+                               "Returns:\n"
+                               "    list[str]: List of unique edge types\n"
+                               "\n"
+                               "Example:\n"
+                               "    >>> types = graph.get_edge_types()\n"
+                               "    >>> print(types)\n"
+                               "    ['KNOWS', 'WORKS_AT']"),
+    method_def<get_schema>("get_schema",
+                           "get_schema($self)\n--\n\n"
+                           "Get complete schema information\n"
+                           "\n"
+                           "Returns:\n"
+                           "    dict: Schema information including labels, types, properties, and counts\n"
+                           "\n"
+                           "Example:\n"
+                           "    >>> schema = graph.get_schema()\n"
+                           "    >>> print(schema['node_labels'])\n"
+                           "    ['Person', 'Company']\n"
+                           "    >>> print(schema['node_counts'])\n"
+                           "    {'Person': 100, 'Company': 10}"),
+    method_def<get_label_properties>("get_label_properties",
+                                     "get_label_properties($self, label)\n--\n\n"
+                                     "Get properties for a specific node label\n"
+                                     "\n"
+                                     "Args:\n"
+                                     "    label (str): The node label\n"
+                                     "\n"
+                                     "Returns:\n"
+                                     "    list[str]: List of property names\n"
+                                     "\n"
+                                     "Example:\n"
+                                     "    >>> props = graph.get_label_properties('Person')\n"
+                                     "    >>> print(props)\n"
+                                     "    ['name', 'age', 'email']"),
+    method_def<get_label_count>("get_label_count",
+                                "get_label_count($self, label)\n--\n\n"
+                                "Get node count for a specific label\n"
+                                "\n"
+                                "Args:\n"
+                                "    label (str): The node label\n"
+                                "\n"
+                                "Returns:\n"
+                                "    int: Number of nodes with this label\n"
+                                "\n"
+                                "Example:\n"
+                                "    >>> count = graph.get_label_count('Person')\n"
+                                "    >>> print(f'There are {count} people')\n"
+                                "    There are 100 people"),
+    method_def<get_edge_type_properties>("get_edge_type_properties",
+                                         "get_edge_type_properties($self, edge_type)\n--\n\n"
+                                         "Get properties for a specific edge type\n"
+                                         "\n"
+                                         "Args:\n"
+                                         "    edge_type (str): The edge type\n"
+                                         "\n"
+                                         "Returns:\n"
+                                         "    list[str]: List of property names\n"
+                                         "\n"
+                                         "Example:\n"
+                                         "    >>> props = graph.get_edge_type_properties('KNOWS')\n"
+                                         "    >>> print(props)\n"
+                                         "    ['since', 'strength']"),
+    method_def<get_edge_type_count>("get_edge_type_count",
+                                    "get_edge_type_count($self, edge_type)\n--\n\n"
+                                    "Get edge count for a specific type\n"
+                                    "\n"
+                                    "Args:\n"
+                                    "    edge_type (str): The edge type\n"
+                                    "\n"
+                                    "Returns:\n"
+                                    "    int: Number of edges with this type\n"
+                                    "\n"
+                                    "Example:\n"
+                                    "    >>> count = graph.get_edge_type_count('KNOWS')\n"
+                                    "    >>> print(f'There are {count} KNOWS relationships')\n"
+                                    "    There are 250 KNOWS relationships"),
+    method_def<rebuild_schema>("rebuild_schema",
+                               "rebuild_schema($self)\n--\n\n"
+                               "Rebuild schema cache\n"
+                               "\n"
+                               "Use after bulk imports or major changes.\n"
+                               "\n"
+                               "Example:\n"
+                               "    >>> graph.rebuild_schema()"),
 };
 
 }  // namespace

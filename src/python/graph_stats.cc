@@ -8,6 +8,7 @@
 #include "graph/stats.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -49,19 +50,18 @@ PyObject* get_stats(PyObject* self, PyObject*) {
 }
 
 const PyMethodDef kMethods[] = {
-    {"node_count", reinterpret_cast<PyCFunction>(node_count), METH_NOARGS,
-     "node_count($self)\n--\n\nGet node count"},
-    {"get_stats", reinterpret_cast<PyCFunction>(get_stats), METH_NOARGS,
-     "get_stats($self)\n--\n\n"
-     "Get query planner statistics\n"
-     "\n"
-     "Returns:\n"
-     "    dict: Statistics about the graph\n"
-     "\n"
-     "Example:\n"
-     "    >>> stats = graph.get_stats()\n"
-     "    >>> print(f\"Total nodes: {stats['total_nodes']}\")\n"
-     "    >>> print(f\"Avg degree: {stats['avg_degree']}\")"},
+    method_def<node_count>("node_count", "node_count($self)\n--\n\nGet node count"),
+    method_def<get_stats>("get_stats",
+                          "get_stats($self)\n--\n\n"
+                          "Get query planner statistics\n"
+                          "\n"
+                          "Returns:\n"
+                          "    dict: Statistics about the graph\n"
+                          "\n"
+                          "Example:\n"
+                          "    >>> stats = graph.get_stats()\n"
+                          "    >>> print(f\"Total nodes: {stats['total_nodes']}\")\n"
+                          "    >>> print(f\"Avg degree: {stats['avg_degree']}\")"),
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "python/bulk_loader.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
+#include "python/method_def.h"
 #include "python/transaction.h"
 #include "transaction/isolation_level.h"
 #include "transaction/transaction.h"
@@ -89,26 +90,25 @@ PyObject* bulk_loader(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
   return wrap_bulk_loader(std::move(loader));
 }
 
-constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
 const PyMethodDef kMethods[] = {
-    {"begin_transaction", method<begin_transaction>(), kMethod,
-     "begin_transaction($self, isolation=None)\n--\n\n"
-     "Begin a transaction\n"
-     "\n"
-     "Returns:\n"
-     "    Transaction: Active transaction\n"
-     "\n"
-     "Example:\n"
-     "    >>> tx = graph.begin_transaction()\n"
-     "    >>> node_id = tx.add_node(\"Person\", {\"name\": \"Alice\"})\n"
-     "    >>> tx.commit()\n"
-     "Begin a transaction.\n"
-     "\n"
-     "isolation: None (default ReadCommitted) | \"read_uncommitted\" | \"read_committed\"\n"
-     "    | \"repeatable_read\" | \"serializable\"\n"
-     "    (requires the full-isolation feature)"},
-    {"bulk_loader", method<bulk_loader>(), kMethod, "bulk_loader($self, batch_size)\n--\n\n"},
+    method_def<begin_transaction>(
+        "begin_transaction",
+        "begin_transaction($self, isolation=None)\n--\n\n"
+        "Begin a transaction\n"
+        "\n"
+        "Returns:\n"
+        "    Transaction: Active transaction\n"
+        "\n"
+        "Example:\n"
+        "    >>> tx = graph.begin_transaction()\n"
+        "    >>> node_id = tx.add_node(\"Person\", {\"name\": \"Alice\"})\n"
+        "    >>> tx.commit()\n"
+        "Begin a transaction.\n"
+        "\n"
+        "isolation: None (default ReadCommitted) | \"read_uncommitted\" | \"read_committed\"\n"
+        "    | \"repeatable_read\" | \"serializable\"\n"
+        "    (requires the full-isolation feature)"),
+    method_def<bulk_loader>("bulk_loader", "bulk_loader($self, batch_size)\n--\n\n"),
 };
 
 }  // namespace

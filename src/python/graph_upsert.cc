@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include <optional>
+#include <span>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,7 @@
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -220,6 +222,41 @@ PyObject* result_to_py(const UpsertResult& r) {
                        static_cast<Py_ssize_t>(id.size()));
 }
 
+// The first refusal for its length among the requests' vectors, checked
+// before anything is written (the store checks again).
+DbResult<graph::LengthRefusal> first_length_refusal(const graph::Graph& g, std::span<const UpsertRequest> reqs) {
+  for (const UpsertRequest& r : reqs) {
+    if (!r.embedding) continue;
+    auto refused = graph::check_node_embedding_length(g, r.embedding->model, r.embedding->vector.size());
+    if (!refused || *refused) return refused;
+  }
+  return graph::LengthRefusal{};
+}
+
+// An upsert body's outcome: refused for a vector's length, or the result.
+template <class T>
+using Checked = std::pair<graph::LengthRefusal, T>;
+
+template <class Upsert>
+auto checked_upsert(const graph::Graph& g, std::span<const UpsertRequest> reqs, Upsert upsert)
+    -> DbResult<Checked<typename std::invoke_result_t<Upsert>::value_type>> {
+  auto refused = first_length_refusal(g, reqs);
+  if (!refused) return std::unexpected(std::move(refused.error()));
+  if (*refused) return Checked<typename std::invoke_result_t<Upsert>::value_type>{std::move(*refused), {}};
+  auto done = upsert();
+  if (!done) return std::unexpected(std::move(done.error()));
+  return Checked<typename std::invoke_result_t<Upsert>::value_type>{std::nullopt, std::move(*done)};
+}
+
+// ValueError for a refused vector, else `to_py` of the result.
+template <class T, class ToPy>
+PyObject* checked_to_py(const Checked<T>& checked, ToPy to_py) {
+  if (checked.first) return raise(PyExc_ValueError, *checked.first);
+  return to_py(checked.second);
+}
+
+PyObject* results_to_py(const std::vector<UpsertResult>& results) { return list_to_py(results, result_to_py); }
+
 PyObject* graph_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static constexpr Param params[] = {{"label", true},   {"key", true},    {"props", true},
                                      {"vector", false}, {"model", false}, {"links", false}};
@@ -256,8 +293,11 @@ PyObject* graph_upsert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
   req.links = std::move(*parsed);
 
   return run_released(
-      std::move(handle), [&](graph::Graph& g) { return graph::upsert::upsert_one(g, req); },
-      [](const UpsertResult& r) { return result_to_py(r); });
+      std::move(handle),
+      [&](graph::Graph& g) {
+        return checked_upsert(g, {&req, 1}, [&] { return graph::upsert::upsert_one(g, req); });
+      },
+      [](const Checked<UpsertResult>& r) { return checked_to_py(r, result_to_py); });
 }
 
 PyObject* graph_upsert_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -271,27 +311,23 @@ PyObject* graph_upsert_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   std::shared_ptr<graph::Graph> handle = graph_handle(self);
   if (!handle) return nullptr;
 
-  PyRef requests = PyRef::borrow(a[0]);
   std::vector<UpsertRequest> reqs;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requests.get()); ++i) {
-    PyRef item = PyRef::borrow(PyList_GET_ITEM(requests.get(), i));
-    auto req = parse_request(item.get());
-    if (!req) return nullptr;
-    reqs.push_back(std::move(*req));
+  {
+    // No Python reference outlives this block: a thread ended while taking
+    // the interpreter lock back unwinds without it (see GilRelease).
+    PyRef requests = PyRef::borrow(a[0]);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(requests.get()); ++i) {
+      PyRef item = PyRef::borrow(PyList_GET_ITEM(requests.get(), i));
+      auto req = parse_request(item.get());
+      if (!req) return nullptr;
+      reqs.push_back(std::move(*req));
+    }
   }
 
   return run_released(
-      std::move(handle), [&](graph::Graph& g) { return graph::upsert::upsert_many(g, reqs); },
-      [](const std::vector<UpsertResult>& results) -> PyObject* {
-        PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(results.size())));
-        if (!list) return nullptr;
-        for (size_t i = 0; i < results.size(); ++i) {
-          PyObject* t = result_to_py(results[i]);
-          if (!t) return nullptr;
-          PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), t);
-        }
-        return list.release();
-      });
+      std::move(handle),
+      [&](graph::Graph& g) { return checked_upsert(g, reqs, [&] { return graph::upsert::upsert_many(g, reqs); }); },
+      [](const Checked<std::vector<UpsertResult>>& r) { return checked_to_py(r, results_to_py); });
 }
 
 PyObject* graph_delete(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -360,9 +396,9 @@ constexpr const char* kDeleteDoc =
     "    '...'\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<graph_upsert>("upsert", kUpsertDoc),
-    fast_method<graph_upsert_many>("upsert_many", kUpsertManyDoc),
-    fast_method<graph_delete>("delete", kDeleteDoc),
+    method_def<graph_upsert>("upsert", kUpsertDoc),
+    method_def<graph_upsert_many>("upsert_many", kUpsertManyDoc),
+    method_def<graph_delete>("delete", kDeleteDoc),
 };
 
 }  // namespace

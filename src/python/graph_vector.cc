@@ -7,11 +7,12 @@
 
 #include "graph/vector/hnsw_index.h"
 #include "graph/vector/index_cache.h"
+#include "graph/vector/live_search.h"
 #include "python/args.h"
 #include "python/convert.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -78,18 +79,18 @@ PyObject* knn_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
   if (!handle) return nullptr;
   if (!check_query(*query)) return nullptr;
 
-  // Only getting the index (built on a cache miss) runs without the
-  // interpreter lock; the search follows on this thread with the lock held.
-  // The model's cached index answers exactly as a fresh build would: any
-  // store of one of its embeddings drops it, so the next call rebuilds.
+  // The index (built on a cache miss), the search and the check that each
+  // hit's node still exists all run without the interpreter lock. The
+  // model's cached index answers exactly as a fresh build would: any store
+  // of one of its embeddings drops it, so the next call rebuilds.
   return run_released(
-      std::move(handle), [&](graph::Graph& g) { return graph::embedding_index_for_model(g, model); },
-      [&](std::shared_ptr<const graph::HnswIndex>& index) -> PyObject* {
-        auto hits = index->search(*query, k, graph::kDefaultSearchEf);
-        index.reset();
-        if (!hits) return raise_db_error(hits.error());
-        return hits_to_py(*hits);
-      });
+      std::move(handle),
+      [&](graph::Graph& g) -> DbResult<std::vector<graph::HnswIndex::Hit>> {
+        auto index = graph::embedding_index_for_model(g, model);
+        if (!index) return std::unexpected(std::move(index.error()));
+        return graph::search_live_nodes(g, **index, *query, k, graph::kDefaultSearchEf);
+      },
+      [](const std::vector<graph::HnswIndex::Hit>& hits) { return hits_to_py(hits); });
 }
 
 constexpr const char* kKnnNodesDoc =
@@ -112,7 +113,7 @@ constexpr const char* kKnnNodesDoc =
     "    [('6f1c...', 0.0123), ...]\n";
 
 const PyMethodDef kMethods[] = {
-    fast_method<knn_nodes>("knn_nodes", kKnnNodesDoc),
+    method_def<knn_nodes>("knn_nodes", kKnnNodesDoc),
 };
 
 }  // namespace

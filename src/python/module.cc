@@ -1,6 +1,7 @@
 // The extension module `zudizid`: multi-phase initialisation with one
 // execution step that adds the classes and the version, in this order, each
 // name also appended to `__all__`. Nothing else runs at import.
+#include "python/method_def.h"
 #include "python/pyclass.h"
 
 namespace zudizid::python {
@@ -53,7 +54,7 @@ int module_exec(PyObject* module) {
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+    {Py_mod_exec, slot_fn<module_exec>()},
     {0, nullptr},
 };
 

@@ -26,4 +26,10 @@ void add_note_to_current(std::string_view note) {
 
 std::string type_name(PyObject* obj) { return Py_TYPE(obj)->tp_name; }
 
+PyObject* raise_fatal(const char* what) {
+  // No C++ allocation: this runs in the frame that handles bad_alloc.
+  PyErr_Format(PyExc_SystemError, "fatal error in the engine: %s", what);
+  return nullptr;
+}
+
 }  // namespace zudizid::python

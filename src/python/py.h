@@ -48,18 +48,23 @@ void add_note_to_current(std::string_view note);
 // Python type name of an object, for messages.
 std::string type_name(PyObject* obj);
 
-// A method function of any calling convention, as a method table wants it.
-template <auto F>
-PyCFunction method() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F));
-}
+// Raises the binding layer's fatal-error exception (SystemError "fatal error
+// in the engine: <what>") for a C++ exception that escaped the engine or the
+// binding; returns nullptr. Never throws.
+PyObject* raise_fatal(const char* what);
 
 // Releases the interpreter lock for its lifetime. No Python object may be
 // touched while it is alive.
+//
+// Taking the lock back ends the thread by `pthread_exit` when the
+// interpreter is finalising; the forced unwind that follows starts in the
+// destructor, which is therefore not `noexcept`. No ordinary exception may
+// leave the released scope: the destructor must never run while another
+// exception unwinds the stack (run_unlocked in graph_call.h catches them).
 class GilRelease {
  public:
   GilRelease() : state_(PyEval_SaveThread()) {}
-  ~GilRelease() { PyEval_RestoreThread(state_); }
+  ~GilRelease() noexcept(false) { PyEval_RestoreThread(state_); }
   GilRelease(const GilRelease&) = delete;
   GilRelease& operator=(const GilRelease&) = delete;
 

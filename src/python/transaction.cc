@@ -7,14 +7,13 @@
 // is closed whatever their outcome.
 #include "python/transaction.h"
 
-#include <fmt/format.h>
-
 #include <string>
 
 #include "python/args.h"
 #include "python/blocking.h"
 #include "python/convert.h"
 #include "python/graph_call.h"
+#include "python/method_def.h"
 #include "python/pyclass.h"
 #include "python/write_args.h"
 #include "storage/node.h"
@@ -28,66 +27,6 @@ using TxSlot = std::unique_ptr<transaction::Transaction>;
 
 constexpr const char* kClosed = "Transaction already committed or rolled back";
 
-// The first kind that accepts the value: str, bool, 64-bit int, float, None,
-// bytes-like. nullopt without an error set when none does; nullopt with an
-// error set when the interpreter failed (e.g. a str that is not valid text).
-std::optional<PropertyValue> tx_value(PyObject* v) {
-  if (PyUnicode_Check(v)) {
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(v, &len);
-    if (!utf8) return std::nullopt;
-    return PropertyValue::string(std::string(utf8, static_cast<size_t>(len)));
-  }
-  if (PyBool_Check(v)) return PropertyValue::boolean(v == Py_True);
-  long long i = PyLong_AsLongLong(v);
-  if (!(i == -1 && PyErr_Occurred())) return PropertyValue::integer(i);
-  PyErr_Clear();
-  double d = PyFloat_AsDouble(v);
-  if (!(d == -1.0 && PyErr_Occurred())) return PropertyValue::float64(d);
-  PyErr_Clear();
-  if (v == Py_None) return PropertyValue::null();
-  if (PyBytes_Check(v)) {
-    auto* p = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(v));
-    return PropertyValue::bytes(PropertyBytes(p, p + PyBytes_GET_SIZE(v)));
-  }
-  if (PyByteArray_Check(v)) {
-    auto* p = reinterpret_cast<const uint8_t*>(PyByteArray_AS_STRING(v));
-    return PropertyValue::bytes(PropertyBytes(p, p + PyByteArray_GET_SIZE(v)));
-  }
-  if (PySequence_Check(v) && !PyDict_Check(v)) {
-    if (auto bytes = sequence_bytes(v, ByteItems::IntOnly)) return PropertyValue::bytes(std::move(*bytes));
-  }
-  return std::nullopt;
-}
-
-// The property map of a dict, walked in its order over a snapshot of its
-// items (value conversions may run Python code).
-std::optional<PropertyMap> tx_properties(PyObject* dict) {
-  PyRef items = PyRef::steal(PyDict_Items(dict));
-  if (!items) return std::nullopt;
-  PropertyMap out;
-  const Py_ssize_t n = PyList_GET_SIZE(items.get());
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* pair = PyList_GET_ITEM(items.get(), i);
-    PyObject* key = PyTuple_GET_ITEM(pair, 0);
-    if (!PyUnicode_Check(key)) {
-      raise_key_not_str(key);
-      return std::nullopt;
-    }
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &len);
-    if (!utf8) return std::nullopt;
-    std::string name(utf8, static_cast<size_t>(len));
-    auto value = tx_value(PyTuple_GET_ITEM(pair, 1));
-    if (!value) {
-      if (!PyErr_Occurred()) raise(PyExc_TypeError, fmt::format("Unsupported property type for key '{}'", name));
-      return std::nullopt;
-    }
-    out.insert_or_assign(std::move(name), std::move(*value));
-  }
-  return out;
-}
-
 PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   static constexpr Param kParams[] = {{"label", true}, {"properties", true}};
   PyObject* a[2];
@@ -98,7 +37,7 @@ PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
   if (!extract_str(a[0], "label", label) || !check_dict(a[1], "properties")) return nullptr;
   TxSlot& tx = value_of<TxSlot>(self);
   if (!tx) return raise(PyExc_RuntimeError, kClosed);
-  auto props = tx_properties(a[1]);
+  auto props = py_dict_to_properties(a[1], kTransactionValues);
   if (!props) return nullptr;
 
   Node node{Uuid::new_v4(), std::move(label), std::move(*props), NodeKind::Individual};
@@ -132,7 +71,7 @@ PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
 
   Edge edge{Uuid::new_v4(), *from, *to, std::move(edge_type), {}};
   if (dict) {
-    auto props = tx_properties(dict);
+    auto props = py_dict_to_properties(dict, kTransactionValues);
     if (!props) return nullptr;
     edge.properties = std::move(*props);
   }
@@ -174,29 +113,27 @@ PyObject* repr(PyObject* self) {
   return PyUnicode_FromString(value_of<TxSlot>(self) ? "<Transaction: active>" : "<Transaction: closed>");
 }
 
-constexpr int kMethod = METH_FASTCALL | METH_KEYWORDS;
-
 PyMethodDef methods[] = {
-    {"add_node", method<add_node>(), kMethod,
-     "add_node($self, label, properties)\n--\n\n"
-     "Add a node to the graph\n\n"
-     "Args:\n"
-     "    label: Node label (e.g., \"Person\")\n"
-     "    properties: Dict of node properties\n\n"
-     "Returns:\n"
-     "    str: The new node's UUID"},
-    {"add_edge", method<add_edge>(), kMethod,
-     "add_edge($self, source, target, edge_type, properties=None)\n--\n\n"
-     "Add an edge between two nodes\n\n"
-     "Args:\n"
-     "    source: Source node UUID\n"
-     "    target: Target node UUID\n"
-     "    edge_type: Edge type (e.g., \"KNOWS\")\n"
-     "    properties: Optional dict of edge properties\n\n"
-     "Returns:\n"
-     "    str: The new edge's UUID"},
-    {"commit", method<commit>(), kMethod, "commit($self)\n--\n\nCommit the transaction"},
-    {"rollback", method<rollback>(), kMethod, "rollback($self)\n--\n\nRollback the transaction"},
+    method_def<add_node>("add_node",
+                         "add_node($self, label, properties)\n--\n\n"
+                         "Add a node to the graph\n\n"
+                         "Args:\n"
+                         "    label: Node label (e.g., \"Person\")\n"
+                         "    properties: Dict of node properties\n\n"
+                         "Returns:\n"
+                         "    str: The new node's UUID"),
+    method_def<add_edge>("add_edge",
+                         "add_edge($self, source, target, edge_type, properties=None)\n--\n\n"
+                         "Add an edge between two nodes\n\n"
+                         "Args:\n"
+                         "    source: Source node UUID\n"
+                         "    target: Target node UUID\n"
+                         "    edge_type: Edge type (e.g., \"KNOWS\")\n"
+                         "    properties: Optional dict of edge properties\n\n"
+                         "Returns:\n"
+                         "    str: The new edge's UUID"),
+    method_def<commit>("commit", "commit($self)\n--\n\nCommit the transaction"),
+    method_def<rollback>("rollback", "rollback($self)\n--\n\nRollback the transaction"),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -204,7 +141,7 @@ PyType_Slot slots[] = {
     {Py_tp_doc, const_cast<char*>("Python wrapper for Transaction")},
     // freeing an open transaction rolls it back: its node locks go, nothing is written
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_unique_unlocked<transaction::Transaction>)},
-    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_repr, slot_fn<repr>()},
     {Py_tp_methods, methods},
     {0, nullptr},
 };

@@ -18,8 +18,4 @@ std::optional<common::Uuid> parse_endpoint(std::string_view text, const char* wh
   return std::nullopt;
 }
 
-void raise_key_not_str(PyObject* key) {
-  raise(PyExc_TypeError, fmt::format("'{}' object cannot be converted to 'str'", type_name(key)));
-}
-
 }  // namespace zudizid::python

@@ -18,7 +18,4 @@ bool check_dict(PyObject* obj, const char* param);
 // the text is not a UUID. `which` is "source" or "target".
 std::optional<common::Uuid> parse_endpoint(std::string_view text, const char* which);
 
-// TypeError for a property name that is not a str (no note).
-void raise_key_not_str(PyObject* key);
-
 }  // namespace zudizid::python

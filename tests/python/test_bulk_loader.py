@@ -157,6 +157,17 @@ def test_unsupported_property_values(graph, value, name):
     assert loader.finish()["nodes"] == 0, "a refused node is not buffered"
 
 
+def test_non_finite_float_is_refused_as_transactions_refuse_it(graph):
+    loader = graph.bulk_loader(1)
+    for bad, shown in ((float("nan"), "NaN"), (float("inf"), "inf")):
+        with pytest.raises(ValueError) as err:
+            loader.add_node("P", {"k": bad})
+        assert str(err.value) == (
+            f"Serialization error: JSON serialize error: property `k`: non-finite float {shown} cannot be logged")
+    loader.add_node("P", {"k": 1e308})
+    assert loader.finish()["nodes"] == 1, "a refused node is not buffered"
+
+
 def test_property_values_and_names(graph):
     loader = graph.bulk_loader(2)
     for value in (True, 2**63 - 1, 2**70, 1.5, "", "é", None, Index(3)):

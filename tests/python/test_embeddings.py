@@ -1,5 +1,6 @@
 """Embedding methods: node and edge embeddings and path references."""
 import inspect
+import threading
 import uuid
 
 import pytest
@@ -43,8 +44,8 @@ def test_node_embedding_round_trip_and_replace(g, node):
     assert g.add_node_embedding(node_id=node.upper(), vector=(0.5,), model="other") is None
     assert g.get_node_embedding(node, "m") == [1.0, 2.0, 3.0]
     assert g.get_node_embedding(node, "other") == [0.5]
-    g.add_node_embedding(node, [4.0, 5.0], "m")
-    assert g.get_node_embedding(model="m", node_id=node) == [4.0, 5.0]
+    g.add_node_embedding(node, [4.0, 5.0, 6.0], "m")
+    assert g.get_node_embedding(model="m", node_id=node) == [4.0, 5.0, 6.0]
     # An empty model name is a name like any other.
     g.add_node_embedding(node, [1.0], "")
     assert g.get_node_embedding(node, "") == [1.0]
@@ -130,8 +131,8 @@ def test_argument_conversion_names_the_argument(g, node):
 
 def test_path_references(g):
     assert g.add_path_reference_embedding("fraud", "nm", "em", [1.0, 0.0, 2.0, 1.0]) is None
-    # Same three names replace; no dimension rule is applied.
-    assert g.add_path_reference_embedding(name="fraud", node_model="nm", edge_model="em", vector=[3.0]) is None
+    # Same three names replace.
+    assert g.add_path_reference_embedding(name="fraud", node_model="nm", edge_model="em", vector=[3.0, 0, 0, 1]) is None
     assert g.add_path_reference_embedding("fraud", "nm2", "em", [float("1e-3")]) is None
 
 
@@ -155,6 +156,72 @@ def test_path_reference_refusals(g, vector, text):
 def test_path_reference_names_with_nul_are_refused(g):
     with pytest.raises(RuntimeError, match="must not contain NUL"):
         g.add_path_reference_embedding("a\0b", "n", "e", [1.0])
+
+
+def test_vectors_of_one_model_share_one_length(db_path):
+    """The first vector of a model sets its length; another length is refused
+    before anything is written, also after a reopen, so searches keep working."""
+    g = zudizid.Graph.open(db_path)
+    tx = g.begin_transaction()
+    a, b = tx.add_node("Doc", {}), tx.add_node("Doc", {})
+    edge = tx.add_edge(a, b, "LINK")
+    tx.commit()
+    g.add_node_embedding(a, [1.0, 0.0, 0.0], "m")
+    refusals = [
+        (lambda: g.add_node_embedding(b, [1.0, 1.0], "m"),
+         "embedding vector has length 2, but model 'm' holds node vectors of length 3"),
+        (lambda: g.upsert("Doc", "k", {"k": 1}, vector=[1.0], model="m"),
+         "embedding vector has length 1, but model 'm' holds node vectors of length 3"),
+    ]
+    g.add_edge_embedding(edge, [1.0, 0.0], "em")
+    refusals.append((lambda: g.add_edge_embedding(edge, [1.0], "em"),
+                     "embedding vector has length 1, but model 'em' holds edge vectors of length 2"))
+    g.add_path_reference_embedding("r1", "m", "em", [1.0] * 10)
+    refusals.append((lambda: g.add_path_reference_embedding("r2", "m", "em", [1.0] * 4),
+                     "path reference vector has length 4, but the references of node_model 'm' and "
+                     "edge_model 'em' have length 10"))
+
+    def check():
+        for call, message in refusals:
+            with pytest.raises(ValueError) as e:
+                call()
+            assert str(e.value) == message
+        assert g.knn_nodes([1.0, 0.0, 0.0], 5, "m") == [(a, 0.0)]
+        assert g.delete("Doc", "k", 1) is None, "the refused upsert wrote nothing"
+
+    check()
+    g.close()
+    g = zudizid.Graph.open(db_path)
+    check()
+    g.add_node_embedding(b, [0.0, 1.0, 0.0], "m")
+    assert [n for n, _ in g.knn_nodes([1.0, 0.0, 0.0], 5, "m")] == [a, b]
+    g.close()
+
+
+def test_concurrent_first_stores_agree_on_one_length(graph):
+    tx = graph.begin_transaction()
+    nodes = [tx.add_node("Doc", {}) for _ in range(16)]
+    tx.commit()
+    start = threading.Barrier(len(nodes))
+    refused = []
+
+    def store(i, node):
+        start.wait()
+        try:
+            graph.add_node_embedding(node, [1.0] * (2 + i % 2), "c")
+        except ValueError:
+            refused.append(node)
+
+    threads = [threading.Thread(target=store, args=(i, n)) for i, n in enumerate(nodes)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    stored = [n for n in nodes if n not in refused]
+    assert len(refused) == 8 and len(stored) == 8
+    lengths = {len(graph.get_node_embedding(n, "c")) for n in stored}
+    assert len(lengths) == 1
+    assert len(graph.knn_nodes([1.0] * lengths.pop(), 16, "c")) == 8
 
 
 def test_closed_graph(node):

@@ -77,6 +77,23 @@ def test_invalid_kinds_create_nothing(graph, kind):
     assert graph.list_indexes() == []
 
 
+@pytest.mark.parametrize("label, prop, message", [
+    ("", "", "Index label must not be empty or whitespace only"),
+    (" ", "name", "Index label must not be empty or whitespace only"),
+    ("Person", "", "Index property must not be empty or whitespace only"),
+    ("Person", "\t", "Index property must not be empty or whitespace only"),
+])
+def test_blank_label_or_property_is_refused(db_path, label, prop, message):
+    """The stored list drops blank entries at open, so such an index would vanish."""
+    with G.open(db_path) as graph:
+        with pytest.raises(ValueError) as info:
+            graph.create_index(label, prop)
+        assert str(info.value) == message
+        assert graph.list_indexes() == []
+    with G.open(db_path) as graph:
+        assert graph.list_indexes() == []
+
+
 def test_argument_errors(graph):
     with pytest.raises(TypeError) as info:
         graph.create_index("Person", "name", None)  # a default is not the same as None

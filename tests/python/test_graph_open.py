@@ -95,6 +95,21 @@ def test_engine_failure_is_runtime_error(tmp_path):
         G.open(str(blocker / "db"))
 
 
+def test_failed_open_leaves_nothing_it_created(tmp_path, monkeypatch):
+    # An empty path is the current directory to the engine, which fails there.
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(RuntimeError):
+        G.open("")
+    assert list(tmp_path.iterdir()) == []
+    # Failing later, at the log: what was there before stays, the rest goes.
+    db = tmp_path / "db"
+    (db / "zovov.wal").mkdir(parents=True)
+    (db / "notes.txt").write_text("mine")
+    with pytest.raises(RuntimeError):
+        G.open(str(db))
+    assert sorted(p.name for p in db.iterdir()) == ["notes.txt", "zovov.wal"]
+
+
 def test_repr_and_close_lifecycle():
     g = G.in_memory_with_options()
     assert repr(g) == "<ZudizID Graph>"

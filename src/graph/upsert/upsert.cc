@@ -127,6 +127,8 @@ DbResult<UpsertResult> upsert_one(const Graph& graph, const UpsertRequest& reque
     if (auto fault = embedding_vector_fault(request.embedding->vector)) {
       return std::unexpected(DbError::message(std::move(*fault)));
     }
+    auto refused = check_node_embedding_length(graph, request.embedding->model, request.embedding->vector.size());
+    if (auto r = refusal_as_error(std::move(refused)); !r) return std::unexpected(std::move(r.error()));
   }
   auto mutex = key_lock(request.label, request.key, it->second);
   std::lock_guard hold(*mutex);

@@ -21,6 +21,7 @@
 #include <unordered_map>
 
 #include "graph/vector/hnsw_index.h"
+#include "graph/vector/model_dimensions.h"
 
 namespace zudizid::graph {
 
@@ -38,6 +39,10 @@ class EmbeddingIndexCache {
 
   size_t size() const;
 
+  // The vector length of each model (kept with the cache: both are the
+  // per-model state of the open database, shared by every handle copy).
+  ModelDimensions& dimensions() const { return dimensions_; }
+
  private:
   struct Slot {
     std::shared_ptr<const HnswIndex> index;  // null when absent
@@ -47,6 +52,7 @@ class EmbeddingIndexCache {
 
   mutable std::shared_mutex mu_;
   std::unordered_map<std::string, Slot> slots_;  // guarded by mu_
+  mutable ModelDimensions dimensions_;
 };
 
 // The model's cached index, building and caching it on a miss (the build's

@@ -69,7 +69,7 @@ TEST(EmbeddingVectorRule, RefusesWhatCosineCannotCompare) {
 }
 
 TEST_F(EngineEmbeddings, NodeEmbeddingStoreReplaceAndRefusals) {
-  ASSERT_TRUE(add_node_embedding(*g_, a_, {1, 2}, "m"));
+  ASSERT_TRUE(add_node_embedding(*g_, a_, {1, 2, 0}, "m"));
   ASSERT_TRUE(add_node_embedding(*g_, a_, {3, 4, 5}, "m"));
   ASSERT_TRUE(add_node_embedding(*g_, a_, {9}, "other"));
   auto got = get_node_embedding(*g_, a_, "m");
@@ -85,6 +85,10 @@ TEST_F(EngineEmbeddings, NodeEmbeddingStoreReplaceAndRefusals) {
   EXPECT_EQ(zero.error().display(), "embedding vector has zero norm (cosine distance is undefined for it)");
   auto nan = add_node_embedding(*g_, a_, {kNaN}, "m");
   ASSERT_FALSE(nan.has_value());
+  // The model's first vector set its length.
+  auto shorter = add_node_embedding(*g_, a_, {1, 2}, "m");
+  ASSERT_FALSE(shorter.has_value());
+  EXPECT_EQ(shorter.error().display(), "embedding vector has length 2, but model 'm' holds node vectors of length 3");
   EXPECT_EQ(get_node_embedding(*g_, a_, "m")->vector, (std::vector<float>{3, 4, 5}));
 
   Uuid ghost = Uuid::new_v4();
@@ -165,14 +169,15 @@ TEST_F(EngineEmbeddings, PathReferencesReadAndScanByModelPair) {
   ASSERT_TRUE(add_path_reference_embedding(*g_, "alpha", "n", "e2", {3}));
   ASSERT_TRUE(add_path_reference_embedding(*g_, "beta", "", "", {4}));
   // Same three names: replaced.
-  ASSERT_TRUE(add_path_reference_embedding(*g_, "mid", "n", "e", {5, 6}));
+  ASSERT_TRUE(add_path_reference_embedding(*g_, "mid", "n", "e", {5}));
+  EXPECT_FALSE(add_path_reference_embedding(*g_, "mid", "n", "e", {5, 6})) << "the pair's references have length 1";
 
   auto got = get_path_reference_embedding(st(), "mid", "n", "e");
   ASSERT_TRUE(got.has_value()) << got.error().display();
   EXPECT_EQ(got->name, "mid");
   EXPECT_EQ(got->node_model, "n");
   EXPECT_EQ(got->edge_model, "e");
-  EXPECT_EQ(got->vector, (std::vector<float>{5, 6}));
+  EXPECT_EQ(got->vector, (std::vector<float>{5}));
   EXPECT_GE(got->created_at, before);
   EXPECT_LE(got->created_at, unix_seconds_now());
 

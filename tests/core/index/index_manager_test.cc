@@ -264,6 +264,23 @@ TEST(IndexManagerCreate, LabelPropertyPairsNotJoinedNames) {
   EXPECT_EQ(manager.get_taxonomy(), nullptr);
 }
 
+// The load drops entries with a blank field, so creation refuses them.
+TEST(IndexManagerCreate, BlankLabelOrPropertyIsRefused) {
+  FakeSource source = graph();
+  IndexManager manager(std::nullopt);
+  const std::pair<std::string, std::string> cases[] = {{"", ""}, {"", "age"}, {" \t", "age"}, {"Person", "\u3000"}};
+  for (const auto& [label, property] : cases) {
+    auto made = manager.create_index(source, label, property, IndexType::Hash);
+    ASSERT_FALSE(made.has_value()) << label << "_" << property;
+    EXPECT_EQ(made.error().kind(), DbError::Kind::Index);
+  }
+  EXPECT_EQ(manager.create_index(source, "", "age", IndexType::Hash).error().display(),
+            "Index error: Index label must not be empty or whitespace only");
+  EXPECT_EQ(manager.create_index(source, "Person", "", IndexType::Hash).error().display(),
+            "Index error: Index property must not be empty or whitespace only");
+  EXPECT_TRUE(manager.list().empty());
+}
+
 TEST(IndexManagerCreate, FailedSaveOrFillLeavesNothingRegistered) {
   TempDir dir;
   const fs::path idx = dir.path() / "indexes";
