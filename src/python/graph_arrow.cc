@@ -12,7 +12,7 @@
 #include "python/args.h"
 #include "python/graph_call.h"
 #include "python/graph_methods.h"
-#include "python/method_guard.h"
+#include "python/method_def.h"
 
 namespace zudizid::python {
 
@@ -152,7 +152,7 @@ PyObject* to_arrow_complete(PyObject* self, PyObject* const* args, Py_ssize_t na
 }
 
 const PyMethodDef kMethods[] = {
-    fast_method<to_arrow>("to_arrow",
+    method_def<to_arrow>("to_arrow",
      "to_arrow($self, label=None)\n--\n\n"
      "Export graph to Apache Arrow format\n"
      "\n"
@@ -168,9 +168,8 @@ const PyMethodDef kMethods[] = {
      "    >>> reader = pa.ipc.open_stream(arrow_bytes)\n"
      "    >>> batch = reader.read_next_batch()\n"
      "    >>> df = batch.to_pandas()"),
-    {"edges_to_arrow", reinterpret_cast<PyCFunction>(edges_to_arrow), METH_NOARGS,
-     "edges_to_arrow($self)\n--\n\nExport edges to Arrow format"},
-    fast_method<to_arrow_complete>("to_arrow_complete",
+    method_def<edges_to_arrow>("edges_to_arrow", "edges_to_arrow($self)\n--\n\nExport edges to Arrow format"),
+    method_def<to_arrow_complete>("to_arrow_complete",
      "to_arrow_complete($self, label=None)\n--\n\n"
      "Export complete graph (nodes + edges) to Arrow format\n"
      "\n"
