@@ -17,6 +17,7 @@ std::span<const PyMethodDef> graph_embedding_methods();  // graph_embeddings.cc:
 std::span<const PyMethodDef> graph_vector_methods();     // graph_vector.cc: nearest-neighbour search
 std::span<const PyMethodDef> graph_schema_methods();     // graph_schema.cc: schema
 std::span<const PyMethodDef> graph_index_methods();      // graph_index.cc: secondary indexes
+std::span<const PyMethodDef> graph_arrow_methods();      // graph_arrow.cc: Arrow export
 std::span<const PyMethodDef> graph_ontology_methods();   // graph_ontology.cc: Turtle import
 
 }  // namespace zudizid::python

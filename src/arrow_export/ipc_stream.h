@@ -1,0 +1,35 @@
+// The Arrow IPC stream writer: one record batch in, the bytes of a complete
+// stream out.
+//
+// Layout written (every integer little-endian):
+//   FF FF FF FF | i32 M | Message(Schema) flatbuffer, zero-padded to 8 + M ≡ 0 (mod 8)
+//   FF FF FF FF | i32 M | Message(RecordBatch) flatbuffer, padded | body
+//   FF FF FF FF 00 00 00 00                       (end of stream)
+// Messages carry metadata version V5 and no custom metadata; the body is
+// uncompressed, every buffer starts at a multiple of 64 bytes from the body
+// start and is zero-padded to the next one, and `bodyLength` counts that
+// padding. There are no dictionaries.
+//
+// The writer reads only the batch it is given; it is pure and thread-safe.
+#pragma once
+
+#include <expected>
+#include <string>
+
+#include "arrow_export/record_batch.h"
+
+namespace zudizid::arrow_export {
+
+// Which step of the stream failed: opening it (the schema message), writing
+// the batch, or finishing it (the end marker). Callers put their own prefix
+// on `text` by stage.
+enum class IpcStage { Open, Write, Finish };
+
+struct IpcError {
+  IpcStage stage;
+  std::string text;
+};
+
+std::expected<std::string, IpcError> write_ipc_stream(const RecordBatch& batch);
+
+}  // namespace zudizid::arrow_export
