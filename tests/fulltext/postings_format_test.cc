@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "fulltext/common/bitset.h"
 #include "fulltext/common/vint.h"
 #include "postings_fixture.h"
 
@@ -146,6 +147,77 @@ TEST(PostingsFormat, OutOfOrderTermIsAnIoError) {
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind(), FendralError::Kind::IoError);
   EXPECT_THROW((*fs)->new_term(std::span<const uint8_t>((const uint8_t*)"c", 1), 0, false), ContractViolation);
+}
+
+}  // namespace
+}  // namespace fendral::postings
+
+namespace fendral::postings {
+namespace {
+
+SegmentPostings open_only_term(const testing::FieldBytes& f, RecordOption field, RecordOption requested) {
+  std::vector<uint8_t> body(f.terms.begin(), f.terms.end() - 4);
+  auto dict = termdict::TermDictionary::open(FileSlice(OwnedBytes::from_vector(body)));
+  auto info = *dict->term_info_from_ord(0);
+  auto block = BlockSegmentPostings::open(
+      info.doc_freq,
+      OwnedBytes::copy_of(std::span(f.postings).subspan(8 + info.postings_range.start, info.postings_range.len())),
+      field, requested);
+  EXPECT_TRUE(block);
+  return SegmentPostings(std::move(*block), std::nullopt);
+}
+
+TEST(SegmentPostingsEdges, FillBufferCountAndSeekAhead) {
+  testing::TermPostings terms;
+  for (uint32_t d = 0; d < 300; ++d) terms["t"].push_back({d * 3, 1, {}});
+  auto f = testing::write_field(terms, RecordOption::Basic);
+
+  auto p = open_only_term(f, RecordOption::Basic, RecordOption::Basic);
+  EXPECT_EQ(p.seek(870), 870u);
+  std::array<uint32_t, 64> buf;
+  EXPECT_EQ(p.fill_buffer(buf), 10u);
+  EXPECT_EQ(buf[9], 897u);
+  EXPECT_EQ(p.doc(), TERMINATED);
+  EXPECT_EQ(p.fill_buffer(buf), 0u);
+
+  auto q = open_only_term(f, RecordOption::Basic, RecordOption::Basic);
+  EXPECT_EQ(q.seek(0), 0u);
+  EXPECT_EQ(q.seek(1), 3u);  // the look-ahead
+  EXPECT_EQ(q.seek(3), 3u);  // already there
+  EXPECT_FALSE(q.seek_exact(TERMINATED));
+  EXPECT_EQ(q.doc(), 3u);
+  BitSetBuilder alive(900);
+  for (uint32_t d = 0; d < 900; d += 6) alive.insert(d);  // every other doc of the term
+  auto bits = ReadOnlyBitSet::open(OwnedBytes::from_vector(alive.serialize()));
+  ASSERT_TRUE(bits);
+  EXPECT_EQ(q.count(*bits), 149u);  // docs 6, 12, ..., 894 from doc 3 on
+  EXPECT_EQ(q.doc(), TERMINATED);
+}
+
+TEST(SegmentPostingsEdges, BlockWithoutTheStrictFlagHoldsPlainDifferences) {
+  // One packed block of docs 0, 2, 4, ... 254 stored as plain differences.
+  uint32_t docs[128], diffs[128];
+  for (uint32_t i = 0; i < 128; ++i) {
+    docs[i] = 2 * i;
+    diffs[i] = i == 0 ? 0 : 2;
+  }
+  uint8_t packed[512];
+  uint8_t width = pack_block(diffs, packed);
+  std::vector<uint8_t> bytes = {0x85, 254, 0, 0, 0, width};  // skip length 5, one 5-byte entry, no 0x40
+  bytes.insert(bytes.end(), packed, packed + 16 * width);
+  auto block = BlockSegmentPostings::open(128, OwnedBytes::from_vector(bytes), RecordOption::Basic,
+                                          RecordOption::Basic);
+  ASSERT_TRUE(block) << block.error().display();
+  EXPECT_TRUE(std::equal(block->docs().begin(), block->docs().end(), docs));
+  EXPECT_FALSE(block->error().has_value());
+
+  // A block whose docs contradict its entry ends the list and says why.
+  bytes[1] = 250;
+  auto bad = BlockSegmentPostings::open(128, OwnedBytes::from_vector(bytes), RecordOption::Basic, RecordOption::Basic);
+  ASSERT_TRUE(bad);
+  EXPECT_TRUE(bad->docs().empty());
+  ASSERT_TRUE(bad->error().has_value());
+  EXPECT_EQ(bad->error()->kind(), FendralError::Kind::DataCorruption);
 }
 
 }  // namespace
