@@ -176,3 +176,37 @@ TEST(DocStore, FooterAndBlockErrors) {
 
 }  // namespace
 }  // namespace fendral::store
+
+namespace fendral::store {
+namespace {
+
+TEST(DocStore, StoredDocumentsRoundTripThroughTheCodec) {
+  schema::SchemaBuilder b;
+  schema::TextOptions stored;
+  stored.stored = true;
+  b.add_field({"title", schema::FieldType::str(stored)});
+  b.add_field({"hidden", schema::FieldType::str(schema::TextOptions{})});
+  auto schema = b.build();
+  std::vector<uint8_t> out;
+  auto w = StoreWriter::create(std::make_unique<VecWriter>(&out), testing::store_settings(index::Compressor::Lz4, true, 64));
+  ASSERT_TRUE(w);
+  for (int i = 0; i < 20; ++i) {
+    schema::CompactDoc doc;
+    ASSERT_TRUE(doc.add_field_value(0, schema::OwnedValue("title " + std::to_string(i))));
+    ASSERT_TRUE(doc.add_field_value(1, schema::OwnedValue("not stored")));
+    ASSERT_TRUE((*w)->store_document(doc, schema));
+  }
+  ASSERT_TRUE((*w)->finish());
+  auto r = testing::open_store(out, 10);
+  ASSERT_TRUE(r);
+  auto bytes = r->document_bytes(13);
+  ASSERT_TRUE(bytes);
+  auto doc = schema::deserialize_doc(bytes->as_bytes(), r->doc_store_version());
+  ASSERT_TRUE(doc);
+  auto values = doc->field_values().value();
+  ASSERT_EQ(values.size(), 1u);
+  EXPECT_EQ(values[0], (std::pair<schema::Field, schema::OwnedValue>{0, schema::OwnedValue("title 13")}));
+}
+
+}  // namespace
+}  // namespace fendral::store
