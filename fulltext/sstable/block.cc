@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "fulltext/common/le_bytes.h"
 #include "fulltext/sstable/vint.h"
 
 namespace fendral::sstable {
@@ -13,12 +14,6 @@ namespace fendral::sstable {
 namespace {
 
 IoError corruption() { return IoError(IoErrorKind::InvalidData, "SSTable corruption"); }
-
-void put_u32(std::vector<uint8_t>& out, uint32_t v) {
-  uint8_t b[4];
-  std::memcpy(b, &v, 4);
-  out.insert(out.end(), b, b + 4);
-}
 
 struct CCtxFree {
   void operator()(ZSTD_CCtx* c) const { ZSTD_freeCCtx(c); }
@@ -38,13 +33,13 @@ IoResult<void> frame_block(std::span<const uint8_t> content, std::vector<uint8_t
     size_t n = ZSTD_compressCCtx(ctx.get(), compressed.data(), compressed.size(), content.data(), content.size(), 3);
     if (ZSTD_isError(n)) return io_fail(IoErrorKind::Other, ZSTD_getErrorName(n));
     if (n < content.size()) {
-      put_u32(out, static_cast<uint32_t>(n + 1));
+      append_le<uint32_t>(out, static_cast<uint32_t>(n + 1));
       out.push_back(1);
       out.insert(out.end(), compressed.begin(), compressed.begin() + static_cast<ptrdiff_t>(n));
       return {};
     }
   }
-  put_u32(out, static_cast<uint32_t>(content.size() + 1));
+  append_le<uint32_t>(out, static_cast<uint32_t>(content.size() + 1));
   out.push_back(0);
   out.insert(out.end(), content.begin(), content.end());
   return {};

@@ -4,26 +4,13 @@
 #include <cstring>
 
 #include "fulltext/bitpacker/bitpacker.h"
+#include "fulltext/common/le_bytes.h"
 
 namespace fendral::sstable {
 
 namespace {
 
 IoError corruption() { return IoError(IoErrorKind::InvalidData, "SSTable corruption"); }
-
-template <class T>
-void put(std::vector<uint8_t>& out, T v) {
-  uint8_t b[sizeof(T)];
-  std::memcpy(b, &v, sizeof(T));
-  out.insert(out.end(), b, b + sizeof(T));
-}
-
-template <class T>
-T get_le(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
 
 struct Point {
   uint64_t x;
@@ -59,7 +46,7 @@ uint64_t read_bits(std::span<const uint8_t> data, uint64_t bit, uint8_t width) {
   uint64_t byte = bit / 8;
   uint8_t buf[8] = {0};
   if (byte < data.size()) std::memcpy(buf, data.data() + byte, std::min<uint64_t>(8, data.size() - byte));
-  uint64_t word = get_le<uint64_t>(buf) >> (bit % 8);
+  uint64_t word = load_le<uint64_t>(buf) >> (bit % 8);
   return width == 64 ? word : word & ((uint64_t{1} << width) - 1);
 }
 
@@ -87,14 +74,14 @@ IoResult<void> BlockAddrStoreWriter::flush_block() {
   uint32_t t = residual_bits(starts, s);
   uint32_t w = n == 1 ? 1 : residual_bits(ords, o);
   if (t > 56 || w > 56) return io_fail(IoErrorKind::InvalidInput, "block addresses beyond what the index can store");
-  put<uint64_t>(metas_, packed_.size());
-  put<uint64_t>(metas_, a0.start);
-  put<uint64_t>(metas_, a0.first_ordinal);
-  put<uint32_t>(metas_, s);
-  put<uint32_t>(metas_, o);
+  append_le<uint64_t>(metas_, packed_.size());
+  append_le<uint64_t>(metas_, a0.start);
+  append_le<uint64_t>(metas_, a0.first_ordinal);
+  append_le<uint32_t>(metas_, s);
+  append_le<uint32_t>(metas_, o);
   metas_.push_back(static_cast<uint8_t>(w));
   metas_.push_back(static_cast<uint8_t>(t));
-  put<uint16_t>(metas_, static_cast<uint16_t>(n - 1));
+  append_le<uint16_t>(metas_, static_cast<uint16_t>(n - 1));
   bitpacker::BitPacker packer;
   uint64_t tb = uint64_t{1} << (t - 1);
   uint64_t wb = uint64_t{1} << (w - 1);
@@ -110,7 +97,7 @@ IoResult<void> BlockAddrStoreWriter::flush_block() {
 
 IoResult<void> BlockAddrStoreWriter::serialize(std::vector<uint8_t>& out) {
   if (auto r = flush_block(); !r) return r;
-  put<uint64_t>(out, metas_.size());
+  append_le<uint64_t>(out, metas_.size());
   out.insert(out.end(), metas_.begin(), metas_.end());
   out.insert(out.end(), packed_.begin(), packed_.end());
   return {};
@@ -119,15 +106,15 @@ IoResult<void> BlockAddrStoreWriter::serialize(std::vector<uint8_t>& out) {
 IoResult<BlockAddrStore> BlockAddrStore::open(OwnedBytes bytes) {
   std::span<const uint8_t> in = bytes.as_bytes();
   if (in.size() < 8) return std::unexpected(corruption());
-  uint64_t meta_len = get_le<uint64_t>(in.data());
+  uint64_t meta_len = load_le<uint64_t>(in.data());
   if (meta_len > in.size() - 8 || meta_len % 36 != 0) return std::unexpected(corruption());
   BlockAddrStore store;
   store.packed_ = bytes.sub_range(8 + meta_len, bytes.len());
   const uint8_t* p = in.data() + 8;
   for (uint64_t i = 0; i < meta_len / 36; ++i, p += 36) {
-    Meta m{get_le<uint64_t>(p),      get_le<uint64_t>(p + 8), get_le<uint64_t>(p + 16),
-           get_le<uint32_t>(p + 24), get_le<uint32_t>(p + 28), p[32], p[33],
-           uint32_t{get_le<uint16_t>(p + 34)} + 1};
+    Meta m{load_le<uint64_t>(p),      load_le<uint64_t>(p + 8), load_le<uint64_t>(p + 16),
+           load_le<uint32_t>(p + 24), load_le<uint32_t>(p + 28), p[32], p[33],
+           uint32_t{load_le<uint16_t>(p + 34)} + 1};
     if (m.start_bits == 0 || m.start_bits > 56 || m.ord_bits == 0 || m.ord_bits > 56) {
       return std::unexpected(corruption());
     }

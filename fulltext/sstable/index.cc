@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fulltext/common/le_bytes.h"
 #include "fulltext/fst/builder.h"
 #include "fulltext/fst/stream.h"
 
@@ -36,13 +37,8 @@ void SSTableIndexBuilder::trim_last_block_key(std::span<const uint8_t> next_key)
 }
 
 IoResult<void> SSTableIndexBuilder::serialize(std::vector<uint8_t>& out) const {
-  auto put_u64 = [&out](uint64_t v) {
-    uint8_t b[8];
-    std::memcpy(b, &v, 8);
-    out.insert(out.end(), b, b + 8);
-  };
   if (entries_.size() < 2) {
-    put_u64(0);
+    append_le<uint64_t>(out, 0);
     return {};
   }
   std::vector<std::pair<std::vector<uint8_t>, uint64_t>> pairs;
@@ -56,7 +52,7 @@ IoResult<void> SSTableIndexBuilder::serialize(std::vector<uint8_t>& out) const {
     if (auto r = store.write_block_addr(e.addr); !r) return r;
   }
   if (auto r = store.serialize(out); !r) return r;
-  put_u64(fst_bytes->size());
+  append_le<uint64_t>(out, fst_bytes->size());
   return {};
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "fulltext/common/le_bytes.h"
+
 namespace fendral::columnar {
 
 IoResult<ColumnIndex> ColumnIndex::open(OwnedBytes bytes, uint32_t format_version) {
@@ -64,9 +66,7 @@ IoResult<uint32_t> ColumnIndex::serialize(const ColumnIndexToWrite& index, std::
     if (auto r = serialize_u64_based_column_values(*index.start_offsets, kStartOffsetCodecs, out); !r) {
       return std::unexpected(r.error());
     }
-    uint8_t b[4];
-    std::memcpy(b, &opt_len, 4);
-    out.insert(out.end(), b, b + 4);
+    append_le<uint32_t>(out, opt_len);
   }
   return static_cast<uint32_t>(out.size() - before);
 }

@@ -4,25 +4,12 @@
 #include <bit>
 #include <cstring>
 
+#include "fulltext/common/le_bytes.h"
 #include "fulltext/common/vint.h"
 
 namespace fendral::columnar {
 
 namespace {
-
-template <class T>
-T load(const uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-
-template <class T>
-void store(std::vector<uint8_t>& out, T v) {
-  uint8_t b[sizeof(T)];
-  std::memcpy(b, &v, sizeof(T));
-  out.insert(out.end(), b, b + sizeof(T));
-}
 
 IoError corrupt(const char* what) { return IoError(IoErrorKind::InvalidData, what); }
 
@@ -30,7 +17,7 @@ IoError corrupt(const char* what) { return IoError(IoErrorKind::InvalidData, wha
 
 IoResult<OptionalIndex> OptionalIndex::open(OwnedBytes bytes) {
   if (bytes.len() < 2) return std::unexpected(corrupt("Optional index shorter than its block count"));
-  const uint16_t n = load<uint16_t>(bytes.data() + bytes.len() - 2);
+  const uint16_t n = load_le<uint16_t>(bytes.data() + bytes.len() - 2);
   std::span<const uint8_t> in = bytes.as_bytes().first(bytes.len() - 2);
   auto num_rows = vint::read_u64(in);
   if (!num_rows) return std::unexpected(num_rows.error());
@@ -45,7 +32,7 @@ IoResult<OptionalIndex> OptionalIndex::open(OwnedBytes bytes) {
   uint64_t rows = 0;
   uint64_t offset = 0;
   for (size_t i = 0; i < n; ++i) {
-    uint32_t e = load<uint32_t>(entries + 4 * i);
+    uint32_t e = load_le<uint32_t>(entries + 4 * i);
     uint32_t id = e & 0xFFFF;
     uint32_t count = (e >> 16) + 1;
     if (id < blocks->size() || id >= num_blocks) return std::unexpected(corrupt("Optional index block out of order"));
@@ -77,7 +64,7 @@ uint32_t OptionalIndex::rank(uint32_t doc) const {
     uint32_t hi = b.count;
     while (lo < hi) {
       uint32_t mid = (lo + hi) / 2;
-      if (load<uint16_t>(d + 2 * mid) < p) {
+      if (load_le<uint16_t>(d + 2 * mid) < p) {
         lo = mid + 1;
       } else {
         hi = mid;
@@ -86,9 +73,9 @@ uint32_t OptionalIndex::rank(uint32_t doc) const {
     return b.rows_before + lo;
   }
   const uint8_t* g = d + 10 * (p / 64);
-  uint64_t bits = load<uint64_t>(g);
+  uint64_t bits = load_le<uint64_t>(g);
   uint64_t below = bits & ((uint64_t{1} << (p % 64)) - 1);
-  return b.rows_before + load<uint16_t>(g + 8) + static_cast<uint32_t>(std::popcount(below));
+  return b.rows_before + load_le<uint16_t>(g + 8) + static_cast<uint32_t>(std::popcount(below));
 }
 
 std::optional<uint32_t> OptionalIndex::rank_if_exists(uint32_t doc) const {
@@ -99,11 +86,11 @@ std::optional<uint32_t> OptionalIndex::rank_if_exists(uint32_t doc) const {
   if (!b.dense) {
     uint32_t r = rank(doc);
     uint32_t k = r - b.rows_before;
-    if (k < b.count && load<uint16_t>(d + 2 * k) == p) return r;
+    if (k < b.count && load_le<uint16_t>(d + 2 * k) == p) return r;
     return std::nullopt;
   }
   const uint8_t* g = d + 10 * (p / 64);
-  if (!((load<uint64_t>(g) >> (p % 64)) & 1)) return std::nullopt;
+  if (!((load_le<uint64_t>(g) >> (p % 64)) & 1)) return std::nullopt;
   return rank(doc);
 }
 
@@ -124,12 +111,12 @@ uint32_t OptionalIndex::SelectCursor::select(uint32_t row) {
   const uint8_t* d = index_->block_data(blk);
   if (!blk.dense) {
     if (k >= blk.count) return base;  // beyond the index: a caller's error
-    return base + load<uint16_t>(d + 2 * k);
+    return base + load_le<uint16_t>(d + 2 * k);
   }
-  while (group_ + 1 < 1024 && load<uint16_t>(d + 10 * (group_ + 1) + 8) <= k) ++group_;
+  while (group_ + 1 < 1024 && load_le<uint16_t>(d + 10 * (group_ + 1) + 8) <= k) ++group_;
   const uint8_t* g = d + 10 * group_;
-  uint64_t bits = load<uint64_t>(g);
-  for (uint32_t skip = k - load<uint16_t>(g + 8); skip > 0 && bits; --skip) bits &= bits - 1;
+  uint64_t bits = load_le<uint64_t>(g);
+  for (uint32_t skip = k - load_le<uint16_t>(g + 8); skip > 0 && bits; --skip) bits &= bits - 1;
   return base + 64 * group_ + (bits ? static_cast<uint32_t>(std::countr_zero(bits)) : 0);
 }
 
@@ -147,12 +134,12 @@ void OptionalIndex::serialize(uint32_t num_rows,
       for (uint16_t p : positions) groups[p / 64] |= uint64_t{1} << (p % 64);
       uint32_t before = 0;
       for (uint64_t g : groups) {
-        store<uint64_t>(out, g);
-        store<uint16_t>(out, static_cast<uint16_t>(before));
+        append_le<uint64_t>(out, g);
+        append_le<uint16_t>(out, static_cast<uint16_t>(before));
         before += static_cast<uint32_t>(std::popcount(g));
       }
     } else {
-      for (uint16_t p : positions) store<uint16_t>(out, p);
+      for (uint16_t p : positions) append_le<uint16_t>(out, p);
     }
     entries.push_back(((static_cast<uint32_t>(positions.size()) - 1) << 16) | current);
     positions.clear();
@@ -166,8 +153,8 @@ void OptionalIndex::serialize(uint32_t num_rows,
     positions.push_back(static_cast<uint16_t>(doc % kBlockRows));
   });
   flush();
-  for (uint32_t e : entries) store<uint32_t>(out, e);
-  store<uint16_t>(out, static_cast<uint16_t>(entries.size()));
+  for (uint32_t e : entries) append_le<uint32_t>(out, e);
+  append_le<uint16_t>(out, static_cast<uint16_t>(entries.size()));
 }
 
 }  // namespace fendral::columnar

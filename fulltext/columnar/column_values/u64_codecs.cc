@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "fulltext/common/le_bytes.h"
 #include <optional>
 
 #include "fulltext/common/vint.h"
@@ -151,10 +153,7 @@ class BlockwiseLinearEstimator final : public Estimator {
     if (!block.empty()) flush();
     packer.close(out);
     out.insert(out.end(), table.begin(), table.end());
-    uint32_t len = static_cast<uint32_t>(table.size());
-    uint8_t b[4];
-    std::memcpy(b, &len, 4);
-    out.insert(out.end(), b, b + 4);
+    append_le<uint32_t>(out, static_cast<uint32_t>(table.size()));
   }
 
  private:
