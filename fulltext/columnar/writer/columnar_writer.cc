@@ -9,6 +9,7 @@
 #include "fulltext/columnar/column_index/column_index.h"
 #include "fulltext/columnar/column_values/column_values.h"
 #include "fulltext/columnar/column_values/compact_space.h"
+#include "fulltext/columnar/writer/column_directory.h"
 #include "fulltext/columnar/writer/column_operation.h"
 #include "fulltext/common/le_bytes.h"
 #include "fulltext/sstable/writer.h"
@@ -242,31 +243,17 @@ IoResult<void> ColumnarWriter::serialize(uint32_t num_docs, Write& out) {
   });
 
   CountingWriter counting(&out);
-  std::vector<uint8_t> directory;
-  directory.reserve(100000);
-  VecWriter dir_out(&directory);
-  sstable::Writer dir(&dir_out, sstable::ValueKind::Ranges);
+  ColumnDirectoryWriter directory;
   std::vector<uint8_t> buf;
-  std::vector<uint8_t> key;
   for (const Entry& e : entries) {
     if (std::find(e.name.begin(), e.name.end(), 0) != e.name.end()) continue;
-    key = e.name;
-    key.push_back(0);
-    key.push_back(static_cast<uint8_t>(e.type));
     const uint64_t start = counting.written_bytes();
     buf.clear();
     if (auto r = write_column(e.family, e.name, e.state.data(), e.type, num_docs, buf); !r) return r;
     if (auto r = counting.write_all(buf); !r) return r;
-    if (auto r = dir.insert(key, sstable::Range{start, counting.written_bytes()}); !r) return r;
+    if (auto r = directory.add(e.name, e.type, start, counting.written_bytes()); !r) return r;
   }
-  if (auto r = dir.finish(); !r) return std::unexpected(r.error());
-  std::vector<uint8_t> tail = std::move(directory);
-  append_le<uint64_t>(tail, tail.size());
-  append_le<uint32_t>(tail, num_docs);
-  append_le<uint32_t>(tail, kFormatVersion);
-  append_le<uint32_t>(tail, kMagic);
-  if (auto r = counting.write_all(tail); !r) return r;
-  return counting.flush();
+  return directory.finish(counting, num_docs);
 }
 
 IoResult<void> ColumnarWriter::write_column(Family family, Name name, const void* state, ColumnType type,
