@@ -347,3 +347,28 @@ TEST(ColumnIndexFormat, CorruptIndexesAreRejected) {
 
 }  // namespace
 }  // namespace fendral::columnar
+
+namespace fendral::columnar {
+namespace {
+
+// Format version 1 stores a multivalued index as start offsets for every
+// document plus the total.
+TEST(ColumnIndexFormat, MultivaluedFormOne) {
+  Bytes b{2};
+  std::vector<uint64_t> starts{0, 2, 2, 5};  // doc 0: rows 0-1, doc 1: none, doc 2: rows 2-4
+  SpanSource src(starts);
+  ASSERT_TRUE(serialize_u64_based_column_values(src, kStartOffsetCodecs, b).has_value());
+  auto idx = ColumnIndex::open(OwnedBytes::copy_of(b), 1);
+  ASSERT_TRUE(idx.has_value());
+  EXPECT_EQ(idx->format(), 1);
+  EXPECT_EQ(idx->num_docs(0), 3u);
+  EXPECT_EQ(idx->value_row_range(1), (std::pair<uint32_t, uint32_t>{2, 2}));
+  EXPECT_EQ(idx->value_row_range(2), (std::pair<uint32_t, uint32_t>{2, 5}));
+  EXPECT_EQ(idx->value_row_range(9), (std::pair<uint32_t, uint32_t>{0, 0}));
+  std::vector<uint32_t> rows{1, 3, 4};
+  idx->rowids_to_docids(0, rows);
+  EXPECT_EQ(rows, (std::vector<uint32_t>{0, 2}));
+}
+
+}  // namespace
+}  // namespace fendral::columnar
