@@ -12,13 +12,8 @@ Tables:
 import os
 import sys
 
-
-def parse_range(field):
-    if ".." in field:
-        a, b = field.split("..")
-        return int(a, 16), int(b, 16)
-    v = int(field, 16)
-    return v, v
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from unicode_data import parse_range, unicode_data  # noqa: E402
 
 
 def main():
@@ -35,21 +30,11 @@ def main():
                 members.update(range(a, b + 1))
 
     simple_lower = {}
-    first = None
-    with open(os.path.join(src, "UnicodeData.txt"), encoding="utf-8") as f:
-        for line in f:
-            fields = line.rstrip("\n").split(";")
-            cp = int(fields[0], 16)
-            name, cat = fields[1], fields[2]
-            if name.endswith(", First>"):
-                first = cp
-                continue
-            lo = first if name.endswith(", Last>") else cp
-            first = None
-            if cat in ("Nd", "Nl", "No"):
-                members.update(range(lo, cp + 1))
-            if fields[13]:
-                simple_lower[cp] = [int(fields[13], 16)]
+    for lo, cp, fields in unicode_data(src):
+        if fields[2] in ("Nd", "Nl", "No"):
+            members.update(range(lo, cp + 1))
+        if fields[13]:
+            simple_lower[cp] = [int(fields[13], 16)]
 
     full_lower = dict(simple_lower)
     with open(os.path.join(src, "SpecialCasing.txt"), encoding="utf-8") as f:
