@@ -250,22 +250,24 @@ class Hnsw {
   }
   // Sets the entry point and anchors every point reachable from it along a
   // breadth-first tree of the lists (each point's anchor is the list that
-  // first reached it), so that later trims never cut a point off.
+  // first reached it), so that later trims never cut a point off. Layer-0
+  // lists come first, where searches end; then the lists of higher layers
+  // reach what layer 0 does not.
   void restore_entry(uint32_t entry) {
-    const uint64_t n = nb_point();
     std::vector<uint32_t> queue{entry};
     arena_.rec(entry).anchor.store(kRootAnchor, std::memory_order_relaxed);
-    for (size_t head = 0; head < queue.size(); ++head) {
-      uint32_t p = queue[head];
+    auto visit = [&](uint32_t p, uint64_t l) {
       const PointRecord& r = arena_.rec(p);
-      for (uint64_t l = 0; l <= r.layer; ++l) {
-        for (const Entry& e : list_view(p, r, l)) {
-          if (e.idx < n && arena_.rec(e.idx).anchor.load(std::memory_order_relaxed) == 0) {
-            arena_.rec(e.idx).anchor.store(pack_anchor(p, l), std::memory_order_relaxed);
-            queue.push_back(e.idx);
-          }
+      for (const Entry& e : list_view(p, r, l)) {
+        if (arena_.rec(e.idx).anchor.load(std::memory_order_relaxed) == 0) {
+          arena_.rec(e.idx).anchor.store(pack_anchor(p, l), std::memory_order_relaxed);
+          queue.push_back(e.idx);
         }
       }
+    };
+    for (size_t head = 0; head < queue.size(); ++head) visit(queue[head], 0);
+    for (size_t head = 0; head < queue.size(); ++head) {
+      for (uint64_t l = 0; l < NB_MAX_LAYER; ++l) visit(queue[head], l);
     }
     entry_.store(entry, std::memory_order_release);
   }
