@@ -73,11 +73,11 @@ std::string utf8_lossy(std::string_view bytes) {
   while (!bytes.empty()) {
     auto err = validate_utf8(bytes);
     if (!err) {
-      out.append(bytes);
+      out.append(bytes.data(), bytes.size());
       break;
     }
-    out.append(bytes.substr(0, err->valid_up_to));
-    out.append("\xEF\xBF\xBD");
+    out.append(bytes.data(), err->valid_up_to);
+    out += "\xEF\xBF\xBD";
     if (!err->error_len) break;
     bytes.remove_prefix(err->valid_up_to + *err->error_len);
   }

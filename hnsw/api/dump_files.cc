@@ -60,6 +60,9 @@ std::string parent_dir(const std::string& path) {
 Result<std::unique_ptr<DumpFiles>> DumpFiles::create(const std::string& dir, const std::string& basename,
                                                      bool overwrite) {
   using hnswio::join_path;
+  if (basename.find('\0') != std::string::npos || dir.find('\0') != std::string::npos) {
+    return make_error(ErrorCode::Io, "a file name cannot hold a NUL byte");
+  }
   std::string name = basename;
   if (!overwrite && exists(join_path(dir, basename + ".hnsw.data"))) {
     // Every candidate is tried at most once, from a uniformly drawn start.

@@ -141,6 +141,10 @@ bool Writer::flush_and_sync() {
 }
 
 int open_for_reading(const std::string& path, uint64_t* size, std::string* why) {
+  if (path.find('\0') != std::string::npos) {
+    *why = "a file name cannot hold a NUL byte";
+    return -1;
+  }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     *why = os_text(errno);
