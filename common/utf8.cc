@@ -64,3 +64,24 @@ void append_utf8(std::string& out, char32_t cp) {
 }
 
 }  // namespace zudizid::common
+
+namespace zudizid::common {
+
+std::string utf8_lossy(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  while (!bytes.empty()) {
+    auto err = validate_utf8(bytes);
+    if (!err) {
+      out.append(bytes.data(), bytes.size());
+      break;
+    }
+    out.append(bytes.data(), err->valid_up_to);
+    out += "\xEF\xBF\xBD";
+    if (!err->error_len) break;
+    bytes.remove_prefix(err->valid_up_to + *err->error_len);
+  }
+  return out;
+}
+
+}  // namespace zudizid::common

@@ -35,3 +35,11 @@ inline bool is_valid_utf8(std::string_view bytes) { return !validate_utf8(bytes)
 void append_utf8(std::string& out, char32_t code_point);
 
 }  // namespace zudizid::common
+
+namespace zudizid::common {
+
+// The bytes as UTF-8 text, each invalid sequence (a maximal prefix of a
+// would-be sequence) replaced by U+FFFD; valid input is returned unchanged.
+std::string utf8_lossy(std::string_view bytes);
+
+}  // namespace zudizid::common

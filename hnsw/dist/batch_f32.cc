@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "hnsw/dist/avx2_lanes.h"
 #include "hnsw/dist/kernels.h"
 
 namespace vantor::dist::batch {
@@ -54,36 +55,6 @@ void sqrt_products_scalar(const float* q, const float* const* rows, size_t count
 }
 
 // ---- AVX2: 8 rows in 8 lanes ---------------------------------------------
-
-#define VANTOR_AVX2 __attribute__((target("avx2")))
-
-// r[k] becomes column k: lane j holds element k of row j.
-VANTOR_AVX2 inline void transpose8(__m256 r[8]) {
-  __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]);
-  __m256 t1 = _mm256_unpackhi_ps(r[0], r[1]);
-  __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]);
-  __m256 t3 = _mm256_unpackhi_ps(r[2], r[3]);
-  __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]);
-  __m256 t5 = _mm256_unpackhi_ps(r[4], r[5]);
-  __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]);
-  __m256 t7 = _mm256_unpackhi_ps(r[6], r[7]);
-  __m256 u0 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(1, 0, 1, 0));
-  __m256 u1 = _mm256_shuffle_ps(t0, t2, _MM_SHUFFLE(3, 2, 3, 2));
-  __m256 u2 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(1, 0, 1, 0));
-  __m256 u3 = _mm256_shuffle_ps(t1, t3, _MM_SHUFFLE(3, 2, 3, 2));
-  __m256 u4 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(1, 0, 1, 0));
-  __m256 u5 = _mm256_shuffle_ps(t4, t6, _MM_SHUFFLE(3, 2, 3, 2));
-  __m256 u6 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(1, 0, 1, 0));
-  __m256 u7 = _mm256_shuffle_ps(t5, t7, _MM_SHUFFLE(3, 2, 3, 2));
-  r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
-  r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
-  r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
-  r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
-  r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
-  r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
-  r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
-  r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
-}
 
 // Walks positions 0..n-1 in order and hands `step` the query element
 // (broadcast) and the column of the 8 rows at that position.
@@ -137,20 +108,6 @@ VANTOR_AVX2 inline void walk16(const float* q, const float* const* rows_in, size
   }
 }
 
-struct L1Step {
-  __m256 acc;
-  VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
-    __m256 d = _mm256_sub_ps(a, b);
-    acc = _mm256_add_ps(acc, _mm256_andnot_ps(_mm256_set1_ps(-0.0f), d));
-  }
-};
-struct L2Step {
-  __m256 acc;
-  VANTOR_AVX2 void operator()(__m256 a, __m256 b) {
-    __m256 d = _mm256_sub_ps(a, b);
-    acc = _mm256_add_ps(acc, _mm256_mul_ps(d, d));
-  }
-};
 struct DotStep {
   __m256 acc;
   VANTOR_AVX2 void operator()(__m256 a, __m256 b) { acc = _mm256_add_ps(acc, _mm256_mul_ps(a, b)); }

@@ -8,6 +8,7 @@
 
 #include "common/log.h"
 #include "hnsw/dist/batch_f32.h"
+#include "hnsw/dist/batch_groups.h"
 #include "hnsw/dist/float_text.h"
 #include "hnsw/dist/kernels.h"
 
@@ -35,18 +36,6 @@ std::optional<std::string> check_non_negative(std::span<const float> v) {
   return std::nullopt;
 }
 
-// Runs a per-lane batch kernel over `count` rows in groups of kLanes.
-template <class Kernel, class Finish>
-void in_groups(Kernel kernel, Finish finish, const float* q, const float* const* rows, size_t count,
-               size_t n, float* out) {
-  float raw[batch::kLanes];
-  for (size_t j = 0; j < count; j += batch::kLanes) {
-    size_t c = std::min(batch::kLanes, count - j);
-    kernel(q, rows + j, c, n, raw);
-    for (size_t k = 0; k < c; ++k) out[j + k] = finish(raw[k]);
-  }
-}
-
 float identity(float x) { return x; }
 float sqrt_f(float x) { return std::sqrt(x); }
 
@@ -61,7 +50,7 @@ DistL1::Aux DistL1::aux(const float*, size_t) { return {}; }
 float DistL1::eval_n(const float* a, Aux, const float* b, Aux, size_t n) const { return kernel::l1(a, b, n); }
 void DistL1::eval_batch(const float* q, Aux, const float* const* rows, const Aux*, size_t count, size_t n,
                         float* out) const {
-  in_groups(batch::l1, identity, q, rows, count, n, out);
+  batch::in_groups(batch::l1, identity, q, rows, count, n, out);
 }
 
 // ---- DistL2 ----------------------------------------------------------------
@@ -73,7 +62,7 @@ DistL2::Aux DistL2::aux(const float*, size_t) { return {}; }
 float DistL2::eval_n(const float* a, Aux, const float* b, Aux, size_t n) const { return kernel::l2(a, b, n); }
 void DistL2::eval_batch(const float* q, Aux, const float* const* rows, const Aux*, size_t count, size_t n,
                         float* out) const {
-  in_groups(batch::l2_sq, sqrt_f, q, rows, count, n, out);
+  batch::in_groups(batch::l2_sq, sqrt_f, q, rows, count, n, out);
 }
 
 // ---- DistDot ---------------------------------------------------------------
@@ -85,7 +74,7 @@ DistDot::Aux DistDot::aux(const float*, size_t) { return {}; }
 float DistDot::eval_n(const float* a, Aux, const float* b, Aux, size_t n) const { return kernel::dot(a, b, n); }
 void DistDot::eval_batch(const float* q, Aux, const float* const* rows, const Aux*, size_t count, size_t n,
                          float* out) const {
-  in_groups(batch::dot, kernel::dot_finish, q, rows, count, n, out);
+  batch::in_groups(batch::dot, kernel::dot_finish, q, rows, count, n, out);
 }
 
 // ---- DistCosine ------------------------------------------------------------
@@ -137,7 +126,7 @@ float DistHellinger::eval_n(const float* a, Aux, const float* b, Aux, size_t n) 
 }
 void DistHellinger::eval_batch(const float* q, Aux, const float* const* rows, const Aux*, size_t count,
                                size_t n, float* out) const {
-  in_groups(batch::sqrt_products, kernel::hellinger_finish, q, rows, count, n, out);
+  batch::in_groups(batch::sqrt_products, kernel::hellinger_finish, q, rows, count, n, out);
 }
 
 // ---- DistJeffreys ----------------------------------------------------------
@@ -187,6 +176,10 @@ float DistCFFI<T>::eval(std::span<const T> a, std::span<const T> b) const {
   return eval_n(a.data(), {}, b.data(), {}, a.size());
 }
 template struct DistCFFI<float>;
+template struct DistCFFI<i32>;
+template struct DistCFFI<u16>;
+template struct DistCFFI<u32>;
+template struct DistCFFI<u8>;
 
 // ---- NoDist ------------------------------------------------------------------
 void NoDist::report_refusal() {

@@ -48,10 +48,74 @@ struct NoAux {};
   void eval_batch(const float* q, Aux qa, const float* const* rows, const Aux* ra, size_t count, \
                   size_t n, float* out) const;
 
-// Sum of absolute differences over the common prefix; starts at -0.
-struct DistL1 { VANTOR_F32_DISTANCE(DistL1, NoAux) };
-// Square root of the sum of squared differences over the common prefix.
-struct DistL2 { VANTOR_F32_DISTANCE(DistL2, NoAux) };
+// Integer element types of the index.
+using i32 = int32_t;
+using u16 = uint16_t;
+using u32 = uint32_t;
+using u8 = uint8_t;
+
+// One integer element type's members of a distance (kernels_int.h gives the
+// arithmetic). Vectors of another length than the index's are refused by the
+// index before any evaluation.
+#define VANTOR_INT_MEMBERS(T)                                                               \
+  float eval(std::span<const T> a, std::span<const T> b) const;                             \
+  static std::optional<std::string> check(std::span<const T> v);                           \
+  static Aux aux(const T* v, size_t n);                                                     \
+  float eval_n(const T* a, Aux aa, const T* b, Aux ab, size_t n) const;                     \
+  void eval_batch(const T* q, Aux qa, const T* const* rows, const Aux* ra, size_t count,    \
+                  size_t n, float* out) const;
+
+// f32: sum of absolute differences over the common prefix; starts at -0.
+// Integers: the same over equal lengths, elements converted to f32 first.
+struct DistL1 {
+  VANTOR_F32_DISTANCE(DistL1, NoAux)
+  VANTOR_INT_MEMBERS(i32) VANTOR_INT_MEMBERS(u16) VANTOR_INT_MEMBERS(u32) VANTOR_INT_MEMBERS(u8)
+};
+// f32: square root of the sum of squared differences over the common prefix.
+// Integers: the same over equal lengths, elements converted to f32 first.
+struct DistL2 {
+  VANTOR_F32_DISTANCE(DistL2, NoAux)
+  VANTOR_INT_MEMBERS(i32) VANTOR_INT_MEMBERS(u16) VANTOR_INT_MEMBERS(u32) VANTOR_INT_MEMBERS(u8)
+};
+
+#define VANTOR_INT_DISTANCE(Type, AuxType)                                                  \
+  using Aux = AuxType;                                                                      \
+  static constexpr bool kEvaluable = true;                                                  \
+  static constexpr bool kChecked = false;                                                   \
+  static constexpr std::string_view kName = #Type;                                          \
+  static constexpr std::string_view kTypeName = "morvane::dist::distances::" #Type;
+
+// Share of positions where the elements differ (elements, not bits), over
+// equal lengths. Empty vectors would give 0/0 and are refused.
+struct DistHamming {
+  VANTOR_INT_DISTANCE(DistHamming, NoAux)
+  VANTOR_INT_MEMBERS(i32) VANTOR_INT_MEMBERS(u16) VANTOR_INT_MEMBERS(u32) VANTOR_INT_MEMBERS(u8)
+};
+
+// What the distances of any two lengths cache per vector: its length, so
+// that every evaluation sees both lengths.
+struct LenAux {
+  size_t len = 0;
+};
+
+// 1 - sum min / sum max over the common prefix (f64, then f32); +0 when the
+// sum of maxima is 0. Takes vectors of any lengths.
+struct DistJaccard {
+  VANTOR_INT_DISTANCE(DistJaccard, LenAux)
+  static constexpr bool kFixedLength = false;
+  VANTOR_INT_MEMBERS(u16) VANTOR_INT_MEMBERS(u32) VANTOR_INT_MEMBERS(u8)
+};
+
+// Unit-cost edit distance between two sequences of 16-bit symbols, of any
+// lengths.
+struct DistLevenshtein {
+  VANTOR_INT_DISTANCE(DistLevenshtein, LenAux)
+  static constexpr bool kFixedLength = false;
+  VANTOR_INT_MEMBERS(u16)
+};
+
+#undef VANTOR_INT_DISTANCE
+#undef VANTOR_INT_MEMBERS
 // 1 - dot product over the common prefix, for unit vectors. A result the
 // rounding pushes below 0 (a unit vector against itself) is 0.
 struct DistDot { VANTOR_F32_DISTANCE(DistDot, NoAux) };
@@ -86,6 +150,10 @@ using DistFn = float (*)(const T*, const T*, uint64_t);
 template <class T>
 struct ElemName;
 template <> struct ElemName<float> { static constexpr std::string_view value = "f32"; };
+template <> struct ElemName<i32> { static constexpr std::string_view value = "i32"; };
+template <> struct ElemName<u16> { static constexpr std::string_view value = "u16"; };
+template <> struct ElemName<u32> { static constexpr std::string_view value = "u32"; };
+template <> struct ElemName<u8> { static constexpr std::string_view value = "u8"; };
 
 template <class T>
 struct DistCFFI {
@@ -132,6 +200,16 @@ struct NoDist {
   float eval_n(const NoData*, Aux, const NoData*, Aux, size_t) const { return 0.0f; }
   void eval_batch(const NoData*, Aux, const NoData* const*, const Aux*, size_t, size_t, float*) const {}
 };
+
+// Whether every vector of an index with distance D has the index's length.
+template <class D>
+constexpr bool fixed_length() {
+  if constexpr (requires { D::kFixedLength; }) {
+    return D::kFixedLength;
+  } else {
+    return true;
+  }
+}
 
 // Full type-name string of a distance, as logged at construction.
 template <class D>

@@ -12,6 +12,8 @@ enum class ErrorCode {
   InvalidVector,   // wrong length, non-finite or out-of-domain component
   DistanceFailed,  // a distance gave a negative or NaN value, or cannot be evaluated
   CapacityExceeded,
+  Io,       // a file could not be opened, read or written
+  BadDump,  // a dump file that does not hold what its format requires
 };
 
 struct Error {

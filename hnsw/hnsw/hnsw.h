@@ -18,8 +18,9 @@
 // lock.
 //
 // Input is checked before anything is stored: a vector of another length than
-// the index's first vector, or one its distance refuses (non-finite
-// components, ...), is refused with an error and leaves the index unchanged.
+// the index's first vector (for distances defined on equal lengths only), or
+// one its distance refuses (non-finite components, ...), is refused with an
+// error and leaves the index unchanged.
 #pragma once
 
 #include <fmt/format.h>
@@ -201,9 +202,79 @@ class Hnsw {
     return PointId{r.layer, r.rank};
   }
   uint64_t origin_id(uint32_t idx) const { return arena_.rec(idx).origin_id; }
-  std::span<const T> point_vector(uint32_t idx) const {
-    return {arena_.vec(idx), static_cast<size_t>(std::max<int64_t>(dim_.load(), 0))};
+  std::span<const T> point_vector(uint32_t idx) const { return {arena_.vec(idx), arena_.len(idx)}; }
+  // The factor that turns -ln(U) into a layer for new points.
+  double level_scale() const { return sampler_.level_scale(); }
+  // Whether the index was rebuilt from a dump.
+  bool loaded_from_dump() const { return loaded_from_dump_; }
+  // Dense indices of the points of one layer, in rank order, read under the
+  // point table's lock; `f(layers)` runs while no point can be created.
+  template <class F>
+  auto with_layers(F&& f) const {
+    std::lock_guard<std::mutex> g(points_mu_);
+    return f(std::span<const std::vector<uint32_t>>(by_layer_));
   }
+
+  // ---- reload -------------------------------------------------------------
+  // A reloaded index is assembled by its loader before anyone else can see
+  // it: points in file order (layer by layer, in rank order), then their
+  // lists, then the entry point, which also rebuilds the anchors.
+
+  // An empty index with a given level scale. `referenced`: vectors are held
+  // by reference (restore_point with copy == false) or copied per point.
+  static Result<std::unique_ptr<Hnsw>> create_for_reload(uint64_t max_nb_connection, uint64_t nb_layer,
+                                                          uint64_t ef_construction, double level_scale,
+                                                          size_t dim, bool referenced) {
+    if (max_nb_connection > kMaxNbConnection || nb_layer == 0) {
+      return make_error(ErrorCode::InvalidConfig, "invalid parameters in the dump");
+    }
+    std::unique_ptr<Hnsw> h(new Hnsw(max_nb_connection, 0, nb_layer, ef_construction, D{}));
+    h->sampler_.set_level_scale(level_scale);
+    h->extend_candidates_ = true;
+    h->loaded_from_dump_ = true;
+    h->arena_.set_dim(dim, referenced || !dist::fixed_length<D>());
+    h->dim_.store(static_cast<int64_t>(dim), std::memory_order_relaxed);
+    return h;
+  }
+  // Appends a point to `layer`; copy == false keeps a reference to v, which
+  // must outlive the index (see hold()).
+  Result<uint32_t> restore_point(std::span<const T> v, uint64_t origin_id, uint8_t layer, bool copy) {
+    if (layer >= nb_layer_) return make_error(ErrorCode::InvalidVector, "point layer out of range");
+    return create_point_at(v, D::aux(v.data(), v.size()), origin_id, layer, copy, false);
+  }
+  // Sets one list of a point (entries sorted by distance, within limit(layer)).
+  void restore_list(uint32_t idx, uint64_t layer, std::span<const Entry> entries) {
+    PointRecord& r = arena_.rec(idx);
+    std::lock_guard<RwSpinLock> g(r.lock);
+    list_assign(idx, r, layer, entries);
+  }
+  // Sets the entry point and anchors every point reachable from it along a
+  // breadth-first tree of the lists (each point's anchor is the list that
+  // first reached it), so that later trims never cut a point off. Layer-0
+  // lists come first, where searches end; then the lists of higher layers
+  // reach what layer 0 does not.
+  void restore_entry(uint32_t entry) {
+    std::vector<uint32_t> queue{entry};
+    arena_.rec(entry).anchor.store(kRootAnchor, std::memory_order_relaxed);
+    auto visit = [&](uint32_t p, uint64_t l) {
+      const PointRecord& r = arena_.rec(p);
+      for (const Entry& e : list_view(p, r, l)) {
+        if (arena_.rec(e.idx).anchor.load(std::memory_order_relaxed) == 0) {
+          arena_.rec(e.idx).anchor.store(pack_anchor(p, l), std::memory_order_relaxed);
+          queue.push_back(e.idx);
+        }
+      }
+    };
+    for (size_t head = 0; head < queue.size(); ++head) visit(queue[head], 0);
+    for (size_t head = 0; head < queue.size(); ++head) {
+      for (uint64_t l = 0; l < NB_MAX_LAYER; ++l) visit(queue[head], l);
+    }
+    entry_.store(entry, std::memory_order_release);
+  }
+  // Keeps `owner` alive as long as the index (the mapping its points view).
+  void hold(std::shared_ptr<const void> owner) { held_.push_back(std::move(owner)); }
+  // The neighbour limit of a layer's lists.
+  uint64_t list_limit(uint64_t layer) const { return limit(layer); }
   // Dense index of the point at (layer, rank) of the per-layer lists.
   std::optional<uint32_t> index_of(PointId id) const {
     std::lock_guard<std::mutex> g(points_mu_);
@@ -303,7 +374,7 @@ class Hnsw {
   Result<void> check_vector(std::span<const T> v, int64_t want) const {
     int64_t d = dim_.load(std::memory_order_acquire);
     if (d < 0) d = want;
-    if (d >= 0 && static_cast<int64_t>(v.size()) != d) {
+    if (dist::fixed_length<D>() && d >= 0 && static_cast<int64_t>(v.size()) != d) {
       return make_error(ErrorCode::InvalidVector,
                         fmt::format("vector length {} does not match the index dimension {}", v.size(), d));
     }
@@ -318,9 +389,9 @@ class Hnsw {
       std::lock_guard<std::mutex> g(points_mu_);
       int64_t d = dim_.load(std::memory_order_relaxed);
       if (d < 0) {
-        arena_.set_dim(v.size());
+        arena_.set_dim(v.size(), !dist::fixed_length<D>());
         dim_.store(static_cast<int64_t>(v.size()), std::memory_order_release);
-      } else if (static_cast<int64_t>(v.size()) != d) {
+      } else if (dist::fixed_length<D>() && static_cast<int64_t>(v.size()) != d) {
         return make_error(ErrorCode::InvalidVector,
                           fmt::format("vector length {} does not match the index dimension {}", v.size(), d));
       }
@@ -349,7 +420,8 @@ class Hnsw {
     return create_point_at(v, va, origin_id, static_cast<uint8_t>(layer));
   }
 
-  Result<uint32_t> create_point_at(std::span<const T> v, const Aux& va, uint64_t origin_id, uint8_t layer) {
+  Result<uint32_t> create_point_at(std::span<const T> v, const Aux& va, uint64_t origin_id, uint8_t layer,
+                                   bool copy = true, bool progress = true) {
     uint32_t idx;
     uint64_t n;
     int32_t rank;
@@ -362,14 +434,14 @@ class Hnsw {
       }
       idx = static_cast<uint32_t>(count);
       if (!arena_.add(idx)) return make_error(ErrorCode::CapacityExceeded, "out of memory for a new point");
+      if (!arena_.set_vector(idx, v.data(), v.size(), copy)) {
+        return make_error(ErrorCode::CapacityExceeded, "out of memory for a new point");
+      }
       rank = static_cast<int32_t>(list.size());
       PointRecord& r = arena_.rec(idx);
       r.layer = layer;
       r.rank = rank;
       r.origin_id = origin_id;
-      if constexpr (PointArena<T, Aux>::kStoresData) {
-        std::copy(v.begin(), v.end(), arena_.mutable_vec(idx));
-      }
       arena_.aux(idx) = va;
       list.push_back(idx);
       layer_count_[layer].store(static_cast<uint32_t>(list.size()), std::memory_order_release);
@@ -377,7 +449,7 @@ class Hnsw {
       nb_point_.store(n, std::memory_order_release);
     }
     VANTOR_LOG(Trace, "definitive pushing of point {}", PointId{layer, rank});
-    if (n % kProgressInterval == 0) {
+    if (progress && n % kProgressInterval == 0) {
       std::fputs(fmt::format(" setting number of points {} \n", n).c_str(), stdout);
       std::fflush(stdout);
     }
@@ -1000,6 +1072,8 @@ class Hnsw {
   const uint64_t ef_construction_;
   const uint64_t nb_layer_;
   bool extend_candidates_ = false;
+  bool loaded_from_dump_ = false;
+  std::vector<std::shared_ptr<const void>> held_;  // released after the arena (declared first)
   D dist_;
   LayerSampler sampler_;
 
@@ -1029,6 +1103,27 @@ extern template class Hnsw<float, dist::DistJeffreys>;
 extern template class Hnsw<float, dist::DistJensenShannon>;
 extern template class Hnsw<float, dist::DistCFFI<float>>;
 extern template class Hnsw<dist::NoData, dist::NoDist>;
+// The integer instances, one per file (instance_<type>_<distance>.cc).
+extern template class Hnsw<dist::i32, dist::DistL1>;
+extern template class Hnsw<dist::i32, dist::DistL2>;
+extern template class Hnsw<dist::i32, dist::DistHamming>;
+extern template class Hnsw<dist::i32, dist::DistCFFI<dist::i32>>;
+extern template class Hnsw<dist::u16, dist::DistL1>;
+extern template class Hnsw<dist::u16, dist::DistL2>;
+extern template class Hnsw<dist::u16, dist::DistHamming>;
+extern template class Hnsw<dist::u16, dist::DistJaccard>;
+extern template class Hnsw<dist::u16, dist::DistLevenshtein>;
+extern template class Hnsw<dist::u16, dist::DistCFFI<dist::u16>>;
+extern template class Hnsw<dist::u32, dist::DistL1>;
+extern template class Hnsw<dist::u32, dist::DistL2>;
+extern template class Hnsw<dist::u32, dist::DistHamming>;
+extern template class Hnsw<dist::u32, dist::DistJaccard>;
+extern template class Hnsw<dist::u32, dist::DistCFFI<dist::u32>>;
+extern template class Hnsw<dist::u8, dist::DistL1>;
+extern template class Hnsw<dist::u8, dist::DistL2>;
+extern template class Hnsw<dist::u8, dist::DistHamming>;
+extern template class Hnsw<dist::u8, dist::DistJaccard>;
+extern template class Hnsw<dist::u8, dist::DistCFFI<dist::u8>>;
 
 using HnswCosine = Hnsw<float, dist::DistCosine>;
 

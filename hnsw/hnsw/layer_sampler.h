@@ -24,6 +24,9 @@ class LayerSampler {
   uint64_t draw_layer();
 
   double level_scale() const { return level_scale_; }
+  // Replaces the scale (a reloaded index keeps the one it was dumped with);
+  // before any draw.
+  void set_level_scale(double scale) { level_scale_ = scale; }
   uint64_t nb_layer() const { return nb_layer_; }
 
   // floor(-ln(u) * scale) as u64 with saturation (NaN and negatives give 0).

@@ -7,6 +7,11 @@
 // neighbour list inline with room for 2 * max_nb_connection + 1 entries (the
 // limit plus the one entry a reverse update appends before trimming). Lists of
 // higher layers are allocated when a point first gets a link there.
+//
+// Vectors are stored inline (every point has the arena's dimension) or, in
+// referenced mode, through a per-point reference: to a copy the arena owns
+// (vectors of varying length) or to memory the arena's owner keeps alive (a
+// memory-mapped dump). Readers get a pointer either way.
 #pragma once
 
 #include <algorithm>
@@ -69,6 +74,10 @@ class PointArena {
       for (size_t i = 0; i < n; ++i) {
         upper_free(c->recs[i].upper, c->recs[i].n_upper);
         c->recs[i].~PointRecord();
+        if constexpr (kStoresData) {
+          auto* ref = reinterpret_cast<VecRef*>(c->vecs + i * stride_);
+          if (referenced_ && ref->owned) delete[] ref->ptr;
+        }
       }
       std::free(c->mem);
       delete c;
@@ -78,15 +87,18 @@ class PointArena {
   // Fixes the vector length; once, before the first point is added. With
   // stored data, each point's cached distance value sits right after its
   // vector, so one stream of cache lines serves a distance evaluation.
-  void set_dim(size_t dim) {
+  void set_dim(size_t dim, bool referenced = false) {
     dim_ = dim;
+    referenced_ = referenced;
     if constexpr (kStoresData) {
-      size_t a = std::max(alignof(Aux), alignof(T));
-      aux_off_ = align_up(dim * sizeof(T), a);
-      stride_ = kInlineAux ? align_up(aux_off_ + sizeof(Aux), a) : dim * sizeof(T);
+      size_t a = std::max({alignof(Aux), alignof(T), referenced ? alignof(VecRef) : size_t{1}});
+      size_t vec_bytes = referenced ? sizeof(VecRef) : dim * sizeof(T);
+      aux_off_ = align_up(vec_bytes, a);
+      stride_ = kInlineAux ? align_up(aux_off_ + sizeof(Aux), a) : align_up(vec_bytes, a);
     }
   }
   size_t dim() const { return dim_; }
+  bool referenced() const { return referenced_; }
 
   // Makes room for point `idx` (the next dense index) and constructs its
   // record. Caller serialises calls. Returns false when memory runs out.
@@ -111,11 +123,42 @@ class PointArena {
     if constexpr (!kStoresData) {
       return nullptr;
     } else {
-      auto [k, off] = locate(idx);
-      return reinterpret_cast<const T*>(chunks_[k].load(std::memory_order_acquire)->vecs + off * stride_);
+      const unsigned char* slot = slot_of(idx);
+      if (referenced_) return reinterpret_cast<const VecRef*>(slot)->ptr;
+      return reinterpret_cast<const T*>(slot);
     }
   }
-  T* mutable_vec(size_t idx) { return const_cast<T*>(vec(idx)); }
+  // Element count of a point's vector.
+  size_t len(size_t idx) const {
+    if constexpr (kStoresData) {
+      if (referenced_) return reinterpret_cast<const VecRef*>(slot_of(idx))->len;
+    }
+    return dim_;
+  }
+  // Stores a point's vector: a copy (inline, or owned by the arena in
+  // referenced mode), or in referenced mode with copy == false a reference
+  // to memory that outlives the arena. False when memory runs out.
+  bool set_vector(size_t idx, const T* v, size_t n, bool copy = true) {
+    if constexpr (kStoresData) {
+      unsigned char* slot = slot_of(idx);
+      if (!referenced_) {
+        std::copy(v, v + n, reinterpret_cast<T*>(slot));
+        return true;
+      }
+      auto* ref = reinterpret_cast<VecRef*>(slot);
+      ref->len = n;
+      ref->owned = copy;
+      if (!copy) {
+        ref->ptr = v;
+        return true;
+      }
+      T* own = new (std::nothrow) T[n == 0 ? 1 : n];
+      if (!own) return false;
+      std::copy(v, v + n, own);
+      ref->ptr = own;
+    }
+    return true;
+  }
   Aux& aux(size_t idx) const {
     auto [k, off] = locate(idx);
     if constexpr (kInlineAux) {
@@ -140,6 +183,17 @@ class PointArena {
   }
 
  private:
+  struct VecRef {
+    const T* ptr;
+    size_t len;
+    bool owned;
+  };
+
+  unsigned char* slot_of(size_t idx) const {
+    auto [k, off] = locate(idx);
+    return chunks_[k].load(std::memory_order_acquire)->vecs + off * stride_;
+  }
+
   struct Chunk {
     size_t first = 0;  // dense index of the chunk's first point
     size_t cap = 0;
@@ -192,6 +246,7 @@ class PointArena {
   }
 
   size_t dim_ = 0;
+  bool referenced_ = false;
   size_t stride_ = 0;   // bytes per point in vecs
   size_t aux_off_ = 0;  // offset of the Aux within a point's bytes
   size_t l0_cap_;

@@ -1,0 +1,8 @@
+// The i32 index with DistL2.
+#include "hnsw/hnsw/hnsw.h"
+
+namespace vantor {
+
+template class Hnsw<dist::i32, dist::DistL2>;
+
+}  // namespace vantor

@@ -1,0 +1,8 @@
+// The u16 index with DistL1.
+#include "hnsw/hnsw/hnsw.h"
+
+namespace vantor {
+
+template class Hnsw<dist::u16, dist::DistL1>;
+
+}  // namespace vantor

@@ -1,0 +1,31 @@
+// The C calls that build u16 indexes: by distance name, with a caller-supplied
+// distance, and from a dump.
+#include "hnsw/libext/by_name.h"
+#include "hnsw/libext/index_ops.h"
+#include "hnsw/libext/vantor.h"
+
+namespace vantor::libext {
+
+std::unique_ptr<VectorIndexOps> make_u16_by_name(const std::string& name, uint64_t m, uint64_t ef, uint64_t nb_elements,
+                                                  uint64_t max_layer) {
+  if (name == "DistL1") return make_ops<dist::u16, dist::DistL1>(m, ef, nb_elements, max_layer);
+  if (name == "DistL2") return make_ops<dist::u16, dist::DistL2>(m, ef, nb_elements, max_layer);
+  if (name == "DistHamming") return make_ops<dist::u16, dist::DistHamming>(m, ef, nb_elements, max_layer);
+  if (name == "DistJaccard") return make_ops<dist::u16, dist::DistJaccard>(m, ef, nb_elements, max_layer);
+  if (name == "DistLevenshtein") return make_ops<dist::u16, dist::DistLevenshtein>(m, ef, nb_elements, max_layer);
+  return nullptr;
+}
+
+}  // namespace vantor::libext
+
+using namespace vantor;
+using namespace vantor::libext;
+
+extern "C" HnswHandle* init_hnsw_ptrdist_u16(size_t max_nb_connection, size_t ef_construction, DistCallbackU16 dist) {
+  return wrap(make_ptrdist<dist::u16>(max_nb_connection, ef_construction, dist));
+}
+
+extern "C" HnswHandle* load_hnswdump_u16_DistL1(HnswIo* io) { return wrap(reload_ops<dist::u16, dist::DistL1>(io->io)); }
+extern "C" HnswHandle* load_hnswdump_u16_DistL2(HnswIo* io) { return wrap(reload_ops<dist::u16, dist::DistL2>(io->io)); }
+extern "C" HnswHandle* load_hnswdump_u16_DistHamming(HnswIo* io) { return wrap(reload_ops<dist::u16, dist::DistHamming>(io->io)); }
+extern "C" HnswHandle* load_hnswdump_u16_DistLevenshtein(HnswIo* io) { return wrap(reload_ops<dist::u16, dist::DistLevenshtein>(io->io)); }
