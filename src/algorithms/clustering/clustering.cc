@@ -42,7 +42,8 @@ NodeMap<double> clustering(std::span<const Uuid> nodes, std::span<const EdgeEnds
       if (k < 2) continue;
       // Each linked pair {a, c} with a < c is counted once, at a.
       uint64_t links = 0;
-      for (size_t i = 0; i + 1 < around.size(); ++i) links += intersection_size(adj.row(around[i]), around.subspan(i + 1));
+      for (size_t i = 0; i + 1 < around.size(); ++i)
+        links += intersection_size(adj.row(around[i]), around.subspan(i + 1));
       const uint64_t pairs = k * (k - 1) / 2;
       values[u] = static_cast<double>(links) / static_cast<double>(pairs);
     }

@@ -43,8 +43,8 @@ namespace zudizid::algorithms::community {
 // The working state of one detection, on the positions of a CompactGraph.
 struct LeidenState {
   CompactGraph graph;
-  Adjacency adjacency;           // neighbour sets of every position
-  std::vector<uint32_t> order;   // node positions ascending by id
+  Adjacency adjacency;              // neighbour sets of every position
+  std::vector<uint32_t> order;      // node positions ascending by id
   std::vector<uint64_t> community;  // per node position
   std::vector<uint64_t> size;       // per community id; emptied communities keep 0
   uint64_t next_id = 0;             // the refinement's id counter

@@ -14,16 +14,16 @@ constexpr uint32_t kNotMember = std::numeric_limits<uint32_t>::max();
 // a sub-community is named by the member position it started from.
 struct Refinement {
   const LeidenState& state;
-  const std::vector<uint32_t>& members;     // ascending node id
-  std::vector<uint32_t>& member_of;         // node position -> member position, or kNotMember
+  const std::vector<uint32_t>& members;  // ascending node id
+  std::vector<uint32_t>& member_of;      // node position -> member position, or kNotMember
   double gamma;
 
   std::vector<double> internal_degree;  // weight to the other members
   std::vector<uint32_t> refined;        // member -> sub-community
   std::vector<uint64_t> refined_size;
-  std::vector<double> refined_weight;   // adjacent pairs inside, each once
-  std::vector<double> refined_degree;   // sum of the members' internal degrees
-  std::vector<double> link;             // scratch: weight from one member into each sub-community
+  std::vector<double> refined_weight;  // adjacent pairs inside, each once
+  std::vector<double> refined_degree;  // sum of the members' internal degrees
+  std::vector<double> link;            // scratch: weight from one member into each sub-community
 
   void compute_internal_degrees() {
     const size_t m = members.size();

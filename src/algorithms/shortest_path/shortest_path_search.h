@@ -21,7 +21,6 @@ struct PathResult {
 };
 
 // Same ids: the one-id path at distance 0.0, whatever the edges.
-std::optional<PathResult> shortest_path_search(std::span<const EdgeEnds> edges, const Uuid& source,
-                                               const Uuid& target);
+std::optional<PathResult> shortest_path_search(std::span<const EdgeEnds> edges, const Uuid& source, const Uuid& target);
 
 }  // namespace zudizid::algorithms

@@ -138,9 +138,11 @@ TEST(Betweenness, ShortestPathShares) {
        edges({{1, 2}, {2, 1}, {2, 4}, {1, 3}, {3, 4}}),
        false,
        {{1, 4.0 / 3}, {2, 4.0 / 3}, {3, 2.0 / 3}, {4, 2.0 / 3}}},
-      {"isolated node and self-loop", ids({1, 2, 3, 4}), edges({{1, 2}, {2, 3}, {2, 2}}), false,
-       {{2, 2.0}, {4, 0.0}}},
-      {"edges to non-nodes are left out", ids({1, 2, 3}), edges({{1, 2}, {2, 3}, {2, 9}, {9, 1}, {8, 9}}), true,
+      {"isolated node and self-loop", ids({1, 2, 3, 4}), edges({{1, 2}, {2, 3}, {2, 2}}), false, {{2, 2.0}, {4, 0.0}}},
+      {"edges to non-nodes are left out",
+       ids({1, 2, 3}),
+       edges({{1, 2}, {2, 3}, {2, 9}, {9, 1}, {8, 9}}),
+       true,
        {{1, 0.0}, {2, 1.0}, {3, 0.0}}},
   };
   for (const Case& c : cases) {

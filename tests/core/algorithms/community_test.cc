@@ -1,12 +1,13 @@
 // The three community detectors on the small graphs whose partitions are
 // known by hand, and Leiden's refinement on given partitions.
+#include "algorithms/community/community.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
 #include "algorithm_fixture.h"
-#include "algorithms/community/community.h"
 #include "algorithms/community/leiden.h"
 #include "query/zql/executor/aggregations/label_propagation.h"
 

@@ -1,6 +1,8 @@
 // Every algorithm against its map-based transcription (reference.h) on 200
 // random multigraphs with self-loops, parallel edges and edge ends that are
 // no node.
+#include "reference.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,7 +16,6 @@
 #include "algorithms/pagerank/pagerank.h"
 #include "algorithms/shortest_path/shortest_path_search.h"
 #include "query/zql/executor/aggregations/label_propagation.h"
-#include "reference.h"
 
 namespace zudizid::algorithms {
 namespace {
