@@ -4,9 +4,66 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "common/log.h"
 #include "graph/graph.h"
+#include "storage/storage_keys.h"
 
 namespace zudizid::graph {
+
+namespace {
+
+constexpr const char* kTarget = "zudizid::graph::view";
+
+// The whole-graph lists read ids and endpoints only. Records in the layout
+// our encoder writes (a fixed-length array whose first fields are 16-byte
+// binaries) are read in place; anything else is decoded in full.
+constexpr uint8_t kBin16[] = {0xc4, 0x10};
+
+bool bin16_at(std::span<const uint8_t> b, size_t at) {
+  return b.size() >= at + 18 && b[at] == kBin16[0] && b[at + 1] == kBin16[1];
+}
+
+Uuid uuid_at(std::span<const uint8_t> b, size_t at) {
+  Uuid::Bytes bytes;
+  std::copy_n(b.begin() + static_cast<ptrdiff_t>(at) + 2, 16, bytes.begin());
+  return Uuid(bytes);
+}
+
+DbResult<Uuid> node_id_of(std::span<const uint8_t> record) {
+  if (!record.empty() && record[0] == 0x94 && bin16_at(record, 1)) return uuid_at(record, 1);
+  common::msgpack::Reader reader(record);
+  auto node = Node::from_msgpack(reader);
+  if (!node) return std::unexpected(DbError::msgpack_decode(node.error().message));
+  return node->id;
+}
+
+DbResult<algorithms::EdgeEnds> edge_ends_of(std::span<const uint8_t> record) {
+  if (!record.empty() && record[0] == 0x95 && bin16_at(record, 1) && bin16_at(record, 19) && bin16_at(record, 37)) {
+    return algorithms::EdgeEnds{uuid_at(record, 19), uuid_at(record, 37)};
+  }
+  common::msgpack::Reader reader(record);
+  auto edge = Edge::from_msgpack(reader);
+  if (!edge) return std::unexpected(DbError::msgpack_decode(edge.error().message));
+  return algorithms::EdgeEnds{edge->source, edge->target};
+}
+
+// decode(value) of every entry of `it` whose key `keep` accepts, in order;
+// the first failure ends the scan.
+template <class T, class Keep, class Decode>
+DbResult<std::vector<T>> scan(kelm::Iter it, Keep keep, Decode decode) {
+  std::vector<T> out;
+  while (auto next = it.next()) {
+    if (!*next) return std::unexpected(DbError((*next).error()));
+    const auto& [key, value] = **next;
+    if (!keep(key.view())) continue;
+    auto item = decode(value.bytes());
+    if (!item) return std::unexpected(std::move(item.error()));
+    out.push_back(*item);
+  }
+  return out;
+}
+
+}  // namespace
 
 GraphView GraphView::whole_graph(const Graph& graph) { return GraphView(graph, std::nullopt); }
 
@@ -15,30 +72,33 @@ GraphView GraphView::for_nodes(const Graph& graph, std::unordered_set<Uuid> ids)
 }
 
 DbResult<std::vector<Uuid>> GraphView::nodes() const {
-  std::vector<Uuid> out;
   if (!ids_) {
-    auto all = graph_->storage()->scan_current_nodes();
-    if (!all) return std::unexpected(std::move(all.error()));
-    out.reserve(all->size());
-    for (const Node& n : *all) out.push_back(n.id);
-    return out;
+    // The current node records: "node:{id}", without the version keys.
+    auto all = scan<Uuid>(
+        graph_->storage()->db().scan_prefix(storage::keys::kNodePrefix),
+        [](std::string_view key) {
+          return key.find(":v") == std::string_view::npos && key.find(":current") == std::string_view::npos;
+        },
+        node_id_of);
+    if (all) ZLOG(Debug, kTarget, "Read {} nodes of the whole graph", all->size());
+    return all;
   }
+  std::vector<Uuid> out;
   out.reserve(ids_->size());
   for (const Uuid& id : *ids_) {
     if (graph_->storage()->get_node(id)) out.push_back(id);
   }
+  ZLOG(Debug, kTarget, "Read {} of {} nodes of a node set", out.size(), ids_->size());
   return out;
 }
 
 DbResult<std::vector<algorithms::EdgeEnds>> GraphView::edges() const {
-  std::vector<algorithms::EdgeEnds> out;
   if (!ids_) {
-    auto all = graph_->storage()->scan_edges();
-    if (!all) return std::unexpected(std::move(all.error()));
-    out.reserve(all->size());
-    for (const Edge& e : *all) out.push_back({e.source, e.target});
-    return out;
+    auto tree = graph_->storage()->db().open_tree(storage::keys::kEdgesTree);
+    if (!tree) return std::unexpected(DbError(tree.error()));
+    return scan<algorithms::EdgeEnds>(tree->iter(), [](std::string_view) { return true; }, edge_ends_of);
   }
+  std::vector<algorithms::EdgeEnds> out;
   for (const Uuid& id : *ids_) {
     auto listed = graph_->get_outgoing_edges(id);
     if (!listed) continue;

@@ -91,7 +91,7 @@ class RunnerGraph : public ::testing::Test {
 
 size_t node_scans(const log::ScopedCapture& capture) {
   size_t n = 0;
-  for (const auto& r : capture.records()) n += r.message.starts_with("Retrieved ");
+  for (const auto& r : capture.records()) n += r.target == "zudizid::graph::view";
   return n;
 }
 
@@ -229,7 +229,15 @@ TEST_F(RunnerGraph, ViewsAndNeighbours) {
   std::sort(set_nodes.begin(), set_nodes.end());
   EXPECT_EQ(set_nodes, (std::vector<Uuid>{id(1), id(2), id(3)}));
   EXPECT_EQ(view.edges()->size(), 4u);  // both parallel edges, the self-loop once, not 3 -> 4
-  EXPECT_EQ(graph::GraphView::whole_graph(g_).edges()->size(), 5u);
+  // The whole graph: every node and edge record, read in place.
+  auto whole_edges = *graph::GraphView::whole_graph(g_).edges();
+  std::vector<algorithms::EdgeEnds> stored;
+  for (const Edge& e : *g_.storage()->scan_edges()) stored.push_back({e.source, e.target});
+  EXPECT_EQ(whole_edges, stored);
+  EXPECT_EQ(whole_edges.size(), 5u);
+  std::vector<Uuid> stored_nodes;
+  for (const Node& n : all_nodes()) stored_nodes.push_back(n.id);
+  EXPECT_EQ(*graph::GraphView::whole_graph(g_).nodes(), stored_nodes);
   EXPECT_TRUE(graph::GraphView::for_nodes(g_, {}).edges()->empty());
 
   using graph::Direction;
