@@ -232,7 +232,8 @@ TEST_F(RunnerGraph, ViewsAndNeighbours) {
   // The whole graph: every node and edge record, read in place.
   auto whole_edges = *graph::GraphView::whole_graph(g_).edges();
   std::vector<algorithms::EdgeEnds> stored;
-  for (const Edge& e : *g_.storage()->scan_edges()) stored.push_back({e.source, e.target});
+  const auto stored_edges = g_.storage()->scan_edges();
+  for (const Edge& e : *stored_edges) stored.push_back({e.source, e.target});
   EXPECT_EQ(whole_edges, stored);
   EXPECT_EQ(whole_edges.size(), 5u);
   std::vector<Uuid> stored_nodes;
