@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/phase_timer.h"
 #include "graph/bulk_load.h"
 #include "graph/open.h"
 
@@ -30,22 +31,7 @@ using zudizid::common::Uuid;
 
 namespace {
 
-double cpu_now() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// Wall and CPU seconds of one phase.
-struct Timer {
-  std::chrono::steady_clock::time_point wall0 = std::chrono::steady_clock::now();
-  double cpu0 = cpu_now();
-  double wall = 0, cpu = 0;
-  void stop() {
-    wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-    cpu = cpu_now() - cpu0;
-  }
-};
+using zudizid::bench::Timer;
 
 void report(const char* what, const Timer& ours, const Timer& peer) {
   std::printf("%-11s zudizid %8.3f s (cpu %8.3f s)  sqlite %8.3f s (cpu %8.3f s)  ratio %.2f (cpu %.2f)\n", what,
