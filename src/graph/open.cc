@@ -80,8 +80,8 @@ bool released(const std::weak_ptr<const storage::Storage>& store) {
 // The open itself; `store` follows the engine it started so that a failure
 // can wait for the engine to stop before its files are removed.
 DbResult<Graph> open_directory(const std::filesystem::path& path, Profile profile,
-                               const kelm::config::Config& engine, std::weak_ptr<const storage::Storage>& store) {
-  auto db = open_engine(engine);
+                               const kelm::config::Config& engine_config, std::weak_ptr<const storage::Storage>& store) {
+  auto db = open_engine(engine_config);
   if (!db) return std::unexpected(DbError(db.error()));
   auto storage = std::make_shared<storage::Storage>(std::move(*db), static_cast<std::uint8_t>(profile));
   store = storage;
@@ -150,10 +150,10 @@ DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile) {
   return open_graph(path, profile, directory_config(path, profile));
 }
 
-DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile, const kelm::config::Config& engine) {
+DbResult<Graph> open_graph(const std::filesystem::path& path, Profile profile, const kelm::config::Config& engine_config) {
   OpenLeftovers leftovers(path);
   std::weak_ptr<const storage::Storage> store;
-  auto opened = open_directory(path, profile, engine, store);
+  auto opened = open_directory(path, profile, engine_config, store);
   if (opened) return opened;
   // A directory another handle holds is not this open's to clean.
   const kelm::Error* engine = opened.error().storage();

@@ -121,7 +121,7 @@ DbResult<std::vector<Uuid>> get_neighbors(const Graph& graph, const Uuid& node, 
   } else {
     std::shared_lock out(graph.outgoing_adjacency().mu);
     copy_list(graph.outgoing_adjacency(), outgoing);
-    if (direction == Direction::Bidirectional) {
+    if (direction == Direction::Both) {
       std::shared_lock in(graph.incoming_adjacency().mu);
       copy_list(graph.incoming_adjacency(), incoming);
     }
@@ -133,7 +133,7 @@ DbResult<std::vector<Uuid>> get_neighbors(const Graph& graph, const Uuid& node, 
       auto edge = graph.storage()->get_edge(edge_id);
       if (!edge) return std::unexpected(std::move(edge.error()));
       const bool from_node =
-          direction == Direction::Outgoing || (direction == Direction::Bidirectional && edge->source == node);
+          direction == Direction::Outgoing || (direction == Direction::Both && edge->source == node);
       ends.push_back(from_node ? edge->target : edge->source);
     }
   }

@@ -50,8 +50,6 @@ class GraphView {
   std::optional<std::unordered_set<Uuid>> ids_;
 };
 
-enum class Direction : uint8_t { Outgoing, Incoming, Bidirectional };
-
 // The other ends of a node's edges, one per listed edge (repeats kept): the
 // targets of its outgoing edges, then the sources of its incoming edges (for
 // a self-loop, the node itself, once from each list). The adjacency lists are

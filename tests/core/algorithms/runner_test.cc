@@ -248,13 +248,13 @@ TEST_F(RunnerGraph, ViewsAndNeighbours) {
   };
   EXPECT_EQ(sorted(*graph::get_neighbors(g_, id(2), Direction::Outgoing)), (std::vector<Uuid>{id(2), id(3)}));
   EXPECT_EQ(sorted(*graph::get_neighbors(g_, id(2), Direction::Incoming)), (std::vector<Uuid>{id(1), id(1), id(2)}));
-  EXPECT_EQ(sorted(*graph::get_neighbors(g_, id(2), Direction::Bidirectional)),
+  EXPECT_EQ(sorted(*graph::get_neighbors(g_, id(2), Direction::Both)),
             (std::vector<Uuid>{id(1), id(1), id(2), id(2), id(3)}));
-  EXPECT_TRUE(graph::get_neighbors(g_, id(99), Direction::Bidirectional)->empty());
+  EXPECT_TRUE(graph::get_neighbors(g_, id(99), Direction::Both)->empty());
 
   // An adjacency list naming an edge without a record.
   ASSERT_TRUE(g_.storage()->delete_edge(id(1004)));
-  auto broken = graph::get_neighbors(g_, id(3), Direction::Bidirectional);
+  auto broken = graph::get_neighbors(g_, id(3), Direction::Both);
   ASSERT_FALSE(broken);
   EXPECT_EQ(broken.error().display(), "Edge not found: " + id(1004).to_string());
   auto fast = compute_community_fast(g_, nodes);

@@ -153,7 +153,7 @@ DbResult<NodeMap<uint64_t>> compute_community_fast(const graph::Graph& graph, st
   std::vector<EdgeEnds> links;
   for (const Node& n : nodes) {
     ids.push_back(n.id);
-    auto around = graph::get_neighbors(graph, n.id, graph::Direction::Bidirectional);
+    auto around = graph::get_neighbors(graph, n.id, graph::Direction::Both);
     if (!around) return std::unexpected(std::move(around.error()));
     for (const Uuid& v : *around) links.push_back({n.id, v});
   }
