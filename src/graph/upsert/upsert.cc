@@ -50,7 +50,7 @@ DbResult<void> ensure_stub(const Graph& graph, const UpsertLink& link) {
   TxGuard guard{Transaction::begin(host_of(graph))};
   auto targets = guard.tx->find_nodes_by_property(link.target_label, link.target_key, link.target_key_value);
   if (!targets) return std::unexpected(std::move(targets.error()));
-  if (!targets->empty()) return Transaction::rollback_async(std::move(guard.tx));
+  if (!targets->empty()) return {};  // only read: the guard drops it without a log record
   if (auto r = guard.tx->add_node(stub_node(link)); !r) return std::unexpected(r.error());
   return Transaction::commit(std::move(guard.tx));
 }
