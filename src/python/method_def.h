@@ -1,6 +1,7 @@
-// Every entry point the interpreter calls (method-table entries, type slots
-// and the module's exec step) is registered through this header, so that
-// each one runs inside the no-throw frame:
+// Every entry point the interpreter calls with arguments to convert (method
+// table entries, repr slots and the module's exec step) is registered
+// through this header, so that each one runs inside the no-throw frame
+// (deallocators convert nothing and stay plain functions):
 //
 //   const PyMethodDef kMethods[] = {
 //       method_def<node_count>("node_count", kNodeCountDoc),            // (self, unused): METH_NOARGS

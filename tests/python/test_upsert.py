@@ -281,35 +281,70 @@ def test_closed_graph():
         g.delete(1, "k", 1)
 
 
-def test_concurrent_upserts_keep_one_node_per_key(g):
-    keys = [f"k{i}" for i in range(25)]
-    seen = {k: set() for k in keys}
+def race(threads, body):
+    """Runs body(t) on `threads` threads started together; returns what they raised."""
     errors = []
-    lock = threading.Lock()
-    start = threading.Barrier(8)
+    start = threading.Barrier(threads)
 
     def worker(t):
         try:
             start.wait()
-            # Every thread walks the keys in the same order, so the first upsert
-            # of each key races between threads; the values differ per thread.
-            for i in range(200):
-                k = keys[i % len(keys)]
-                outcome, node_id = g.upsert("Item", "name", {"name": k, "v": (i + t) % 3})
-                with lock:
-                    seen[k].add(node_id)
-        except Exception as e:  # reported below
+            body(t)
+        except Exception as e:  # reported by the caller
             errors.append(e)
 
-    threads = [threading.Thread(target=worker, args=(t,)) for t in range(8)]
-    for t in threads:
+    running = [threading.Thread(target=worker, args=(t,)) for t in range(threads)]
+    for t in running:
         t.start()
-    for t in threads:
+    for t in running:
         t.join()
-    assert errors == []
+    return errors
+
+
+def test_concurrent_upserts_keep_one_node_per_key(g):
+    keys = [f"k{i}" for i in range(25)]
+    seen = {k: set() for k in keys}
+    lock = threading.Lock()
+
+    def upserts(t):
+        # Every thread walks the keys in the same order, so the first upsert
+        # of each key races between threads; the values differ per thread.
+        for i in range(200):
+            k = keys[i % len(keys)]
+            outcome, node_id = g.upsert("Item", "name", {"name": k, "v": (i + t) % 3})
+            with lock:
+                seen[k].add(node_id)
+
+    assert race(8, upserts) == []
     assert all(len(ids) == 1 for ids in seen.values()), seen
     assert g.node_count() == len(keys)
     # Exactly one node per key: the delete is not ambiguous and finds the same id.
     for k in keys:
         assert g.delete("Item", "name", k) == next(iter(seen[k]))
         assert g.delete("Item", "name", k) is None
+
+
+def test_links_to_one_missing_target_make_one_stub(g):
+    """Two links of one request, and 8 threads linking to the same missing
+    targets (and upserting some of them), leave one node per target key."""
+    def link(city, link_type="IN"):
+        return {"type": link_type, "target_label": "City", "target_key": "name", "target_key_value": city,
+                "stub": True}
+
+    g.upsert("User", "email", {"email": "self"}, links=[link("Oslo"), link("Oslo", "BORN_IN")])
+    cities = [f"c{i}" for i in range(6)]
+
+    def upserts(t):
+        for i in range(30):
+            if i % 10 == t:
+                g.upsert("City", "name", {"name": cities[i % len(cities)]})
+            else:
+                g.upsert("User", "email", {"email": f"u{t}-{i}"},
+                         links=[link(cities[i % len(cities)]), link(cities[(i + t) % len(cities)], "VISITED")])
+
+    assert race(8, upserts) == []
+    assert g.get_edge_type_count("BORN_IN") == 1
+    # One node per key: the delete is not ambiguous, and a second finds nothing.
+    for city in ["Oslo"] + cities:
+        assert g.delete("City", "name", city) is not None
+        assert g.delete("City", "name", city) is None

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 
 #include "graph/embeddings.h"
 #include "graph/upsert/key_lock.h"
@@ -24,6 +26,33 @@ struct TxGuard {
 
 std::shared_ptr<transaction::TransactionHost> host_of(const Graph& graph) {
   return std::make_shared<Graph>(graph.clone());
+}
+
+// The business key of a link's target.
+std::string target_key_bytes(const UpsertLink& link) {
+  return business_key_bytes(link.target_label, link.target_key, link.target_key_value);
+}
+
+// The stub node a link asks for when its target is missing.
+Node stub_node(const UpsertLink& link) {
+  PropertyMap props;
+  props.emplace(link.target_key, link.target_key_value);
+  return Node{Uuid::new_v4(), link.target_label, std::move(props), NodeKind::Individual};
+}
+
+// Makes sure the link's target exists, creating and committing its stub
+// under the target key's own mutex: requests that link to one missing
+// target (concurrently, or several times in one request) and an upsert of
+// the target itself serialise there, so the key gets one node.
+DbResult<void> ensure_stub(const Graph& graph, const UpsertLink& link) {
+  auto mutex = key_lock(link.target_label, link.target_key, link.target_key_value);
+  std::lock_guard hold(*mutex);
+  TxGuard guard{Transaction::begin(host_of(graph))};
+  auto targets = guard.tx->find_nodes_by_property(link.target_label, link.target_key, link.target_key_value);
+  if (!targets) return std::unexpected(std::move(targets.error()));
+  if (!targets->empty()) return {};  // only read: the guard drops it without a log record
+  if (auto r = guard.tx->add_node(stub_node(link)); !r) return std::unexpected(r.error());
+  return Transaction::commit(std::move(guard.tx));
 }
 
 DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& req, const PropertyValue& key_value) {
@@ -62,6 +91,8 @@ DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& re
   }
 
   std::size_t added_edges = 0;
+  const std::string own_key = business_key_bytes(req.label, req.key, key_value);
+  std::unordered_map<std::string, Uuid> stubs;  // stubs this request buffered, by target key
   for (const UpsertLink& link : req.links) {
     auto targets = tx.find_nodes_by_property(link.target_label, link.target_key, link.target_key_value);
     if (!targets) return std::unexpected(std::move(targets.error()));
@@ -69,11 +100,18 @@ DbResult<UpsertResult> upsert_locked(const Graph& graph, const UpsertRequest& re
     if (!targets->empty()) {
       target = targets->front().id;
     } else if (link.create_target_stub) {
-      target = Uuid::new_v4();
-      PropertyMap props;
-      props.emplace(link.target_key, link.target_key_value);
-      if (auto r = tx.add_node(Node{target, link.target_label, std::move(props), NodeKind::Individual}); !r) {
-        return std::unexpected(r.error());
+      // Stubs were made before this request took its key; a target missing
+      // now is this request's own node, or a stub deleted meanwhile.
+      const std::string key = target_key_bytes(link);
+      if (key == own_key) {
+        target = id;
+      } else if (auto made = stubs.find(key); made != stubs.end()) {
+        target = made->second;
+      } else {
+        Node stub = stub_node(link);
+        target = stub.id;
+        if (auto r = tx.add_node(std::move(stub)); !r) return std::unexpected(r.error());
+        stubs.emplace(key, target);
       }
     } else {
       return std::unexpected(DbError(DbError::Kind::NodeNotFound, missing_target_detail(link)));
@@ -124,6 +162,13 @@ DbResult<UpsertResult> upsert_one(const Graph& graph, const UpsertRequest& reque
     }
     auto refused = check_node_embedding_length(graph, request.embedding->model, request.embedding->vector.size());
     if (auto r = refusal_as_error(std::move(refused)); !r) return std::unexpected(std::move(r.error()));
+  }
+  // Before this request's own key is taken: a stub is created under its
+  // target's key, and holding two keys at once could deadlock.
+  const std::string own_key = business_key_bytes(request.label, request.key, it->second);
+  for (const UpsertLink& link : request.links) {
+    if (!link.create_target_stub || target_key_bytes(link) == own_key) continue;
+    if (auto r = ensure_stub(graph, link); !r) return std::unexpected(std::move(r.error()));
   }
   auto mutex = key_lock(request.label, request.key, it->second);
   std::lock_guard hold(*mutex);

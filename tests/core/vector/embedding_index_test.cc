@@ -61,7 +61,9 @@ TEST_F(EmbeddingIndexTest, BuildReadsOnlyTheModelsNodeEmbeddings) {
 TEST_F(EmbeddingIndexTest, RefusedBuilds) {
   fan(3);
   add_node(4);
-  embed(4, Vec{1, 2, 3});
+  // Stored directly: the embedding writer refuses another length now, but
+  // records written before that can hold one.
+  ASSERT_TRUE(g.storage()->put_node_embedding(Embedding{id(4), Vec{1, 2, 3}, "m", 1}).has_value());
   EXPECT_EQ(build_error("m"), fmt::format("HnswIndex::build_batch: node {} has dimension 3, expected 2", id(4).to_string()));
   // Stored directly: the embedding writer refuses such vectors now, but
   // records written before that, or by other writers, can hold them.
