@@ -68,6 +68,12 @@ TEST(ColumnValuesFormat, LineTrain) {
   for (uint32_t i = 0; i < 4; ++i) residuals.push_back(down[i] - d.eval(i));
   EXPECT_EQ(residuals, (std::vector<uint64_t>{0, 1, 1, 1}));
   EXPECT_EQ(Line::train(std::vector<uint64_t>{42}), (Line{0, 0}));
+  // Stored slope first, then intercept.
+  Bytes stored;
+  l.serialize(stored);
+  EXPECT_EQ(stored, (Bytes{0x00, 0x00, 0x00, 0x00, 0xA0, 0x85}));
+  std::span<const uint8_t> in(stored);
+  EXPECT_EQ(*Line::deserialize(in), l);
   std::vector<uint64_t> steep{0, uint64_t{1} << 33};
   EXPECT_EQ(Line::train(steep).slope, 0u);
 }
