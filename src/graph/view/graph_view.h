@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "algorithms/compact_graph.h"
+#include "graph/graph.h"
 #include "storage/db_error.h"
 
 namespace zudizid::graph {
