@@ -6,10 +6,10 @@
 #include <cmath>
 #include <limits>
 
+#include "common/float_text.h"
 #include "common/log.h"
 #include "hnsw/dist/batch_f32.h"
 #include "hnsw/dist/batch_groups.h"
-#include "hnsw/dist/float_text.h"
 #include "hnsw/dist/kernels.h"
 
 namespace vantor::dist {
@@ -167,7 +167,7 @@ float DistCFFI<T>::eval_n(const T* a, Aux, const T* b, Aux, size_t n) const {
   if (zudizid::log::enabled(zudizid::log::Level::Trace)) {
     zudizid::log::write(zudizid::log::Level::Trace, kLogTarget,
                         fmt::format("DistCFFI dist_function_ptr {:#x} returning {} ",
-                                    reinterpret_cast<uintptr_t>(fn), f32_text(d)));
+                                    reinterpret_cast<uintptr_t>(fn), zudizid::common::float32_debug(d)));
   }
   return d;
 }

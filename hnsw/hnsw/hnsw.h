@@ -43,9 +43,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/float_text.h"
 #include "common/log.h"
 #include "hnsw/dist/distances.h"
-#include "hnsw/dist/float_text.h"
 #include "hnsw/hnsw/error.h"
 #include "hnsw/hnsw/heap.h"
 #include "hnsw/hnsw/layer_sampler.h"
@@ -698,7 +698,7 @@ class Hnsw {
     if constexpr (D::kChecked) {
       if (bad_distance(d0)) return std::unexpected(distance_error(d0));
     }
-    if (trace) VANTOR_LOG(Trace, "       distance to entry point: {} ", dist::f32_text(d0));
+    if (trace) VANTOR_LOG(Trace, "       distance to entry point: {} ", zudizid::common::float32_debug(d0));
     s.reset_visited(nb_point());
     s.visit(ep);
     heap::push(s.cand, Entry{ep, -d0});
@@ -706,12 +706,12 @@ class Hnsw {
     while (!s.cand.empty()) {
       Entry c = heap::pop(s.cand);
       const Entry& f = s.result[0];
-      if (trace) VANTOR_LOG(Trace, "Comparaing c : {} f : {}", dist::f32_text(-c.dist), dist::f32_text(f.dist));
+      if (trace) VANTOR_LOG(Trace, "Comparaing c : {} f : {}", zudizid::common::float32_debug(-c.dist), zudizid::common::float32_debug(f.dist));
       if (-c.dist > f.dist) {
         if (trace) {
           VANTOR_LOG(Trace, "Fast return from search_layer, nb points : {} \n \t c {} \n \t f {} dists: {}  {}",
-                     s.result.size(), point_id(c.idx), point_id(f.idx), dist::f32_text(-c.dist),
-                     dist::f32_text(f.dist));
+                     s.result.size(), point_id(c.idx), point_id(f.idx), zudizid::common::float32_debug(-c.dist),
+                     zudizid::common::float32_debug(f.dist));
         }
         return {};
       }

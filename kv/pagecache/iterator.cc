@@ -153,7 +153,7 @@ Result<HeaderScan> scan_segment_headers(Lsn min, const LogConfig& config) {
   ZLOG(Trace, kTarget, "file len: {} segment len {} segments: {}", *len, S, count);
 
   using Slot = Result<std::optional<std::pair<LogOffset, SegmentHeader>>>;
-  std::vector<oneshot::Waiter<Slot>> waits;
+  std::vector<zudizid::common::OneShot<Slot>::Receiver> waits;
   waits.reserve(count);
   for (uint64_t i = 0; i < count; ++i) {
     waits.push_back(threadpool::spawn([config, i, min]() -> Slot {

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "kv/error.h"
-#include "kv/oneshot.h"
+#include "common/oneshot.h"
 #include "kv/pagecache/log_config.h"
 #include "kv/pagecache/snapshot.h"
 

@@ -15,7 +15,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "kv/oneshot.h"
+#include "common/oneshot.h"
 
 namespace kelm::threadpool {
 
@@ -53,9 +53,9 @@ class JobGroup {
 // Runs work() on the pool; the returned slot receives its result. With a
 // group, the job counts as the group's until its captures are destroyed.
 template <class F>
-auto spawn(F work, std::shared_ptr<JobGroup> group = nullptr) -> oneshot::Waiter<std::invoke_result_t<F&>> {
+auto spawn(F work, std::shared_ptr<JobGroup> group = nullptr) -> typename zudizid::common::OneShot<std::invoke_result_t<F&>>::Receiver {
   using R = std::invoke_result_t<F&>;
-  auto [filler, waiter] = oneshot::pair<R>();
+  auto [filler, waiter] = zudizid::common::OneShot<R>::make();
   struct Token {
     std::shared_ptr<JobGroup> group;
     explicit Token(std::shared_ptr<JobGroup> g) : group(std::move(g)) {
@@ -68,10 +68,10 @@ auto spawn(F work, std::shared_ptr<JobGroup> group = nullptr) -> oneshot::Waiter
   struct J final : Job {
     Token token;  // first member: destroyed last, after the captures
     F work;
-    oneshot::Filler<R> filler;
-    J(std::shared_ptr<JobGroup> g, F w, oneshot::Filler<R> f)
+    typename zudizid::common::OneShot<R>::Sender filler;
+    J(std::shared_ptr<JobGroup> g, F w, typename zudizid::common::OneShot<R>::Sender f)
         : token(std::move(g)), work(std::move(w)), filler(std::move(f)) {}
-    void run() override { filler.fill(work()); }
+    void run() override { filler.send(work()); }
   };
   submit(std::make_unique<J>(std::move(group), std::move(work), std::move(filler)));
   return std::move(waiter);

@@ -129,24 +129,24 @@ Result<std::optional<IVec>> Tree::fetch_and_update(
 
 Result<uint64_t> Tree::flush() const { return inner_->pc().log().flush(); }
 
-oneshot::Waiter<Result<uint64_t>> Tree::flush_async_job() const {
-  auto [filler, waiter] = oneshot::pair<Result<uint64_t>>();
+zudizid::common::OneShot<Result<uint64_t>>::Receiver Tree::flush_async_job() const {
+  auto [filler, waiter] = zudizid::common::OneShot<Result<uint64_t>>::make();
   struct FlushJob final : threadpool::Job {
     std::shared_ptr<pagecache::PageCache> pc;
-    oneshot::Filler<Result<uint64_t>> filler;
-    FlushJob(std::shared_ptr<pagecache::PageCache> p, oneshot::Filler<Result<uint64_t>> f)
+    zudizid::common::OneShot<Result<uint64_t>>::Sender filler;
+    FlushJob(std::shared_ptr<pagecache::PageCache> p, zudizid::common::OneShot<Result<uint64_t>>::Sender f)
         : pc(std::move(p)), filler(std::move(f)) {}
     void run() override {
       Result<uint64_t> r = pc->log().flush();
       pc.reset();  // the page cache may go before the waiter wakes
-      filler.fill(std::move(r));
+      filler.send(std::move(r));
     }
   };
   threadpool::submit(std::make_unique<FlushJob>(inner_->ctx.pagecache, std::move(filler)));
   return std::move(waiter);
 }
 
-Result<uint64_t> Tree::wait_flush(oneshot::Waiter<Result<uint64_t>> waiter) {
+Result<uint64_t> Tree::wait_flush(zudizid::common::OneShot<Result<uint64_t>>::Receiver waiter) {
   auto r = waiter.wait();
   if (!r) return std::unexpected(Error::reportable_bug("threadpool failed to complete action before shutdown"));
   return std::move(*r);

@@ -25,7 +25,7 @@
 #include "kv/epoch/epoch.h"
 #include "kv/error.h"
 #include "kv/ivec.h"
-#include "kv/oneshot.h"
+#include "common/oneshot.h"
 #include "kv/pagecache/page_cache.h"
 #include "kv/tree/node.h"
 
@@ -115,10 +115,10 @@ class Tree {
   Result<uint64_t> flush() const;
   // The same flush as a job on the engine's IO pool; its slot receives the
   // result. The graph engine's close waits for it with `wait_flush`.
-  oneshot::Waiter<Result<uint64_t>> flush_async_job() const;
+  zudizid::common::OneShot<Result<uint64_t>>::Receiver flush_async_job() const;
   // The flush result, or ReportableBug "threadpool failed to complete action
   // before shutdown" when the job was dropped without running.
-  static Result<uint64_t> wait_flush(oneshot::Waiter<Result<uint64_t>> waiter);
+  static Result<uint64_t> wait_flush(zudizid::common::OneShot<Result<uint64_t>>::Receiver waiter);
 
   // Level-by-level dump of the tree's pages.
   std::string debug() const;

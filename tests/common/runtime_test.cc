@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/oneshot.h"
@@ -27,6 +28,12 @@ TEST(OneShot, DeliversOnceAndWakesOnDrop) {
   bool timed_out = false;
   EXPECT_EQ(rx3.wait_for(std::chrono::milliseconds(10), &timed_out), std::nullopt);
   EXPECT_TRUE(timed_out);
+
+  // A receiver already blocked is woken by a sender dropped on another thread.
+  auto [tx4, rx4] = OneShot<int>::make();
+  std::thread t([s = std::move(tx4)]() mutable { auto dropped = std::move(s); });
+  EXPECT_EQ(rx4.wait(), std::nullopt);
+  t.join();
 }
 
 TEST(Runtime, LazyNamedThreadsRunSpawnedTasks) {

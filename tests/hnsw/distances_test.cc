@@ -289,7 +289,7 @@ TEST(DistancesTest, TypeNames) {
 }  // namespace
 }  // namespace vantor::dist
 
-#include "hnsw/dist/float_text.h"
+#include "common/float_text.h"
 
 namespace vantor::dist {
 namespace {
@@ -299,7 +299,7 @@ TEST(FloatTextTest, DebugTextOfDistances) {
   for (Case c : {Case{1.0f, "1.0"}, Case{0.25f, "0.25"}, Case{0.0f, "0.0"}, Case{-2.5f, "-2.5"},
                  Case{1e-5f, "1e-5"}, Case{1e16f, "1e16"}, Case{123456.0f, "123456.0"},
                  Case{0.29289323f, "0.29289323"}}) {
-    EXPECT_EQ(f32_text(c.x), c.text);
+    EXPECT_EQ(zudizid::common::float32_debug(c.x), c.text);
   }
 }
 

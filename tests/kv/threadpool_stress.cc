@@ -17,7 +17,7 @@ TEST(ThreadPoolStress, ConcurrentSubmittersGetEveryResult) {
   std::vector<std::thread> submitters;
   for (int t = 0; t < kThreads; ++t) {
     submitters.emplace_back([&, t] {
-      std::vector<oneshot::Waiter<long>> waits;
+      std::vector<zudizid::common::OneShot<long>::Receiver> waits;
       for (int j = 0; j < kJobs; ++j) waits.push_back(threadpool::spawn([=] { return long(t) * kJobs + j; }));
       for (auto& w : waits) total += w.wait().value_or(-1'000'000);
       // Dropped waiters: the jobs still run.

@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "kv/oneshot.h"
+#include "common/oneshot.h"
 #include "kv/threadpool/threadpool.h"
 
 namespace kelm {
@@ -38,22 +38,6 @@ bool eventually(Pred p) {
   return p();
 }
 
-TEST(OneShot, FillWaitPollAndUnfilledDrop) {
-  auto [filler, waiter] = oneshot::pair<int>();
-  int woken = 0;
-  EXPECT_FALSE(waiter.poll([&] { ++woken; }));
-  filler.fill(42);
-  EXPECT_EQ(woken, 1);
-  auto ready = waiter.poll([] {});
-  ASSERT_TRUE(ready);
-  EXPECT_EQ(*ready, 42);
-
-  auto [f2, w2] = oneshot::pair<int>();
-  std::thread t([f = std::move(f2)]() mutable { auto dropped = std::move(f); });
-  EXPECT_EQ(w2.wait(), std::nullopt);
-  t.join();
-}
-
 TEST(ThreadPool, PermanentThreadsAreNamedAndJobsReturnResults) {
   auto w = threadpool::spawn([] { return 7 * 6; });
   EXPECT_EQ(w.wait(), 42);
@@ -71,7 +55,7 @@ TEST(ThreadPool, GrowsOnlyWhenEightJobsWaitOnABusyPool) {
     while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 0;
   };
-  std::vector<oneshot::Waiter<int>> waits;
+  std::vector<zudizid::common::OneShot<int>::Receiver> waits;
   // Occupy every thread the pool has.
   const size_t threads = threadpool::stats().total_threads;
   for (size_t i = 0; i < threads; ++i) waits.push_back(threadpool::spawn(block));

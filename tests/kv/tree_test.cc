@@ -535,7 +535,7 @@ TEST(TreeHandles, FlushJobOnTheIoPool) {
   EXPECT_GT(*first, 0u);
   EXPECT_EQ(*Tree::wait_flush(t.flush_async_job()), 0u);
   // A job dropped by the pool without running leaves its slot unfilled.
-  auto [filler, waiter] = oneshot::pair<Result<uint64_t>>();
+  auto [filler, waiter] = zudizid::common::OneShot<Result<uint64_t>>::make();
   { auto dropped = std::move(filler); }
   auto r = Tree::wait_flush(std::move(waiter));
   ASSERT_FALSE(r);
