@@ -4,6 +4,7 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "algorithms/parallel.h"
 #include "common/log.h"
 #include "graph/graph.h"
 #include "storage/storage_keys.h"
@@ -63,6 +64,39 @@ DbResult<std::vector<T>> scan(kelm::Iter it, Keep keep, Decode decode) {
   return out;
 }
 
+// As scan() over the keys of `tree` beginning with `prefix`, in key order,
+// read as sixteen ranges in parallel: ids are lower-case hex text, so the
+// ranges cut the keys after the prefix at "1", "2", ..., "9", "a", ..., "f"
+// (keys of any other form still fall into one of them).
+template <class T, class Keep, class Decode>
+DbResult<std::vector<T>> parallel_scan(const kelm::Tree& tree, std::string_view prefix, Keep keep, Decode decode) {
+  constexpr std::string_view kCuts = "123456789abcdef";
+  constexpr size_t kRanges = kCuts.size() + 1;
+  auto at = [&](size_t cut) { return kelm::IVec::from_slice(std::string(prefix) + kCuts[cut]); };
+  std::string end(prefix);
+  const bool bounded = !end.empty();
+  if (bounded) ++end.back();  // just past every key with the prefix
+  std::vector<DbResult<std::vector<T>>> parts(kRanges, std::vector<T>{});
+  algorithms::for_each_block(kRanges, [&](size_t r) {
+    kelm::Bound lo =
+        r == 0 ? (prefix.empty() ? kelm::Bound::unbounded() : kelm::Bound::included(kelm::IVec::from_slice(prefix)))
+               : kelm::Bound::included(at(r - 1));
+    kelm::Bound hi = r + 1 < kRanges
+                         ? kelm::Bound::excluded(at(r))
+                         : (bounded ? kelm::Bound::excluded(kelm::IVec::from_slice(end)) : kelm::Bound::unbounded());
+    parts[r] = scan<T>(tree.range(std::move(lo), std::move(hi)), keep, decode);
+  });
+  std::vector<T> out;
+  size_t total = 0;
+  for (auto& part : parts) {
+    if (!part) return std::unexpected(std::move(part.error()));
+    total += part->size();
+  }
+  out.reserve(total);
+  for (auto& part : parts) out.insert(out.end(), part->begin(), part->end());
+  return out;
+}
+
 }  // namespace
 
 GraphView GraphView::whole_graph(const Graph& graph) { return GraphView(graph, std::nullopt); }
@@ -74,8 +108,8 @@ GraphView GraphView::for_nodes(const Graph& graph, std::unordered_set<Uuid> ids)
 DbResult<std::vector<Uuid>> GraphView::nodes() const {
   if (!ids_) {
     // The current node records: "node:{id}", without the version keys.
-    auto all = scan<Uuid>(
-        graph_->storage()->db().scan_prefix(storage::keys::kNodePrefix),
+    auto all = parallel_scan<Uuid>(
+        graph_->storage()->db().default_tree(), storage::keys::kNodePrefix,
         [](std::string_view key) {
           return key.find(":v") == std::string_view::npos && key.find(":current") == std::string_view::npos;
         },
@@ -96,7 +130,8 @@ DbResult<std::vector<algorithms::EdgeEnds>> GraphView::edges() const {
   if (!ids_) {
     auto tree = graph_->storage()->db().open_tree(storage::keys::kEdgesTree);
     if (!tree) return std::unexpected(DbError(tree.error()));
-    return scan<algorithms::EdgeEnds>(tree->iter(), [](std::string_view) { return true; }, edge_ends_of);
+    return parallel_scan<algorithms::EdgeEnds>(
+        *tree, "", [](std::string_view) { return true; }, edge_ends_of);
   }
   std::vector<algorithms::EdgeEnds> out;
   for (const Uuid& id : *ids_) {

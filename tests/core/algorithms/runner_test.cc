@@ -229,13 +229,20 @@ TEST_F(RunnerGraph, ViewsAndNeighbours) {
   std::sort(set_nodes.begin(), set_nodes.end());
   EXPECT_EQ(set_nodes, (std::vector<Uuid>{id(1), id(2), id(3)}));
   EXPECT_EQ(view.edges()->size(), 4u);  // both parallel edges, the self-loop once, not 3 -> 4
-  // The whole graph: every node and edge record, read in place.
+  // The whole graph: every node and edge record, read in place, in key order
+  // (random ids spread over every range the scan is cut into).
+  std::vector<Node> spread;
+  std::vector<Edge> spread_edges;
+  for (int i = 0; i < 64; ++i) spread.push_back(Node{Uuid::new_v4(), "L", {}, NodeKind::Individual});
+  for (int i = 0; i < 64; ++i)
+    spread_edges.push_back(Edge{Uuid::new_v4(), spread[i].id, spread[(i * 5) % 64].id, "E", {}});
+  ASSERT_TRUE(graph::testing::commit(g_, spread, spread_edges));
   auto whole_edges = *graph::GraphView::whole_graph(g_).edges();
   std::vector<algorithms::EdgeEnds> stored;
   const auto stored_edges = g_.storage()->scan_edges();
   for (const Edge& e : *stored_edges) stored.push_back({e.source, e.target});
   EXPECT_EQ(whole_edges, stored);
-  EXPECT_EQ(whole_edges.size(), 5u);
+  EXPECT_EQ(whole_edges.size(), 5u + 64);
   std::vector<Uuid> stored_nodes;
   for (const Node& n : all_nodes()) stored_nodes.push_back(n.id);
   EXPECT_EQ(*graph::GraphView::whole_graph(g_).nodes(), stored_nodes);
