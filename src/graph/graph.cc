@@ -25,15 +25,10 @@ Graph Graph::build(GraphParts parts) {
   g.schema_cache_ = std::make_shared<schema::SchemaCache>();
   g.wal_ = std::move(parts.wal);
   g.index_manager_ = std::move(parts.index_manager);
-  g.aux_counter_a_ = std::make_shared<AuxCounter>();
-  g.aux_counter_b_ = std::make_shared<AuxCounter>();
-  g.aux_slot_ = std::make_shared<AuxSlot>();
   g.storage_write_lock_ = std::make_shared<std::mutex>();
   g.applier_ = parts.start_applier ? applier::spawn_write_applier() : applier::closed_write_applier();
   g.active_transactions_ = std::make_shared<transaction::ActiveTransactions>();
   g.graph_version_ = std::make_shared<std::atomic<uint64_t>>(1);
-  g.community_cache_ = std::make_shared<CommunityCache>();
-  g.leiden_cache_ = std::make_shared<CommunityCache>();
   g.embedding_indexes_ = std::make_shared<EmbeddingIndexCache>();
   g.labels_ = std::make_shared<LabelMap>();
   if (auto loaded = g.labels_->load(*g.storage_); !loaded) {

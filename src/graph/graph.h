@@ -1,7 +1,45 @@
 // Graph: the shared handle of one open database.
 //
-// A plain value of shared members; copying it (`clone`) shares every member,
-// so all copies see one state. Members, in construction order:
+// Open one with graph::open_graph or graph::open_in_memory (graph/open.h),
+// close it with graph::close_graph (graph/close.h). Copying the handle
+// (`clone`) shares every member, so all copies see one state; the state
+// goes with the last copy.
+//
+// Reading:
+//
+//   Graph g = *open_graph(path);
+//   auto people = g.nodes_with_label("Person");
+//   while (auto next = people.next()) {
+//     if (!*next) return std::unexpected(next->error());
+//     const Node& person = **next;
+//     auto friends = g.neighbours(person.id, Direction::Outgoing, "KNOWS");
+//     while (auto step = friends.next()) { ... (*step)->node ... }
+//   }
+//   uint64_t n = *g.node_count();
+//
+// Rules for reads:
+// - They see committed data as stored now: never a transaction's buffered
+//   writes, no snapshot across calls (a transaction gives isolation).
+// - Cursors (storage/cursor.h) stream: one record decoded per step, no lock
+//   held between steps. A cursor yields an error at most once and then
+//   ends.
+// - nodes() and edges() walk the stored records in key (id) order.
+//   nodes_with_label visits only that label's nodes (from an in-memory label
+//   map), in id order, and matches the label byte for byte.
+// - edges_of and neighbours follow the in-memory adjacency: ids in the order
+//   the edges were added, outgoing before incoming for Direction::Both (a
+//   self-loop is met once each way). An edge deleted while the cursor runs
+//   is skipped; an edge record that cannot be read is the cursor's error.
+// - node_count and edge_count count stored keys; they decode nothing.
+//
+// Writing: transactions (transaction/transaction.h) over a clone of the
+// handle, upserts (graph/upsert/upsert.h), the bulk loader
+// (graph/bulk_load.h), embeddings (graph/embeddings.h) and index creation
+// (graph/indexes.h). Every write goes through the write applier's queue,
+// or, once the applier has ended, is applied by its writer the same way
+// (the commit pipeline of transaction/commit_group.h).
+//
+// Members, in construction order:
 //    0 storage                 the stored records (storage::Storage)
 //    1 outgoing_adjacency      node id -> ids of edges whose source it is
 //    2 incoming_adjacency      node id -> ids of edges whose target it is
@@ -12,23 +50,20 @@
 //    7 schema_cache
 //    8 wal                     the write-ahead log
 //    9 index_manager           secondary indexes (may be absent in tests)
-//   10 aux_counter_a           spare slots: carried by every copy, unused
-//   11 aux_counter_b
-//   12 aux_slot
-//   13 storage_write_lock      serialises every writer of stored graph data
+//   10 storage_write_lock      serialises every writer of stored graph data
 //                              (the write applier's batches, own application,
-//                              adjacency flushes)
-//   14 applier                 sending side of the write-applier queue
-//   15 active_transactions
-//   16 graph_version           raised by every applied mutation
-//   17 community_cache         last whole-graph community detection result,
-//   18 leiden_cache            stamped with the graph_version it was computed at
-//   19 embedding_indexes       per-model nearest-neighbour index cache
+//                              adjacency flushes, bulk flushes)
+//   11 applier                 sending side of the write-applier queue
+//   12 active_transactions
+//   13 graph_version           raised by every applied mutation
+//   14 embedding_indexes       per-model nearest-neighbour index cache
+//   15 labels                  label -> node ids (graph/label_map.h)
 //
 // Lock order on the write path: storage_write_lock, then the log's file and
 // position locks (inside Wal::append_batch), then outgoing_adjacency, then
-// incoming_adjacency. Nobody waits for the applier's reply while holding any
-// of these: the applier takes them all.
+// incoming_adjacency; the label map, the commit timestamps and the index
+// registry are leaves. Nobody waits for the applier's reply while holding
+// any of these: the applier takes them all.
 //
 // Writes after a durable commit failed to apply: the commit is reported as
 // committed (its log records redo it at the next open) and the graph stops
@@ -61,6 +96,7 @@ namespace zudizid::graph {
 
 namespace applier {
 class Sender;
+struct WriteOpApplier;
 }
 class EmbeddingIndexCache;
 
@@ -90,24 +126,6 @@ struct Locked {
 using AdjacencyLock = Locked<AdjacencyMap>;
 using CommitTimestamps = Locked<std::unordered_map<Uuid, uint64_t>>;
 
-// A value behind a mutex.
-template <class T>
-struct Guarded {
-  std::mutex mu;
-  T value{};
-};
-
-using AuxCounter = Guarded<uint64_t>;
-using AuxSlot = Locked<std::optional<uint64_t>>;
-
-// A community detection result (node id -> community id), valid while the
-// graph's version equals the one it was computed at.
-struct CommunityResult {
-  std::unordered_map<Uuid, uint64_t> communities;
-  uint64_t graph_version = 0;
-};
-using CommunityCache = Locked<std::optional<CommunityResult>>;
-
 // What a handle is built from (by graph open, or by tests).
 struct GraphParts {
   std::shared_ptr<storage::Storage> storage;
@@ -123,7 +141,9 @@ struct GraphParts {
 
 class Graph final : public transaction::TransactionHost, public index::RecordSource {
  public:
-  // Builds the members in order and starts the write applier.
+  // ---- lifecycle
+  // Builds the members in order (the label map from the stored nodes) and
+  // starts the write applier.
   static Graph build(GraphParts parts);
 
   Graph(const Graph&) = default;
@@ -133,25 +153,8 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   ~Graph() override = default;
   Graph clone() const { return *this; }
 
-  // ---- members
-  const std::shared_ptr<storage::Storage>& storage() const { return storage_; }
-  AdjacencyLock& outgoing_adjacency() const { return *outgoing_adjacency_; }
-  AdjacencyLock& incoming_adjacency() const { return *incoming_adjacency_; }
-  CommitTimestamps& node_commit_timestamps() const { return *node_commit_timestamps_; }
-  schema::SchemaCache& schema_cache() const { return *schema_cache_; }
-  index::IndexManager* index_manager() const { return index_manager_.get(); }
-  std::mutex& storage_write_lock() const { return *storage_write_lock_; }
-  const std::shared_ptr<applier::Sender>& applier() const { return applier_; }
-  std::atomic<uint64_t>& graph_version() const { return *graph_version_; }
-  AuxCounter& aux_counter_a() const { return *aux_counter_a_; }
-  AuxCounter& aux_counter_b() const { return *aux_counter_b_; }
-  AuxSlot& aux_slot() const { return *aux_slot_; }
-  CommunityCache& community_cache() const { return *community_cache_; }
-  CommunityCache& leiden_cache() const { return *leiden_cache_; }
-  EmbeddingIndexCache& embedding_indexes() const { return *embedding_indexes_; }
-  LabelMap& labels() const { return *labels_; }
-
-  // ---- reads: the committed state as stored now (see the rules at the top)
+  // ---- reads: the committed state as stored now (see the rules above)
+  // NodeNotFound / EdgeNotFound when there is no record.
   DbResult<Node> node(const Uuid& id) const;
   DbResult<Edge> edge(const Uuid& id) const;
   NodeCursor nodes() const;
@@ -162,13 +165,14 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   NeighbourCursor neighbours(const Uuid& node, Direction direction, std::optional<std::string> type = {}) const;
   DbResult<uint64_t> node_count() const;
   DbResult<uint64_t> edge_count() const;
-
   // Whole lists of the edges a node's adjacency names: a listed edge that
   // cannot be read is left out (and logged), never an error.
   DbResult<std::vector<Edge>> get_outgoing_edges(const Uuid& id) const;
   DbResult<std::vector<Edge>> get_incoming_edges(const Uuid& id) const;
 
-  // ---- single writes (through the applier)
+  // ---- writes
+  // One single write operation, applied in queue order with the commits;
+  // not logged (see graph/write_op.h).
   DbResult<void> submit_write(WriteOp op);
   // A single write in flight: send several, then wait for each, to keep the
   // applier busy (its replies come in the order the writes were sent).
@@ -183,28 +187,27 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   };
   PendingWrite send_write(WriteOp op);
   DbResult<void> unindex_property(std::string_view property, const PropertyValue& value, const Uuid& node);
-
-  // ---- applying writes; callers hold storage_write_lock
-  DbResult<void> apply_write_op(const WriteOp& op);
-  // Applies a commit whose records are durable; returns a storage failure.
-  DbResult<void> apply_commit_writes(const transaction::CommitWrites& w, uint64_t commit_ts);
-  // Applies a durable commit: a failure stops the graph's writes (logged),
-  // and the commit still counts as committed.
-  void apply_durable_commit(const transaction::CommitWrites& w, uint64_t commit_ts);
-  void record_commit_timestamp(const Uuid& id, uint64_t t);
   // Writes both adjacency maps to "idx:out:{}" / "idx:in:{}".
   DbResult<void> flush_adjacency();
-
-  // Refuses, before anything is logged, a commit whose edges would lack an
-  // endpoint when it is applied after the stored state plus `pending`.
-  DbResult<void> check_applicable(const transaction::CommitWrites& w,
-                                  const transaction::PendingNodes& pending) const override;
-
   // The error that stopped writes, if any.
   std::optional<DbError> write_stop() const override;
   void stop_writes(const DbError& cause);
 
-  // ---- transaction host
+  // ---- engine state, for the engine's own modules (open, recovery, bulk
+  // loading, indexes, embeddings, the applier, the binding's frame)
+  const std::shared_ptr<storage::Storage>& storage() const { return storage_; }
+  AdjacencyLock& outgoing_adjacency() const { return *outgoing_adjacency_; }
+  AdjacencyLock& incoming_adjacency() const { return *incoming_adjacency_; }
+  CommitTimestamps& node_commit_timestamps() const { return *node_commit_timestamps_; }
+  schema::SchemaCache& schema_cache() const { return *schema_cache_; }
+  index::IndexManager* index_manager() const { return index_manager_.get(); }
+  std::mutex& storage_write_lock() const { return *storage_write_lock_; }
+  const std::shared_ptr<applier::Sender>& applier() const { return applier_; }
+  std::atomic<uint64_t>& graph_version() const { return *graph_version_; }
+  EmbeddingIndexCache& embedding_indexes() const { return *embedding_indexes_; }
+  LabelMap& labels() const { return *labels_; }
+
+  // ---- transaction host (transaction/transaction_host.h)
   std::atomic<uint64_t>& next_tx_id() override { return *next_tx_id_; }
   std::atomic<uint64_t>& next_timestamp() override { return *next_timestamp_; }
   transaction::ActiveTransactions& active_transactions() override { return *active_transactions_; }
@@ -221,18 +224,33 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   DbResult<void> submit_commit(transaction::CommitRequest request) override;
   DbResult<void> persist_clocks() override;
   std::mutex& commit_lock() override { return *storage_write_lock_; }
-  // Used by own application after the commit's records are durable: never
-  // fails (see apply_durable_commit).
+  // Applies a commit whose records are durable: never fails (a failure to
+  // apply stops the graph's writes and is logged).
   DbResult<void> apply_commit(const transaction::CommitWrites& w, uint64_t commit_ts) override;
+  // Refuses, before anything is logged, a commit whose edges would lack an
+  // endpoint when it is applied after the stored state plus `pending`.
+  DbResult<void> check_applicable(const transaction::CommitWrites& w,
+                                  const transaction::PendingNodes& pending) const override;
 
  private:
+  friend struct applier::WriteOpApplier;
+
   Graph() = default;
+
+  // ---- applying writes (graph/apply.cc); callers hold storage_write_lock
+  DbResult<void> apply_write_op(const WriteOp& op);
+  // Applies a commit whose records are durable; returns a storage failure.
+  DbResult<void> apply_commit_writes(const transaction::CommitWrites& w, uint64_t commit_ts);
+  // A failure stops the graph's writes (logged); the commit still counts.
+  void apply_durable_commit(const transaction::CommitWrites& w, uint64_t commit_ts);
+  void record_commit_timestamp(const Uuid& id, uint64_t t);
+
   DbResult<std::vector<Edge>> edges_listed(const AdjacencyLock& adjacency, const Uuid& id) const;
   // The edge ids `direction` lists for `node` now, outgoing first.
   std::vector<Uuid> listed_edge_ids(const Uuid& node, Direction direction) const;
-  // ---- staging writes (graph/apply.cc): store writes go into `w`, memory
-  // changes happen at once; IndexChanges collects (old, new) node records
-  // for the secondary indexes, updated by store() once `w` is stored.
+  // ---- staging writes: store writes go into `w`, memory changes happen at
+  // once; IndexChanges collects (old, new) node records for the secondary
+  // indexes, updated by store() once `w` is stored.
   using IndexChanges = std::vector<std::pair<std::optional<Node>, std::optional<Node>>>;
   DbResult<void> store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock);
   // "node:{id}", the label map, both adjacency lists of the node.
@@ -263,17 +281,12 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::shared_ptr<schema::SchemaCache> schema_cache_;                // 7
   std::shared_ptr<wal::Wal> wal_;                                    // 8
   std::shared_ptr<index::IndexManager> index_manager_;               // 9
-  std::shared_ptr<AuxCounter> aux_counter_a_;                        // 10
-  std::shared_ptr<AuxCounter> aux_counter_b_;                        // 11
-  std::shared_ptr<AuxSlot> aux_slot_;                                // 12
-  std::shared_ptr<std::mutex> storage_write_lock_;                   // 13
-  std::shared_ptr<applier::Sender> applier_;                         // 14
-  std::shared_ptr<transaction::ActiveTransactions> active_transactions_;  // 15
-  std::shared_ptr<std::atomic<uint64_t>> graph_version_;             // 16
-  std::shared_ptr<CommunityCache> community_cache_;                  // 17
-  std::shared_ptr<CommunityCache> leiden_cache_;                     // 18
-  std::shared_ptr<EmbeddingIndexCache> embedding_indexes_;           // 19
-  std::shared_ptr<LabelMap> labels_;
+  std::shared_ptr<std::mutex> storage_write_lock_;                   // 10
+  std::shared_ptr<applier::Sender> applier_;                         // 11
+  std::shared_ptr<transaction::ActiveTransactions> active_transactions_;  // 12
+  std::shared_ptr<std::atomic<uint64_t>> graph_version_;             // 13
+  std::shared_ptr<EmbeddingIndexCache> embedding_indexes_;           // 14
+  std::shared_ptr<LabelMap> labels_;                                 // 15
 };
 
 }  // namespace zudizid::graph

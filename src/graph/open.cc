@@ -20,8 +20,8 @@ namespace {
 class StorageSource final : public index::RecordSource {
  public:
   explicit StorageSource(const storage::Storage& s) : s_(s) {}
-  std::expected<std::vector<Node>, DbError> scan_current_nodes() override { return s_.scan_current_nodes(); }
-  std::expected<std::vector<Edge>, DbError> scan_edges() override { return s_.scan_edges(); }
+  DbResult<std::vector<Node>> scan_current_nodes() override { return s_.scan_current_nodes(); }
+  DbResult<std::vector<Edge>> scan_edges() override { return s_.scan_edges(); }
 
  private:
   const storage::Storage& s_;

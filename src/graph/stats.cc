@@ -4,7 +4,7 @@
 
 namespace zudizid::graph {
 
-std::expected<GraphStats, DbError> gather_stats(schema::SchemaCache& cache, index::RecordSource& source) {
+DbResult<GraphStats> gather_stats(schema::SchemaCache& cache, index::RecordSource& source) {
   auto schema = cache.get_schema(source);
   if (!schema) return std::unexpected(std::move(schema.error()));
   GraphStats stats;

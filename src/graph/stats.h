@@ -26,7 +26,7 @@ struct GraphStats {
 
 // Only a failing schema snapshot is an error; a label whose property names
 // cannot be read contributes no cardinality entries.
-std::expected<GraphStats, DbError> gather_stats(schema::SchemaCache& cache, index::RecordSource& source);
+DbResult<GraphStats> gather_stats(schema::SchemaCache& cache, index::RecordSource& source);
 
 // The average degree as reported to callers: fixed point, two decimals.
 std::string format_avg_degree(double avg_degree);

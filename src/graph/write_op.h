@@ -12,13 +12,14 @@
 namespace zudizid::graph {
 
 struct WriteOp {
-  // Adds or replaces the current record; `skip_indexing` leaves the property
-  // index and the secondary indexes alone.
+  // Adds or replaces the current record; unless `skip_indexing`, the
+  // property index and the secondary indexes drop the replaced record's
+  // entries and take the new ones.
   struct PutNode {
     Node node;
     bool skip_indexing = false;
   };
-  // Adds an edge whose first version is valid from `timestamp`.
+  // Adds (or re-puts) an edge; its next version is valid from `timestamp`.
   struct PutEdge {
     Edge edge;
     uint64_t timestamp = 0;

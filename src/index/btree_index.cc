@@ -2,14 +2,14 @@
 
 namespace zudizid::index {
 
-std::expected<void, DbError> BTreeIndex::insert(PropertyValue value, const Uuid& node_id) {
+DbResult<void> BTreeIndex::insert(PropertyValue value, const Uuid& node_id) {
   auto it = map_.find(value);
   if (it == map_.end()) it = map_.emplace(std::move(value), std::vector<Uuid>{}).first;
   it->second.push_back(node_id);
   return {};
 }
 
-std::expected<void, DbError> BTreeIndex::remove(const PropertyValue& value, const Uuid& node_id) {
+DbResult<void> BTreeIndex::remove(const PropertyValue& value, const Uuid& node_id) {
   remove_id(map_, value, node_id);
   return {};
 }
@@ -20,39 +20,39 @@ std::vector<Uuid> BTreeIndex::collect(Map::const_iterator from, Map::const_itera
   return out;
 }
 
-std::expected<std::vector<Uuid>, DbError> BTreeIndex::query(const IndexQuery& query) const {
+DbResult<std::vector<Uuid>> BTreeIndex::query(const IndexQuery& query) const {
   struct Visitor {
     const Map& m;
-    std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::Equals& q) const {
+    DbResult<std::vector<Uuid>> operator()(const IndexQuery::Equals& q) const {
       auto it = m.find(q.value);
       return it == m.end() ? std::vector<Uuid>{} : it->second;
     }
-    std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::GreaterThan& q) const {
+    DbResult<std::vector<Uuid>> operator()(const IndexQuery::GreaterThan& q) const {
       return collect(m.upper_bound(q.value), m.end());
     }
-    std::expected<std::vector<Uuid>, DbError> operator()(
+    DbResult<std::vector<Uuid>> operator()(
         const IndexQuery::GreaterThanOrEqual& q) const {
       return collect(m.lower_bound(q.value), m.end());
     }
-    std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::LessThan& q) const {
+    DbResult<std::vector<Uuid>> operator()(const IndexQuery::LessThan& q) const {
       return collect(m.begin(), m.lower_bound(q.value));
     }
-    std::expected<std::vector<Uuid>, DbError> operator()(
+    DbResult<std::vector<Uuid>> operator()(
         const IndexQuery::LessThanOrEqual& q) const {
       return collect(m.begin(), m.upper_bound(q.value));
     }
-    std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::Range& q) const {
+    DbResult<std::vector<Uuid>> operator()(const IndexQuery::Range& q) const {
       if (KeyLess{}(q.end, q.start)) return std::vector<Uuid>{};
       return collect(m.lower_bound(q.start), m.upper_bound(q.end));
     }
-    std::expected<std::vector<Uuid>, DbError> operator()(const IndexQuery::FullText&) const {
+    DbResult<std::vector<Uuid>> operator()(const IndexQuery::FullText&) const {
       return std::unexpected(DbError::index("BTree index does not support full-text search"));
     }
   };
   return std::visit(Visitor{map_}, query.q);
 }
 
-std::expected<void, DbError> BTreeIndex::clear() {
+DbResult<void> BTreeIndex::clear() {
   map_ = Map{};
   return {};
 }

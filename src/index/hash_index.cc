@@ -2,17 +2,17 @@
 
 namespace zudizid::index {
 
-std::expected<void, DbError> HashIndex::insert(PropertyValue value, const Uuid& node_id) {
+DbResult<void> HashIndex::insert(PropertyValue value, const Uuid& node_id) {
   map_[std::move(value)].push_back(node_id);
   return {};
 }
 
-std::expected<void, DbError> HashIndex::remove(const PropertyValue& value, const Uuid& node_id) {
+DbResult<void> HashIndex::remove(const PropertyValue& value, const Uuid& node_id) {
   remove_id(map_, value, node_id);
   return {};
 }
 
-std::expected<std::vector<Uuid>, DbError> HashIndex::query(const IndexQuery& query) const {
+DbResult<std::vector<Uuid>> HashIndex::query(const IndexQuery& query) const {
   const auto* eq = std::get_if<IndexQuery::Equals>(&query.q);
   if (!eq) return std::unexpected(DbError::index("Hash index only supports equality queries"));
   auto it = map_.find(eq->value);
@@ -22,7 +22,7 @@ std::expected<std::vector<Uuid>, DbError> HashIndex::query(const IndexQuery& que
   return it->second;
 }
 
-std::expected<void, DbError> HashIndex::clear() {
+DbResult<void> HashIndex::clear() {
   map_.clear();
   return {};
 }

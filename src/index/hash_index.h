@@ -18,10 +18,10 @@ namespace zudizid::index {
 
 class HashIndex final : public Index {
  public:
-  std::expected<void, DbError> insert(PropertyValue value, const Uuid& node_id) override;
-  std::expected<void, DbError> remove(const PropertyValue& value, const Uuid& node_id) override;
-  std::expected<std::vector<Uuid>, DbError> query(const IndexQuery& query) const override;
-  std::expected<void, DbError> clear() override;
+  DbResult<void> insert(PropertyValue value, const Uuid& node_id) override;
+  DbResult<void> remove(const PropertyValue& value, const Uuid& node_id) override;
+  DbResult<std::vector<Uuid>> query(const IndexQuery& query) const override;
+  DbResult<void> clear() override;
   // Distinct keys, not ids.
   std::uint64_t len() const override { return map_.size(); }
 

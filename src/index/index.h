@@ -25,16 +25,16 @@ class Index {
  public:
   virtual ~Index() = default;
 
-  virtual std::expected<void, DbError> insert(PropertyValue value, const Uuid& node_id) = 0;
-  virtual std::expected<void, DbError> remove(const PropertyValue& value, const Uuid& node_id) = 0;
+  virtual DbResult<void> insert(PropertyValue value, const Uuid& node_id) = 0;
+  virtual DbResult<void> remove(const PropertyValue& value, const Uuid& node_id) = 0;
   // A fresh list of node ids.
-  virtual std::expected<std::vector<Uuid>, DbError> query(const IndexQuery& query) const = 0;
-  virtual std::expected<void, DbError> clear() = 0;
+  virtual DbResult<std::vector<Uuid>> query(const IndexQuery& query) const = 0;
+  virtual DbResult<void> clear() = 0;
   virtual std::uint64_t len() const = 0;
 
   // Records that `child` is a direct subclass of `parent`. Only the taxonomy
   // index keeps links; every other kind succeeds without effect.
-  virtual std::expected<void, DbError> add_subclass(const Uuid& child, const Uuid& parent) {
+  virtual DbResult<void> add_subclass(const Uuid& child, const Uuid& parent) {
     return {};
   }
   // The class hierarchy behind a taxonomy index as an unchanging snapshot

@@ -17,7 +17,7 @@ constexpr const char* kGraphLog = "zudizid::graph";
 
 }  // namespace
 
-std::expected<std::unique_ptr<Index>, DbError> IndexManager::make_index(
+DbResult<std::unique_ptr<Index>> IndexManager::make_index(
     IndexType type, const std::string& name) const {
   switch (type) {
     case IndexType::Hash: return std::make_unique<HashIndex>();
@@ -44,7 +44,7 @@ void IndexManager::unregister_if_same(const std::string& name, const Index* inde
   metadata_.erase(name);
 }
 
-std::expected<std::string, DbError> IndexManager::create_index(RecordSource& source,
+DbResult<std::string> IndexManager::create_index(RecordSource& source,
                                                                std::string_view label,
                                                                std::string_view property,
                                                                IndexType type) {
@@ -101,7 +101,7 @@ std::expected<std::string, DbError> IndexManager::create_index(RecordSource& sou
   return name;
 }
 
-std::expected<void, DbError> IndexManager::fill(RecordSource& source, const std::string& name,
+DbResult<void> IndexManager::fill(RecordSource& source, const std::string& name,
                                                 const IndexMetadata& record) {
   if (record.index_type == IndexType::Taxonomy) {
     ZLOG(Info, kGraphLog, "Populating taxonomy index {} (label={}, edge_type={})", name,
@@ -145,7 +145,7 @@ std::expected<void, DbError> IndexManager::fill(RecordSource& source, const std:
   return {};
 }
 
-std::expected<void, DbError> IndexManager::drop_index(std::string_view name) {
+DbResult<void> IndexManager::drop_index(std::string_view name) {
   const std::string key(name);
   std::unique_lock indexes_lock(indexes_mu_);
   std::unique_lock metadata_lock(metadata_mu_);

@@ -32,7 +32,7 @@ IndexManager::IndexManager(std::optional<std::filesystem::path> index_dir)
   }
 }
 
-std::expected<void, DbError> IndexManager::save_metadata(
+DbResult<void> IndexManager::save_metadata(
     const std::optional<std::filesystem::path>& dir, const MetadataMap& metadata) {
   if (!dir) return {};
   std::vector<IndexMetadata> entries;
@@ -45,7 +45,7 @@ std::expected<void, DbError> IndexManager::save_metadata(
   return {};
 }
 
-std::expected<void, DbError> IndexManager::load_metadata(RecordSource& source) {
+DbResult<void> IndexManager::load_metadata(RecordSource& source) {
   if (!dir_) return {};
   const std::filesystem::path path = *dir_ / kMetadataFileName;
   // Only a missing file means "no index". An unreadable or undecodable list
@@ -180,7 +180,7 @@ std::optional<std::string> IndexManager::find_by_label_property(std::string_view
   return name;
 }
 
-std::expected<std::vector<Uuid>, DbError> IndexManager::get(std::string_view name,
+DbResult<std::vector<Uuid>> IndexManager::get(std::string_view name,
                                                             const IndexQuery& query) const {
   std::shared_lock lock(indexes_mu_);
   auto it = indexes_.find(std::string(name));
@@ -198,7 +198,7 @@ std::vector<IndexMetadata> IndexManager::list() const {
   return out;
 }
 
-std::expected<void, DbError> IndexManager::index_node(std::string_view name, PropertyValue value,
+DbResult<void> IndexManager::index_node(std::string_view name, PropertyValue value,
                                                       const Uuid& node_id) {
   const std::string key(name);
   {
@@ -215,7 +215,7 @@ std::expected<void, DbError> IndexManager::index_node(std::string_view name, Pro
   return {};
 }
 
-std::expected<void, DbError> IndexManager::update_node(const Node* old, const Node* now) {
+DbResult<void> IndexManager::update_node(const Node* old, const Node* now) {
   auto value_of = [](const Node* n, const Entry& e) -> const PropertyValue* {
     if (n == nullptr || n->label != e.label) return nullptr;
     auto it = n->properties.find(e.property);

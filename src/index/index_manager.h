@@ -42,7 +42,7 @@ class IndexManager {
   using MetadataMap = std::map<std::string, IndexMetadata>;
   // Opens (or creates) a full-text index in `dir`, or in memory when `dir`
   // is empty. Supplied by the full-text layer.
-  using FullTextOpener = std::function<std::expected<std::unique_ptr<Index>, DbError>(
+  using FullTextOpener = std::function<DbResult<std::unique_ptr<Index>>(
       const std::optional<std::filesystem::path>& dir)>;
 
   // Creates the directory (with parents) when given; a failure is logged as
@@ -58,11 +58,11 @@ class IndexManager {
   // Reads "metadata.bin", repairs it (blank fields, duplicate names, stale
   // sizes), rebuilds every listed index from `source` and installs them.
   // A missing file is no error; an unreadable or undecodable one is.
-  std::expected<void, DbError> load_metadata(RecordSource& source);
+  DbResult<void> load_metadata(RecordSource& source);
 
   // Writes `metadata` to dir/"metadata.bin" atomically; without a directory
   // succeeds at once.
-  static std::expected<void, DbError> save_metadata(
+  static DbResult<void> save_metadata(
       const std::optional<std::filesystem::path>& dir, const MetadataMap& metadata);
 
   // The name of the index registered for exactly this label and property.
@@ -70,7 +70,7 @@ class IndexManager {
                                                     std::string_view property) const;
 
   // Runs `query` on the named index under the read lock.
-  std::expected<std::vector<Uuid>, DbError> get(std::string_view name,
+  DbResult<std::vector<Uuid>> get(std::string_view name,
                                                 const IndexQuery& query) const;
 
   // Copies of every metadata record ("_taxonomy" has none).
@@ -78,7 +78,7 @@ class IndexManager {
 
   // Inserts (value, node id) into the named index and counts it in the
   // record's size. An unregistered name is no error and has no effect.
-  std::expected<void, DbError> index_node(std::string_view name, PropertyValue value,
+  DbResult<void> index_node(std::string_view name, PropertyValue value,
                                           const Uuid& node_id);
 
   // Keeps every value index (hash, B-tree, full-text) in step with one node
@@ -86,7 +86,7 @@ class IndexManager {
   // there was none) go, those of `now` (the record written; null for a
   // delete) come. A property whose value is unchanged is left alone. Each
   // removed entry lowers, each added one raises its record's size.
-  std::expected<void, DbError> update_node(const Node* old, const Node* now);
+  DbResult<void> update_node(const Node* old, const Node* now);
   // Whether any value index is registered (a writer that would have to
   // read old records for update_node can skip that without one).
   bool has_value_indexes() const;
@@ -103,11 +103,11 @@ class IndexManager {
 
   // Registers, persists and fills a new index on (label, property); returns
   // its name. On any failure the index is not left registered.
-  std::expected<std::string, DbError> create_index(RecordSource& source, std::string_view label,
+  DbResult<std::string> create_index(RecordSource& source, std::string_view label,
                                                    std::string_view property, IndexType type);
 
   // Unregisters `name` (no error when absent) and rewrites the metadata.
-  std::expected<void, DbError> drop_index(std::string_view name);
+  DbResult<void> drop_index(std::string_view name);
 
  private:
   struct Entry {
@@ -116,11 +116,11 @@ class IndexManager {
     std::string property;
   };
 
-  std::expected<std::unique_ptr<Index>, DbError> make_index(IndexType type,
+  DbResult<std::unique_ptr<Index>> make_index(IndexType type,
                                                             const std::string& name) const;
   // Removes `name` from both maps if it still holds `index`.
   void unregister_if_same(const std::string& name, const Index* index);
-  std::expected<void, DbError> fill(RecordSource& source, const std::string& name,
+  DbResult<void> fill(RecordSource& source, const std::string& name,
                                     const IndexMetadata& record);
 
   std::optional<std::filesystem::path> dir_;

@@ -2,7 +2,7 @@
 
 namespace zudizid::index {
 
-std::expected<std::vector<Node>, DbError> RecordSource::get_nodes_by_label(
+DbResult<std::vector<Node>> RecordSource::get_nodes_by_label(
     std::string_view label) {
   auto all = scan_current_nodes();
   if (!all) return std::unexpected(std::move(all.error()));

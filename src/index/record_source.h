@@ -15,12 +15,12 @@ class RecordSource {
  public:
   virtual ~RecordSource() = default;
   // Every current node record, in key order.
-  virtual std::expected<std::vector<Node>, DbError> scan_current_nodes() = 0;
+  virtual DbResult<std::vector<Node>> scan_current_nodes() = 0;
   // Every edge record, in key order.
-  virtual std::expected<std::vector<Edge>, DbError> scan_edges() = 0;
+  virtual DbResult<std::vector<Edge>> scan_edges() = 0;
   // The current nodes whose label equals `label` byte for byte, in scan
   // order. The default filters scan_current_nodes.
-  virtual std::expected<std::vector<Node>, DbError> get_nodes_by_label(std::string_view label);
+  virtual DbResult<std::vector<Node>> get_nodes_by_label(std::string_view label);
 };
 
 }  // namespace zudizid::index

@@ -28,7 +28,7 @@ void count(const std::string& kind, const Properties& properties,
 
 }  // namespace
 
-std::expected<void, DbError> SchemaCache::rebuild(index::RecordSource& source) {
+DbResult<void> SchemaCache::rebuild(index::RecordSource& source) {
   ZLOG(Info, kLog, "Rebuilding schema from graph...");
   SchemaInfo next;
   auto nodes = source.scan_current_nodes();
@@ -54,7 +54,7 @@ std::expected<void, DbError> SchemaCache::rebuild(index::RecordSource& source) {
   return {};
 }
 
-std::expected<SchemaInfo, DbError> SchemaCache::get_schema(index::RecordSource& source) {
+DbResult<SchemaInfo> SchemaCache::get_schema(index::RecordSource& source) {
   if (needs_rebuild()) {
     if (auto r = rebuild(source); !r) return std::unexpected(std::move(r.error()));
   }
@@ -62,7 +62,7 @@ std::expected<SchemaInfo, DbError> SchemaCache::get_schema(index::RecordSource& 
   return info_;
 }
 
-std::expected<std::vector<std::string>, DbError> SchemaCache::get_label_properties(
+DbResult<std::vector<std::string>> SchemaCache::get_label_properties(
     index::RecordSource& source, std::string_view label) {
   auto info = get_schema(source);
   if (!info) return std::unexpected(std::move(info.error()));

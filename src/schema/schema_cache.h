@@ -41,13 +41,13 @@ class SchemaCache {
   SchemaCache& operator=(const SchemaCache&) = delete;
 
   // A copy of the summary, rebuilding first while it is stale.
-  std::expected<SchemaInfo, DbError> get_schema(index::RecordSource& source);
+  DbResult<SchemaInfo> get_schema(index::RecordSource& source);
   // The property names seen on nodes of `label` (no fixed order); empty for a
   // label no node carries.
-  std::expected<std::vector<std::string>, DbError> get_label_properties(
+  DbResult<std::vector<std::string>> get_label_properties(
       index::RecordSource& source, std::string_view label);
   // Rescans and installs a new summary whatever the flag says.
-  std::expected<void, DbError> rebuild(index::RecordSource& source);
+  DbResult<void> rebuild(index::RecordSource& source);
 
   bool needs_rebuild() const { return needs_rebuild_.load(std::memory_order_acquire); }
 

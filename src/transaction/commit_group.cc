@@ -52,7 +52,7 @@ void CommitGroup::flush() {
   commits_ = 0;
   pending_.clear();
 
-  Result<std::uint64_t> appended = 0;
+  DbResult<std::uint64_t> appended = 0;
   if (!records.empty()) {
     appended = host_.wal().append_batch(records);
     if (options_.on_append) options_.on_append(commits, records.size());
@@ -84,11 +84,11 @@ void CommitGroup::flush() {
   }
 }
 
-Result<void> commit_in_order(TransactionHost& host, CommitRequest request) {
+DbResult<void> commit_in_order(TransactionHost& host, CommitRequest request) {
   std::lock_guard lock(host.commit_lock());
-  Result<void> result;
+  DbResult<void> result;
   CommitGroup group(host);
-  group.add_commit(request, [&](Result<void> r) { result = std::move(r); });
+  group.add_commit(request, [&](DbResult<void> r) { result = std::move(r); });
   group.flush();
   if (result) {
     if (auto persisted = host.persist_clocks(); !persisted) {

@@ -4,7 +4,7 @@
 //
 //   std::lock_guard lock(host.commit_lock());
 //   CommitGroup group(host);
-//   group.add_commit(request, [&](Result<void> r) { result = std::move(r); });
+//   group.add_commit(request, [&](DbResult<void> r) { result = std::move(r); });
 //   group.flush();
 //   host.persist_clocks();   // the caller's choice of when, and of what to log
 //
@@ -40,8 +40,8 @@ namespace zudizid::transaction {
 
 class CommitGroup {
  public:
-  using Done = std::move_only_function<void(Result<void>)>;
-  using Step = std::move_only_function<Result<void>()>;
+  using Done = std::move_only_function<void(DbResult<void>)>;
+  using Step = std::move_only_function<DbResult<void>()>;
 
   struct Options {
     // Put before the log's error text when the group's append fails; empty:

@@ -18,7 +18,7 @@ bool matches(const Node& node, std::string_view label, std::string_view property
 }
 }  // namespace
 
-Result<std::vector<Node>> committed_nodes_by_property(TransactionHost& host, std::string_view label,
+DbResult<std::vector<Node>> committed_nodes_by_property(TransactionHost& host, std::string_view label,
                                                       std::string_view property, const PropertyValue& value) {
   auto nodes = host.get_nodes_by_label(label);
   if (!nodes) return std::unexpected(std::move(nodes.error()));
@@ -52,7 +52,7 @@ Transaction::~Transaction() {
   host_->active_transactions().remove(tx_id_);
 }
 
-Result<void> Transaction::add_node(Node node) {
+DbResult<void> Transaction::add_node(Node node) {
   if (state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   if (isolation_ == IsolationLevel::Serializable) {
     auto locked = host_->lock_manager().acquire(tx_id_, node.id, lock_manager::LockMode::Write);
@@ -67,28 +67,28 @@ Result<void> Transaction::add_node(Node node) {
   return {};
 }
 
-Result<void> Transaction::add_edge(Edge edge) {
+DbResult<void> Transaction::add_edge(Edge edge) {
   if (state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   EdgeId id = edge.id;
   buffered_edges_.insert_or_assign(id, std::move(edge));
   return {};
 }
 
-Result<void> Transaction::delete_node(const NodeId& id) {
+DbResult<void> Transaction::delete_node(const NodeId& id) {
   if (state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   deleted_nodes_.insert(id);
   buffered_nodes_.erase(id);
   return {};
 }
 
-Result<void> Transaction::delete_edge(const EdgeId& id) {
+DbResult<void> Transaction::delete_edge(const EdgeId& id) {
   if (state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   deleted_edges_.insert(id);
   buffered_edges_.erase(id);
   return {};
 }
 
-Result<std::vector<Node>> Transaction::get_nodes_by_property(std::string_view label, std::string_view property,
+DbResult<std::vector<Node>> Transaction::get_nodes_by_property(std::string_view label, std::string_view property,
                                                              const PropertyValue& value) {
   return committed_nodes_by_property(*host_, label, property, value);
 }
@@ -101,7 +101,7 @@ void Transaction::record_scan(ScanRecord record) {
   tracking_->scan_records.push_back(std::move(record));
 }
 
-Result<std::vector<Node>> Transaction::find_nodes_by_property(std::string_view label, std::string_view property,
+DbResult<std::vector<Node>> Transaction::find_nodes_by_property(std::string_view label, std::string_view property,
                                                               const PropertyValue& value) {
   if (state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   if (isolation_ == IsolationLevel::ReadUncommitted || isolation_ == IsolationLevel::ReadCommitted) {
@@ -137,7 +137,7 @@ Result<std::vector<Node>> Transaction::find_nodes_by_property(std::string_view l
   return kept;
 }
 
-Result<Node> Transaction::get_node(const NodeId& id) {
+DbResult<Node> Transaction::get_node(const NodeId& id) {
   const bool snapshot = isolation_ == IsolationLevel::RepeatableRead || isolation_ == IsolationLevel::Serializable;
   if (isolation_ == IsolationLevel::Serializable) {
     auto locked = host_->lock_manager().acquire(tx_id_, id, lock_manager::LockMode::Read);
@@ -166,7 +166,7 @@ void Transaction::end_in_memory() {
   host_->active_transactions().remove(tx_id_);
 }
 
-Result<void> Transaction::commit(std::unique_ptr<Transaction> tx) {
+DbResult<void> Transaction::commit(std::unique_ptr<Transaction> tx) {
   if (tx->state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   auto result = tx->commit_inner();
   if (!result) {
@@ -176,7 +176,7 @@ Result<void> Transaction::commit(std::unique_ptr<Transaction> tx) {
   return result;
 }
 
-Result<void> Transaction::commit_inner() {
+DbResult<void> Transaction::commit_inner() {
   ZLOG(Info, kTarget, "Committing transaction {} (isolation: {}", tx_id_, isolation_level_name(isolation_));
   const bool serializable = isolation_ == IsolationLevel::Serializable;
   if (serializable) {
@@ -220,7 +220,7 @@ Result<void> Transaction::commit_inner() {
   return {};
 }
 
-Result<void> Transaction::rollback_async(std::unique_ptr<Transaction> tx) {
+DbResult<void> Transaction::rollback_async(std::unique_ptr<Transaction> tx) {
   if (tx->state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   const std::uint64_t id = tx->tx_id_;
   ZLOG(Info, kTarget, "Rolling back transaction {} (async, writing WAL Abort)", id);
@@ -249,7 +249,7 @@ void Transaction::rollback() {
   end_in_memory();
 }
 
-Result<void> Transaction::rollback_sync(std::unique_ptr<Transaction> tx) {
+DbResult<void> Transaction::rollback_sync(std::unique_ptr<Transaction> tx) {
   if (tx->state_ != TransactionState::Active) return std::unexpected(transaction_not_active());
   const std::uint64_t id = tx->tx_id_;
   ZLOG(Info, kTarget, "Rolling back transaction {} (sync, WAL Abort NOT written — use rollback_async() when possible)",

@@ -43,7 +43,7 @@ struct ReadTracking {
 
 // Current nodes with `label` whose `property` equals `value` (PropertyValue
 // equality), in the order the graph lists the label's nodes.
-Result<std::vector<Node>> committed_nodes_by_property(TransactionHost& host, std::string_view label,
+DbResult<std::vector<Node>> committed_nodes_by_property(TransactionHost& host, std::string_view label,
                                                       std::string_view property, const PropertyValue& value);
 
 class Transaction {
@@ -65,13 +65,13 @@ class Transaction {
   // ---- writes (buffered until commit)
   // At Serializable takes a Write lock on the node first; a lock failure is
   // returned unchanged and records nothing.
-  Result<void> add_node(Node node);
+  DbResult<void> add_node(Node node);
   // Takes no lock; the endpoints are not looked up.
-  Result<void> add_edge(Edge edge);
+  DbResult<void> add_edge(Edge edge);
   // Mark an id deleted and drop a buffered write of it. On a transaction that
   // is not active they change nothing and report TransactionNotActive.
-  Result<void> delete_node(const NodeId& id);
-  Result<void> delete_edge(const EdgeId& id);
+  DbResult<void> delete_node(const NodeId& id);
+  DbResult<void> delete_edge(const EdgeId& id);
 
   // ---- reads
   // Nodes with `label` whose `property` equals `value`. ReadUncommitted and
@@ -79,12 +79,12 @@ class Transaction {
   // Serializable evaluate over the id set of the first such read in this
   // transaction, reading each node as of the start timestamp (or as this
   // transaction wrote it).
-  Result<std::vector<Node>> find_nodes_by_property(std::string_view label, std::string_view property,
+  DbResult<std::vector<Node>> find_nodes_by_property(std::string_view label, std::string_view property,
                                                    const PropertyValue& value);
   // One node as this transaction sees it. At Serializable takes a Read lock.
-  Result<Node> get_node(const NodeId& id);
+  DbResult<Node> get_node(const NodeId& id);
   // The committed-state query behind find_nodes_by_property; records nothing.
-  Result<std::vector<Node>> get_nodes_by_property(std::string_view label, std::string_view property,
+  DbResult<std::vector<Node>> get_nodes_by_property(std::string_view label, std::string_view property,
                                                   const PropertyValue& value);
   // Records a set-valued read for the phantom test of a Serializable commit.
   void record_scan(ScanRecord record);
@@ -93,15 +93,15 @@ class Transaction {
   // Validates (Serializable), logs and applies the buffered writes through
   // the host, then releases the node locks. On any failure after the state
   // test the locks are released and the transaction is rolled back.
-  static Result<void> commit(std::unique_ptr<Transaction> tx);
+  static DbResult<void> commit(std::unique_ptr<Transaction> tx);
   // Writes an Abort record, discards the writes, releases the node locks and
   // persists the clocks. Log and clock failures are only warned about.
-  static Result<void> rollback_async(std::unique_ptr<Transaction> tx);
+  static DbResult<void> rollback_async(std::unique_ptr<Transaction> tx);
   // Discards the writes and releases the node locks without touching the log.
   void rollback();
   // The same for a transaction handed over whole: fails with
   // TransactionNotActive when it is not active; logs start and end.
-  static Result<void> rollback_sync(std::unique_ptr<Transaction> tx);
+  static DbResult<void> rollback_sync(std::unique_ptr<Transaction> tx);
 
   // ---- inspection
   const std::unordered_map<NodeId, Node>& buffered_nodes() const { return buffered_nodes_; }
@@ -113,7 +113,7 @@ class Transaction {
  private:
   Transaction(std::shared_ptr<TransactionHost> host, std::uint64_t tx_id, std::uint64_t start_timestamp);
 
-  Result<void> commit_inner();
+  DbResult<void> commit_inner();
   // Leaves the registry and releases every node lock.
   void end_in_memory();
   void clear_writes();

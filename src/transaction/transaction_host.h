@@ -35,7 +35,7 @@ namespace zudizid::transaction {
 
 // Runs the Serializable validation of one commit against the committed
 // state; empty for the levels that are not validated.
-using CommitValidator = std::function<Result<void>()>;
+using CommitValidator = std::function<DbResult<void>()>;
 
 struct CommitRequest {
   CommitWrites writes;
@@ -62,35 +62,35 @@ class TransactionHost {
 
   // ---- committed state
   // The current record of a node; NodeNotFound when there is none.
-  virtual Result<Node> get_node(const NodeId& id) = 0;
+  virtual DbResult<Node> get_node(const NodeId& id) = 0;
   // Current nodes whose label equals `label` byte for byte.
-  virtual Result<std::vector<Node>> get_nodes_by_label(std::string_view label) = 0;
+  virtual DbResult<std::vector<Node>> get_nodes_by_label(std::string_view label) = 0;
   // The node as of timestamp `t` (time travel over its versions).
-  virtual Result<Node> get_node_version_at(const NodeId& id, std::uint64_t t) = 0;
+  virtual DbResult<Node> get_node_version_at(const NodeId& id, std::uint64_t t) = 0;
   // Commit timestamp of the node's last committed write, if any.
   virtual std::optional<std::uint64_t> last_commit_timestamp(const NodeId& id) = 0;
-  virtual Result<std::vector<Node>> scan_current_nodes() = 0;
-  virtual Result<std::vector<NodeId>> lookup_property_index(std::string_view property,
+  virtual DbResult<std::vector<Node>> scan_current_nodes() = 0;
+  virtual DbResult<std::vector<NodeId>> lookup_property_index(std::string_view property,
                                                             const PropertyValue& value) = 0;
-  virtual Result<std::vector<Edge>> scan_edges() = 0;
+  virtual DbResult<std::vector<Edge>> scan_edges() = 0;
   // The edge record; EdgeNotFound when there is none.
-  virtual Result<Edge> get_edge(const EdgeId& id) = 0;
+  virtual DbResult<Edge> get_edge(const EdgeId& id) = 0;
 
   // ---- commit
   // Logs and applies one commit in commit order (see the contract above) and
   // returns its result; blocks until then. The graph hands it to its write
   // applier, or applies it itself with commit_in_order when the applier has
   // ended.
-  virtual Result<void> submit_commit(CommitRequest request) = 0;
-  virtual Result<void> persist_clocks() = 0;
+  virtual DbResult<void> submit_commit(CommitRequest request) = 0;
+  virtual DbResult<void> persist_clocks() = 0;
 
   // ---- the commit pipeline (transaction/commit_group.h)
   virtual std::mutex& commit_lock() = 0;
   // Applies a logged commit at commit timestamp `commit_ts` as new versions.
-  virtual Result<void> apply_commit(const CommitWrites& writes, std::uint64_t commit_ts) = 0;
+  virtual DbResult<void> apply_commit(const CommitWrites& writes, std::uint64_t commit_ts) = 0;
   // Refuses, before anything is logged, a commit that could not be applied
   // after the committed state plus `pending`. None by default.
-  virtual Result<void> check_applicable(const CommitWrites& writes, const PendingNodes& pending) const {
+  virtual DbResult<void> check_applicable(const CommitWrites& writes, const PendingNodes& pending) const {
     return {};
   }
   // The error that has ended every write, if any. None by default.
@@ -103,6 +103,6 @@ class TransactionHost {
 // validation or append is the result and leaves nothing applied. Once the
 // append succeeded the commit is durable and succeeds: a failed apply is
 // logged as an error, a failed clock persist as a warning.
-Result<void> commit_in_order(TransactionHost& host, CommitRequest request);
+DbResult<void> commit_in_order(TransactionHost& host, CommitRequest request);
 
 }  // namespace zudizid::transaction

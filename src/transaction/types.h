@@ -19,9 +19,6 @@ using zudizid::Edge;
 using zudizid::Node;
 using zudizid::PropertyValue;
 
-template <class T>
-using Result = DbResult<T>;
-
 inline DbError transaction_not_active() { return DbError::transaction_not_active(); }
 inline DbError transaction_conflict(std::string text) { return DbError::transaction_conflict(std::move(text)); }
 inline DbError node_not_found(const NodeId& id) { return DbError::node_not_found(id.to_string()); }

@@ -38,7 +38,7 @@ std::optional<std::string> label_of(TransactionHost& host, const NodeId& id,
   return label;
 }
 
-Result<NodePairSet> pattern_pairs(TransactionHost& host, const PatternScan& s) {
+DbResult<NodePairSet> pattern_pairs(TransactionHost& host, const PatternScan& s) {
   auto edges = host.scan_edges();
   if (!edges) return std::unexpected(std::move(edges.error()));
   std::unordered_map<NodeId, std::optional<std::string>> labels;
@@ -54,7 +54,7 @@ Result<NodePairSet> pattern_pairs(TransactionHost& host, const PatternScan& s) {
   return pairs;
 }
 
-Result<NodeTripleSet> two_hop_triples(TransactionHost& host, const TwoHopScan& s) {
+DbResult<NodeTripleSet> two_hop_triples(TransactionHost& host, const TwoHopScan& s) {
   auto edges = host.scan_edges();
   if (!edges) return std::unexpected(std::move(edges.error()));
   std::unordered_map<NodeId, std::vector<NodeId>> first, second;
@@ -115,35 +115,35 @@ std::string phantom_text(const ScanRecord& record) {
 
 }  // namespace
 
-Result<bool> scan_unchanged(TransactionHost& host, const ScanRecord& record) {
+DbResult<bool> scan_unchanged(TransactionHost& host, const ScanRecord& record) {
   return std::visit(
       Overloaded{
-          [&](const GlobalScan& s) -> Result<bool> {
+          [&](const GlobalScan& s) -> DbResult<bool> {
             auto nodes = host.scan_current_nodes();
             if (!nodes) return std::unexpected(std::move(nodes.error()));
             return ids_of(*nodes) == s.ids;
           },
-          [&](const LabelScan& s) -> Result<bool> {
+          [&](const LabelScan& s) -> DbResult<bool> {
             auto nodes = host.get_nodes_by_label(s.label);
             if (!nodes) return std::unexpected(std::move(nodes.error()));
             return ids_of(*nodes) == s.ids;
           },
-          [&](const PropertyScan& s) -> Result<bool> {
+          [&](const PropertyScan& s) -> DbResult<bool> {
             auto ids = host.lookup_property_index(s.property, s.value);
             if (!ids) return std::unexpected(std::move(ids.error()));
             return NodeIdSet(ids->begin(), ids->end()) == s.ids;
           },
-          [&](const PredicateScan& s) -> Result<bool> {
+          [&](const PredicateScan& s) -> DbResult<bool> {
             auto nodes = committed_nodes_by_property(host, s.label, s.property, s.value);
             if (!nodes) return std::unexpected(std::move(nodes.error()));
             return ids_of(*nodes) == s.ids;
           },
-          [&](const PatternScan& s) -> Result<bool> {
+          [&](const PatternScan& s) -> DbResult<bool> {
             auto pairs = pattern_pairs(host, s);
             if (!pairs) return std::unexpected(std::move(pairs.error()));
             return *pairs == s.pairs;
           },
-          [&](const TwoHopScan& s) -> Result<bool> {
+          [&](const TwoHopScan& s) -> DbResult<bool> {
             auto triples = two_hop_triples(host, s);
             if (!triples) return std::unexpected(std::move(triples.error()));
             return *triples == s.triples;
@@ -152,7 +152,7 @@ Result<bool> scan_unchanged(TransactionHost& host, const ScanRecord& record) {
       record);
 }
 
-Result<void> validate_serializable(TransactionHost& host, const ReadTracking& tracking,
+DbResult<void> validate_serializable(TransactionHost& host, const ReadTracking& tracking,
                                    const NodeIdSet& deleted_nodes, std::uint64_t start_timestamp) {
   std::shared_lock read_lock(tracking.read_mu);
   std::shared_lock write_lock(tracking.write_mu);

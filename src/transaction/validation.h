@@ -15,11 +15,11 @@ namespace zudizid::transaction {
 // failure is returned: TransactionConflict for a conflict, the read's own
 // error when a repeated read fails. Holds the read locks of the tracking sets
 // for the whole run.
-Result<void> validate_serializable(TransactionHost& host, const ReadTracking& tracking,
+DbResult<void> validate_serializable(TransactionHost& host, const ReadTracking& tracking,
                                    const NodeIdSet& deleted_nodes, std::uint64_t start_timestamp);
 
 // Repeats one recorded scan against the committed state; true when its
 // result equals the recorded one.
-Result<bool> scan_unchanged(TransactionHost& host, const ScanRecord& record);
+DbResult<bool> scan_unchanged(TransactionHost& host, const ScanRecord& record);
 
 }  // namespace zudizid::transaction

@@ -9,6 +9,11 @@
 
 namespace zudizid::graph::applier {
 
+// The applier's way to a graph's write application (private to the handle).
+struct WriteOpApplier {
+  static DbResult<void> apply(Graph& graph, const WriteOp& op) { return graph.apply_write_op(op); }
+};
+
 namespace {
 
 constexpr const char* kTarget = "zudizid::graph::applier";
@@ -40,7 +45,7 @@ void apply_batch(std::vector<ApplierMessage>& batch) {
       group.add_commit(*commit, std::move(done));
     } else {
       const WriteOp& op = std::get<WriteOp>(m.payload);
-      group.add_step([&m, &op] { return m.graph.apply_write_op(op); }, std::move(done), node_writes(op));
+      group.add_step([&m, &op] { return WriteOpApplier::apply(m.graph, op); }, std::move(done), node_writes(op));
     }
   }
   group.flush();

@@ -14,14 +14,14 @@ FakeGraph::FakeGraph(const std::filesystem::path& dir, lock_manager::LockManager
   wal_ = std::move(*opened);
 }
 
-Result<Node> FakeGraph::get_node(const NodeId& id) {
+DbResult<Node> FakeGraph::get_node(const NodeId& id) {
   std::lock_guard lock(mu_);
   auto it = current_.find(id);
   if (it == current_.end()) return std::unexpected(DbError::node_not_found(id.to_string()));
   return it->second;
 }
 
-Result<std::vector<Node>> FakeGraph::get_nodes_by_label(std::string_view label) {
+DbResult<std::vector<Node>> FakeGraph::get_nodes_by_label(std::string_view label) {
   std::lock_guard lock(mu_);
   std::vector<Node> out;
   for (const auto& [_, n] : current_) {
@@ -30,7 +30,7 @@ Result<std::vector<Node>> FakeGraph::get_nodes_by_label(std::string_view label) 
   return out;
 }
 
-Result<Node> FakeGraph::get_node_version_at(const NodeId& id, std::uint64_t t) {
+DbResult<Node> FakeGraph::get_node_version_at(const NodeId& id, std::uint64_t t) {
   std::lock_guard lock(mu_);
   auto it = versions_.find(id);
   if (it == versions_.end()) return std::unexpected(DbError::node_not_found(id.to_string()));
@@ -48,14 +48,14 @@ std::optional<std::uint64_t> FakeGraph::last_commit_timestamp(const NodeId& id) 
   return it->second;
 }
 
-Result<std::vector<Node>> FakeGraph::scan_current_nodes() {
+DbResult<std::vector<Node>> FakeGraph::scan_current_nodes() {
   std::lock_guard lock(mu_);
   std::vector<Node> out;
   for (const auto& [_, n] : current_) out.push_back(n);
   return out;
 }
 
-Result<std::vector<NodeId>> FakeGraph::lookup_property_index(std::string_view property, const PropertyValue& value) {
+DbResult<std::vector<NodeId>> FakeGraph::lookup_property_index(std::string_view property, const PropertyValue& value) {
   std::lock_guard lock(mu_);
   std::vector<NodeId> out;
   for (const auto& [id, n] : current_) {
@@ -65,32 +65,32 @@ Result<std::vector<NodeId>> FakeGraph::lookup_property_index(std::string_view pr
   return out;
 }
 
-Result<std::vector<Edge>> FakeGraph::scan_edges() {
+DbResult<std::vector<Edge>> FakeGraph::scan_edges() {
   std::lock_guard lock(mu_);
   std::vector<Edge> out;
   for (const auto& [_, e] : edges_) out.push_back(e);
   return out;
 }
 
-Result<Edge> FakeGraph::get_edge(const EdgeId& id) {
+DbResult<Edge> FakeGraph::get_edge(const EdgeId& id) {
   std::lock_guard lock(mu_);
   auto it = edges_.find(id);
   if (it == edges_.end()) return std::unexpected(DbError::edge_not_found(id.to_string()));
   return it->second;
 }
 
-Result<void> FakeGraph::submit_commit(CommitRequest request) {
+DbResult<void> FakeGraph::submit_commit(CommitRequest request) {
   submitted.fetch_add(1);
   return commit_in_order(*this, std::move(request));
 }
 
-Result<void> FakeGraph::persist_clocks() {
+DbResult<void> FakeGraph::persist_clocks() {
   persisted.fetch_add(1);
   if (fail_persist) return std::unexpected(DbError::message("persist failed"));
   return {};
 }
 
-Result<void> FakeGraph::apply_commit(const CommitWrites& w, std::uint64_t t) {
+DbResult<void> FakeGraph::apply_commit(const CommitWrites& w, std::uint64_t t) {
   if (fail_apply) return std::unexpected(DbError::message("apply failed"));
   std::lock_guard lock(mu_);
   tx_commit_ts_[w.tx_id] = t;

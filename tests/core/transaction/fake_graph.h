@@ -32,19 +32,19 @@ class FakeGraph final : public TransactionHost {
   lock_manager::LockManager& lock_manager() override { return locks_; }
   wal::Wal& wal() override { return *wal_; }
 
-  Result<Node> get_node(const NodeId& id) override;
-  Result<std::vector<Node>> get_nodes_by_label(std::string_view label) override;
-  Result<Node> get_node_version_at(const NodeId& id, std::uint64_t t) override;
+  DbResult<Node> get_node(const NodeId& id) override;
+  DbResult<std::vector<Node>> get_nodes_by_label(std::string_view label) override;
+  DbResult<Node> get_node_version_at(const NodeId& id, std::uint64_t t) override;
   std::optional<std::uint64_t> last_commit_timestamp(const NodeId& id) override;
-  Result<std::vector<Node>> scan_current_nodes() override;
-  Result<std::vector<NodeId>> lookup_property_index(std::string_view property, const PropertyValue& value) override;
-  Result<std::vector<Edge>> scan_edges() override;
-  Result<Edge> get_edge(const EdgeId& id) override;
+  DbResult<std::vector<Node>> scan_current_nodes() override;
+  DbResult<std::vector<NodeId>> lookup_property_index(std::string_view property, const PropertyValue& value) override;
+  DbResult<std::vector<Edge>> scan_edges() override;
+  DbResult<Edge> get_edge(const EdgeId& id) override;
 
-  Result<void> submit_commit(CommitRequest request) override;
-  Result<void> persist_clocks() override;
+  DbResult<void> submit_commit(CommitRequest request) override;
+  DbResult<void> persist_clocks() override;
   std::mutex& commit_lock() override { return commit_mu_; }
-  Result<void> apply_commit(const CommitWrites& writes, std::uint64_t commit_ts) override;
+  DbResult<void> apply_commit(const CommitWrites& writes, std::uint64_t commit_ts) override;
 
   // ---- test controls
   // Called with each node id that validation looks up (before the lookup).
