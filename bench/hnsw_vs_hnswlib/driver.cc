@@ -2,6 +2,12 @@
 // sweeping ef; recall@k against <dir>/gt.i32. Prints one JSON object per line.
 //
 // usage: hnsw_bench_driver <dir> <dim> <threads> <M> <ef_construction> <k> <ef>...
+//
+// With VANTOR_BENCH_DUMP set, the built index is then dumped to <dir> and
+// reloaded in memory and on a memory map, timing each and checking that the
+// reloaded indexes give the same hits (one JSON line).
+// With VANTOR_BENCH_U8 set, the index is Hnsw<u8, DistL2> over <dir>/data.u8
+// and <dir>/queries.u8, recall against <dir>/gt_u8.i32.
 #include <fmt/format.h>
 #include <tbb/task_arena.h>
 
@@ -13,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "hnsw/api/dump.h"
 #include "hnsw/hnsw/hnsw.h"
+#include "hnsw/hnswio/reload.h"
 
 namespace {
 
@@ -50,13 +58,9 @@ double now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 8) {
-    std::fprintf(stderr, "usage: %s dir dim threads M ef_construction k ef...\n", argv[0]);
-    return 2;
-  }
+template <class T, class D>
+int run(int argc, char** argv, const std::string& suffix) {
+  using H = vantor::Hnsw<T, D>;
   std::string dir = argv[1];
   size_t dim = std::stoul(argv[2]);
   int threads = std::stoi(argv[3]);
@@ -66,21 +70,21 @@ int main(int argc, char** argv) {
   std::vector<uint64_t> efs;
   for (int i = 7; i < argc; ++i) efs.push_back(std::stoull(argv[i]));
 
-  auto data = read_all<float>(dir + "/data.f32");
-  auto queries = read_all<float>(dir + "/queries.f32");
-  auto gt = read_all<int32_t>(dir + "/gt.i32");
+  auto data = read_all<T>(dir + "/data." + suffix);
+  auto queries = read_all<T>(dir + "/queries." + suffix);
+  auto gt = read_all<int32_t>(dir + (suffix == "u8" ? "/gt_u8.i32" : "/gt.i32"));
   size_t n = data.size() / dim, nq = queries.size() / dim;
 
-  std::vector<vantor::HnswCosine::InsertItem> items;
+  std::vector<typename H::InsertItem> items;
   items.reserve(n);
-  for (size_t i = 0; i < n; ++i) items.push_back({std::span<const float>(&data[i * dim], dim), i});
-  std::vector<std::span<const float>> qs;
-  for (size_t i = 0; i < nq; ++i) qs.push_back(std::span<const float>(&queries[i * dim], dim));
+  for (size_t i = 0; i < n; ++i) items.push_back({std::span<const T>(&data[i * dim], dim), i});
+  std::vector<std::span<const T>> qs;
+  for (size_t i = 0; i < nq; ++i) qs.push_back(std::span<const T>(&queries[i * dim], dim));
 
   tbb::task_arena arena(threads);
   long rss0 = rss_kb();
   double t0 = now(), c0 = cpu_now();
-  auto h = std::move(*vantor::HnswCosine::create(m, n, 16, efc));
+  auto h = std::move(*H::create(m, n, 16, efc));
   arena.execute([&] {
     if (threads == 1) {
       for (const auto& it : items) (void)h->insert(it.first, it.second);
@@ -121,5 +125,36 @@ int main(int argc, char** argv) {
                 dcpu / nq * 1e6);
     std::fflush(stdout);
   }
+  if (std::getenv("VANTOR_BENCH_DUMP")) {
+    double d0 = now();
+    if (!vantor::api::file_dump(*h, dir, "ours")) return 1;
+    double dump_s = now() - d0;
+    double times[2];
+    bool same = true;
+    for (int mapped = 0; mapped < 2; ++mapped) {
+      vantor::hnswio::HnswIo io;
+      io.dir = dir;
+      io.basename = "ours";
+      io.use_mmap = mapped == 1;
+      double r0 = now();
+      auto g = vantor::hnswio::load_hnsw<T, D>(io);
+      times[mapped] = now() - r0;
+      if (!g) return 1;
+      for (size_t i = 0; i < nq; ++i) same = same && *(*g)->search(qs[i], k, 120) == *h->search(qs[i], k, 120);
+    }
+    std::printf("{\"dump_s\": %.3f, \"reload_mem_s\": %.3f, \"reload_mmap_s\": %.3f, \"same_hits\": %s}\n", dump_s,
+                times[0], times[1], same ? "true" : "false");
+  }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 8) {
+    std::fprintf(stderr, "usage: %s dir dim threads M ef_construction k ef...\n", argv[0]);
+    return 2;
+  }
+  if (std::getenv("VANTOR_BENCH_U8")) return run<vantor::dist::u8, vantor::dist::DistL2>(argc, argv, "u8");
+  return run<float, vantor::dist::DistCosine>(argc, argv, "f32");
 }

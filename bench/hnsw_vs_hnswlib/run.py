@@ -7,6 +7,10 @@ hnsw_bench_driver, for 1 and 8 threads, and prints build time, memory after
 build, recall@k and QPS per ef, then the ratios:
   QPS at recall 0.95 (ours / hnswlib)  -- higher is better
   build time (ours / hnswlib)          -- lower is better
+  reload time (ours / hnswlib load_index), in memory and memory-mapped,
+  with a check that the reloaded index gives the same hits
+and a u8 L2 row (the data quantised to bytes; hnswlib runs "l2" on the same
+values as floats).
 
 usage: run.py <path to hnsw_bench_driver> [--n 200000] [--dim 128] ...
 """
@@ -76,11 +80,42 @@ def run_hnswlib(data, queries, gt, threads, m, efc, k, efs):
     return {"build_s": build, "build_cpu_s": build_cpu, "mem_mb": mem}, rows
 
 
-def run_ours(driver, workdir, dim, threads, m, efc, k, efs):
+def run_ours(driver, workdir, dim, threads, m, efc, k, efs, env=None):
     out = subprocess.run([driver, workdir, str(dim), str(threads), str(m), str(efc), str(k)] + [str(e) for e in efs],
-                         check=True, capture_output=True, text=True).stdout
+                         check=True, capture_output=True, text=True, env={**os.environ, **(env or {})}).stdout
     lines = [json.loads(l) for l in out.splitlines() if l.startswith("{")]
     return lines[0], lines[1:]
+
+
+def hnswlib_reload(data, m, efc, workdir):
+    """Seconds for save_index and load_index of the same index hnswlib built."""
+    index = hnswlib.Index(space="cosine", dim=data.shape[1])
+    index.init_index(max_elements=len(data), M=m, ef_construction=efc, random_seed=7)
+    index.add_items(data, np.arange(len(data)), num_threads=8)
+    path = os.path.join(workdir, "hnswlib.bin")
+    t0 = time.perf_counter()
+    index.save_index(path)
+    save = time.perf_counter() - t0
+    t0 = time.perf_counter()
+    loaded = hnswlib.Index(space="cosine", dim=data.shape[1])
+    loaded.load_index(path, max_elements=len(data))
+    return save, time.perf_counter() - t0
+
+
+def quantise(x):
+    return np.clip(np.rint(x * 40 + 128), 0, 255).astype(np.uint8)
+
+
+def l2_truth(data, queries, k):
+    d, q = data.astype(np.float32), queries.astype(np.float32)
+    dn = (d * d).sum(axis=1)
+    gt = np.empty((len(q), k), dtype=np.int32)
+    for s in range(0, len(q), 100):
+        dist = dn[None, :] - 2 * q[s:s + 100] @ d.T
+        idx = np.argpartition(dist, k, axis=1)[:, :k]
+        order = np.argsort(np.take_along_axis(dist, idx, axis=1), axis=1)
+        gt[s:s + 100] = np.take_along_axis(idx, order, axis=1)
+    return gt
 
 
 def qps_at(rows, target):
@@ -140,6 +175,43 @@ def main():
             print(f"build time: ours/hnswlib = {ours_build['build_s'] / peer_build['build_s']:.2f}"
                   f"  (CPU time {ours_build['build_cpu_s'] / peer_build['build_cpu_s']:.2f})")
             sys.stdout.flush()
+
+        print("\n== dump and reload (8 threads build)")
+        _, rows = run_ours(args.driver, work, args.dim, 8, args.m, args.efc, args.k, [120],
+                           env={"VANTOR_BENCH_DUMP": "1"})
+        dump = rows[-1]
+        save, load = hnswlib_reload(data, args.m, args.efc, work)
+        print(f"dump ours {dump['dump_s']:.3f} s, hnswlib save_index {save:.3f} s: ours/hnswlib = "
+              f"{dump['dump_s'] / save:.2f}")
+        print(f"reload in memory {dump['reload_mem_s']:.3f} s, mapped {dump['reload_mmap_s']:.3f} s, "
+              f"hnswlib load_index {load:.3f} s: ours/hnswlib = {dump['reload_mem_s'] / load:.2f} (memory), "
+              f"{dump['reload_mmap_s'] / load:.2f} (mapped); same hits after reload: {dump['same_hits']}")
+
+        print("\n== u8, DistL2 (8 threads)")
+        qd, qq = quantise(data), quantise(queries)
+        qd.tofile(os.path.join(work, "data.u8"))
+        qq.tofile(os.path.join(work, "queries.u8"))
+        gt8 = l2_truth(qd, qq, args.k)
+        gt8.tofile(os.path.join(work, "gt_u8.i32"))
+        ob, orows = run_ours(args.driver, work, args.dim, 8, args.m, args.efc, args.k, efs, env={"VANTOR_BENCH_U8": "1"})
+        index = hnswlib.Index(space="l2", dim=args.dim)
+        index.init_index(max_elements=len(qd), M=args.m, ef_construction=args.efc, random_seed=7)
+        t0 = time.perf_counter()
+        index.add_items(qd.astype(np.float32), np.arange(len(qd)), num_threads=8)
+        pb = time.perf_counter() - t0
+        prows = []
+        for ef in efs:
+            index.set_ef(ef)
+            s0 = time.perf_counter()
+            labels = index.knn_query(qq.astype(np.float32), k=args.k, num_threads=8)[0]
+            prows.append({"ef": ef, "recall": recall(labels, gt8), "qps": len(qq) / (time.perf_counter() - s0)})
+        print(f"build time   ours {ob['build_s']:8.2f} s   hnswlib {pb:8.2f} s: ours/hnswlib = {ob['build_s'] / pb:.2f}")
+        for o, p in zip(orows, prows):
+            print(f"{o['ef']:>5} recall ours {o['recall']:.4f} qps {o['qps']:.0f}   "
+                  f"hnswlib {p['recall']:.4f} qps {p['qps']:.0f}")
+        qo, qp = qps_at(orows, args.target), qps_at(prows, args.target)
+        if qo and qp:
+            print(f"u8 QPS at recall {args.target}: ours/hnswlib = {qo / qp:.2f}  ({qo:.0f} vs {qp:.0f})")
 
 
 if __name__ == "__main__":

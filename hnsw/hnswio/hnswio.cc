@@ -17,6 +17,8 @@ std::string join_path(const std::string& dir, const std::string& name) {
 
 namespace {
 
+constexpr size_t kReloadBuffer = size_t{1} << 20;
+
 Result<Reader> open_reader(const std::string& path) {
   uint64_t size = 0;
   std::string why;
@@ -27,7 +29,8 @@ Result<Reader> open_reader(const std::string& path) {
     ZLOG(Error, kTarget, "{}", msg);
     return make_error(ErrorCode::Io, msg);
   }
-  return Reader(fd, size);
+  // Large reads: a reload streams both files front to back once.
+  return Reader(fd, size, kReloadBuffer);
 }
 
 }  // namespace

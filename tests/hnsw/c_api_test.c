@@ -79,7 +79,7 @@ int main(void) {
   CHECK(load_hnswdump_u8_DistL1(io) == NULL);
   drop_hnsw_u16(back);
   drop_hnsw_f32(h);
-  free(io);  /* never released by the interface; the process would keep it */
+  /* io stays allocated: the interface has no call that releases it */
 
   HnswHandle *c = init_hnsw_ptrdist_u8(8, 50, first_diff);
   for (int i = 0; i < 30; ++i) insert_u8(c, 3, rows[i], (size_t)i);

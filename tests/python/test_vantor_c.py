@@ -243,6 +243,10 @@ def test_reload_of_formats_4_3_and_2(tmp_path, monkeypatch):
     assert lib.file_dump_u16(h, 3, b"idx") == 1
     old_format(tmp_path, 3)
     old_format(tmp_path, 2)
+    g4, g3 = open("idx.hnsw.graph", "rb").read(), open("v3.hnsw.graph", "rb").read()
+    assert struct.unpack_from("<Q", g4, 39)[0] == 32 and g4[87:90] == b"u16"  # a 90-byte format-4 header
+    assert struct.unpack_from("<Q", g3, 31)[0] == 32 and g3[79:82] == b"u16"  # 82 bytes in format 3
+    assert lib.load_hnsw_description(13, b"v3.hnsw.graph").contents.nb_point == 300
     queries = random_rows("u16", 100, 6, 9)
     load = reload_call("load_hnswdump_u16_DistL2")
     for name in (b"idx", b"v3", b"v2"):
