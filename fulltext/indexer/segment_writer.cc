@@ -92,9 +92,8 @@ Result<std::unique_ptr<SegmentWriter>> SegmentWriter::create(size_t budget, cons
   return w;
 }
 
-Result<void> SegmentWriter::check_document(
-    const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values) const {
-  const auto& schema = index_.schema();
+Result<void> check_field_values(const schema::Schema& schema,
+                                const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values) {
   for (const auto& [field, value] : values) {
     if (field >= schema.num_fields()) {
       return fail(FendralError::schema_error(fmt::format("Document names field id {}, not in the schema", field)));
@@ -113,7 +112,7 @@ Result<void> SegmentWriter::check_document(
 Result<void> SegmentWriter::add_document(const AddOperation& op) {
   auto values = op.document.field_values();
   if (!values) return fail(values.error());
-  if (auto ok = check_document(*values); !ok) return ok;
+  if (auto ok = check_field_values(index_.schema(), *values); !ok) return ok;
   doc_opstamps_.push_back(op.opstamp);
   if (auto ok = index_document(max_doc_, *values); !ok) return ok;
   if (auto ok = serializer_->store().store_document(op.document, index_.schema()); !ok) return ok;

@@ -55,7 +55,6 @@ class SegmentWriter {
  private:
   SegmentWriter(const index::FendralIndex& index, index::SegmentMeta segment, size_t slots)
       : index_(index), segment_(std::move(segment)), ctx_(slots), norms_(index.schema()) {}
-  Result<void> check_document(const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values) const;
   Result<void> index_document(uint32_t doc, const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values);
   Result<void> write_fast_fields();
 
@@ -69,5 +68,10 @@ class SegmentWriter {
   std::vector<uint64_t> doc_opstamps_;
   uint32_t max_doc_ = 0;
 };
+
+// Refuses values of the wrong type for indexed non-text fields and field ids
+// outside the schema (SchemaError).
+Result<void> check_field_values(const schema::Schema& schema,
+                                const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values);
 
 }  // namespace fendral::indexer
