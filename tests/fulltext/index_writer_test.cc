@@ -2,7 +2,9 @@
 // searched, deleted by term, cleared, and read again after reopening.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 
 #include "fulltext/core/index_reader.h"
 #include "fulltext/directory/mmap_directory.h"
@@ -176,6 +178,40 @@ TEST(IndexWriter, RefusalsAndClearKeepOpstampsIncreasing) {
   auto d = (*pw)->delete_term(schema::Term::from_field_u64(0, 1));
   ASSERT_FALSE(d);
   EXPECT_EQ(d.error().kind(), FendralError::Kind::SchemaError);
+}
+
+// Reloads racing with commits: each thread's view of the committed opstamp
+// never goes back, and the last reload sees every committed document.
+TEST(IndexWriter, ConcurrentReloadsNeverMoveBackwards) {
+  auto f = SearchFixture::create();
+  auto w = IndexWriter::create_with_workers(f.index, 30'000'000, 2);
+  ASSERT_TRUE(w);
+  ASSERT_TRUE((*w)->commit());
+  auto reader = core::IndexReader::open(f.index);
+  ASSERT_TRUE(reader);
+  std::atomic<bool> done{false};
+  std::atomic<int> backwards{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      uint64_t seen = 0;
+      while (!done) {
+        if (!(*reader)->reload()) continue;  // a meta.json replaced mid-read is retried
+        uint64_t now = (*reader)->searcher()->opstamp();
+        if (now < seen) ++backwards;
+        seen = now;
+      }
+    });
+  }
+  for (uint64_t i = 0; i < 20; ++i) {
+    ASSERT_TRUE((*w)->add_document(make_doc(i, "word")));
+    ASSERT_TRUE((*w)->commit());
+  }
+  done = true;
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(backwards, 0);
+  ASSERT_TRUE((*reader)->reload());
+  EXPECT_EQ((*reader)->searcher()->num_docs(), 20u);
 }
 
 }  // namespace
