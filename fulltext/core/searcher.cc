@@ -1,0 +1,125 @@
+#include "fulltext/core/searcher.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fmt/format.h>
+
+#include "fulltext/query/term_query.h"
+
+namespace fendral::core {
+namespace {
+
+// Best first: higher score, then lower address. Scores are never NaN here
+// (BM25 of finite statistics), but compare them totally anyway.
+bool better(const ScoredDoc& a, const ScoredDoc& b) {
+  if (a.score != b.score) return std::isnan(b.score) || a.score > b.score;
+  return a.address < b.address;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<const Searcher>> Searcher::create(schema::Schema schema,
+                                                         std::vector<std::shared_ptr<const index::SegmentReader>> readers,
+                                                         uint64_t opstamp) {
+  std::shared_ptr<Searcher> s(new Searcher(std::move(schema), std::move(readers), opstamp));
+  for (const auto& r : s->readers_) {
+    auto store = r->open_store(100);
+    if (!store) return fail(store.error());
+    s->stores_.push_back(std::make_unique<store::StoreReader>(std::move(*store)));
+  }
+  return std::shared_ptr<const Searcher>(std::move(s));
+}
+
+uint64_t Searcher::num_docs() const {
+  uint64_t n = 0;
+  for (const auto& r : readers_) n += r->num_docs();
+  return n;
+}
+
+Result<uint64_t> Searcher::total_num_tokens(schema::Field field) const {
+  uint64_t n = 0;
+  for (const auto& r : readers_) {
+    auto inv = r->inverted_index(field);
+    if (!inv) return fail(inv.error());
+    n += (*inv)->total_num_tokens();
+  }
+  return n;
+}
+
+Result<uint64_t> Searcher::total_num_docs() const {
+  uint64_t n = 0;
+  for (const auto& r : readers_) n += r->max_doc();
+  return n;
+}
+
+Result<uint64_t> Searcher::doc_freq(const schema::Term& term) const {
+  uint64_t n = 0;
+  for (const auto& r : readers_) {
+    auto inv = r->inverted_index(term.field());
+    if (!inv) return fail(inv.error());
+    auto info = (*inv)->terms().get(term.serialized_value_bytes());
+    if (!info) return fail(info.error());
+    if (info->has_value()) n += (*info)->doc_freq;
+  }
+  return n;
+}
+
+Result<std::vector<ScoredDoc>> Searcher::search(const query::Query& query, size_t k) const {
+  auto weight = query.weight(query::ScoringMode::enabled(schema_, *this));
+  if (!weight) return fail(weight.error());
+  std::vector<ScoredDoc> heap;  // worst on top once full
+  if (k == 0) return heap;
+  auto worse = [](const ScoredDoc& a, const ScoredDoc& b) { return better(a, b); };
+  for (uint32_t ord = 0; ord < readers_.size(); ++ord) {
+    const auto& reader = *readers_[ord];
+    auto scorer = (*weight)->scorer(reader, 1.0f);
+    if (!scorer) return fail(scorer.error());
+    auto& s = **scorer;
+    for (uint32_t d = s.doc(); d != query::TERMINATED; d = s.advance()) {
+      if (d >= reader.max_doc()) {
+        return fail(FendralError::data_corruption(
+            std::nullopt, fmt::format("Postings name doc {} in a segment of {} documents", d, reader.max_doc())));
+      }
+      if (!reader.is_alive(d)) continue;
+      ScoredDoc hit{s.score(), {ord, d}};
+      if (heap.size() < k) {
+        heap.push_back(hit);
+        std::push_heap(heap.begin(), heap.end(), worse);
+      } else if (better(hit, heap.front())) {
+        std::pop_heap(heap.begin(), heap.end(), worse);
+        heap.back() = hit;
+        std::push_heap(heap.begin(), heap.end(), worse);
+      }
+    }
+    if (auto* ts = dynamic_cast<query::TermScorer*>(&s); ts && ts->error()) return fail(*ts->error());
+  }
+  std::sort(heap.begin(), heap.end(), better);
+  return heap;
+}
+
+Result<uint64_t> Searcher::count(const query::Query& query) const {
+  auto weight = query.weight(query::ScoringMode::disabled(schema_));
+  if (!weight) return fail(weight.error());
+  uint64_t n = 0;
+  for (const auto& r : readers_) {
+    auto c = (*weight)->count(*r);
+    if (!c) return fail(c.error());
+    n += *c;
+  }
+  return n;
+}
+
+Result<schema::CompactDoc> Searcher::doc(DocAddress address) const {
+  if (address.segment_ord >= stores_.size() || address.doc_id >= readers_[address.segment_ord]->max_doc()) {
+    return fail(FendralError::invalid_argument(
+        fmt::format("No document at segment {} doc {}", address.segment_ord, address.doc_id)));
+  }
+  const auto& store = *stores_[address.segment_ord];
+  auto bytes = store.document_bytes(address.doc_id);
+  if (!bytes) return fail(bytes.error());
+  auto doc = schema::deserialize_doc(std::span<const uint8_t>(bytes->data(), bytes->len()), store.doc_store_version());
+  if (!doc) return fail(doc.error());
+  return std::move(*doc);
+}
+
+}  // namespace fendral::core

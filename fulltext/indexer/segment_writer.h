@@ -1,0 +1,77 @@
+// Builds one segment in memory and writes it through the segment serializer.
+// One worker thread owns a segment writer from create to finalize.
+//
+//   auto w = SegmentWriter::create(budget, index, index.new_segment_meta());
+//   w->add_document({opstamp, doc});       // doc ids 0, 1, ... in call order
+//   if (w->mem_usage() >= budget - 1'000'000) ... finalize and start anew
+//   auto opstamps = SegmentWriter::finalize(std::move(w));  // per doc id
+//
+// A document is checked against the schema before any part of it is
+// written: a value of the wrong type for an indexed non-text field refuses
+// that document alone (SchemaError "Expected a {} for field {}"), and the
+// writer stays usable.
+//
+// Fast fields: the ".fast" file is left empty here; the columnar writer
+// plugs in at `write_fast_fields` once it exists.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "fulltext/error/error.h"
+#include "fulltext/fieldnorm/fieldnorms_writer.h"
+#include "fulltext/index/index.h"
+#include "fulltext/indexer/segment_serializer.h"
+#include "fulltext/postings/postings_writer.h"
+#include "fulltext/schema/document/compact_doc.h"
+
+namespace fendral::indexer {
+
+struct AddOperation {
+  uint64_t opstamp = 0;
+  schema::CompactDoc document;
+};
+
+class SegmentWriter {
+ public:
+  // Slots of the term hash table for a per-worker budget: the largest 2^k,
+  // 10 <= k <= 19, with 8 * 2^k < budget / 3; InvalidArgument "per thread
+  // memory budget (={}) is too small. ..." when even 2^10 does not fit.
+  static Result<size_t> hash_table_capacity(size_t budget);
+
+  static Result<std::unique_ptr<SegmentWriter>> create(size_t budget, const index::FendralIndex& index,
+                                                       index::SegmentMeta segment);
+
+  Result<void> add_document(const AddOperation& op);
+  size_t mem_usage() const;
+  uint32_t max_doc() const { return max_doc_; }
+  const index::SegmentMeta& segment() const { return segment_; }
+
+  // Writes every file of the segment; returns the opstamp of each doc id.
+  static Result<std::vector<uint64_t>> finalize(std::unique_ptr<SegmentWriter> writer);
+
+ private:
+  SegmentWriter(const index::FendralIndex& index, index::SegmentMeta segment, size_t slots)
+      : index_(index), segment_(std::move(segment)), ctx_(slots), norms_(index.schema()) {}
+  Result<void> index_document(uint32_t doc, const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values);
+  Result<void> write_fast_fields();
+
+  index::FendralIndex index_;
+  index::SegmentMeta segment_;
+  std::unique_ptr<SegmentSerializer> serializer_;
+  std::vector<std::unique_ptr<postings::PostingsWriter>> writers_;  // per field, null when not indexed
+  std::vector<std::optional<tokenizer::TextAnalyzer>> analyzers_;
+  postings::IndexingContext ctx_;
+  fieldnorm::FieldNormsWriter norms_;
+  std::vector<uint64_t> doc_opstamps_;
+  uint32_t max_doc_ = 0;
+};
+
+// Refuses values of the wrong type for indexed non-text fields and field ids
+// outside the schema (SchemaError).
+Result<void> check_field_values(const schema::Schema& schema,
+                                const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values);
+
+}  // namespace fendral::indexer
