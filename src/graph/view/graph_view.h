@@ -55,8 +55,9 @@ class GraphView {
 // targets of its outgoing edges, then the sources of its incoming edges (for
 // a self-loop, the node itself, once from each list). The adjacency lists are
 // copied under their read locks (outgoing, then incoming, released in the
-// reverse order); the edges are then read with no lock held, and the first
-// edge that cannot be read ends the call with that error.
+// reverse order); the edges are then read with no lock held. A listed edge
+// without a record is left out (a commit lists its edges just before its
+// store batch lands); any other read failure ends the call with that error.
 DbResult<std::vector<Uuid>> get_neighbors(const Graph& graph, const Uuid& node, Direction direction);
 
 // The graph's change counter: advanced by every node or edge write.

@@ -31,7 +31,7 @@ TEST(RunnerStress, CommunitySlotsUnderConcurrentQueriesAndWrites) {
   std::atomic<int> failures{0};
   std::thread writer([&] {
     for (int e = 2; e < 60; ++e) {
-      if (!graph::testing::commit(g, {}, {edge(e, 1 + e % kNodes, 1 + (e * 7) % kNodes)})) ++failures;
+      if (auto r = graph::testing::commit(g, {}, {edge(e, 1 + e % kNodes, 1 + (e * 7) % kNodes)}); !r) { ++failures; ADD_FAILURE() << r.error().display(); }
     }
     done = true;
   });
@@ -43,6 +43,8 @@ TEST(RunnerStress, CommunitySlotsUnderConcurrentQueriesAndWrites) {
         if (!cache || cache->community->size() != kNodes || cache->leiden->size() != kNodes ||
             cache->community_fast->size() != kNodes) {
           ++failures;
+          if (!cache) ADD_FAILURE() << cache.error().display();
+          else ADD_FAILURE() << cache->community->size() << " " << cache->leiden->size() << " " << cache->community_fast->size();
         }
       }
     });
