@@ -261,18 +261,9 @@ Token TurtleLexer::number(size_t start) {
   return {kind, std::string(text_.substr(start, pos_ - start)), start};
 }
 
-Token TurtleLexer::blank_node(size_t start) {
-  pos_ += 2;
-  const size_t first = pos_;
-  size_t len = 0;
-  if (pos_ < text_.size()) {
-    const char32_t c = code_point_at(text_, pos_, len);
-    if (!(pn_chars_u(c) || in(c, '0', '9'))) return error(pos_, "bad blank node label");
-    pos_ += len;
-  } else {
-    return error(start, "bad blank node label");
-  }
+void TurtleLexer::skip_name_chars() {
   size_t last_good = pos_;
+  size_t len = 0;
   while (pos_ < text_.size()) {
     const char32_t c = code_point_at(text_, pos_, len);
     if (pn_chars(c)) {
@@ -285,6 +276,20 @@ Token TurtleLexer::blank_node(size_t start) {
     }
   }
   pos_ = last_good;  // trailing points end the statement
+}
+
+Token TurtleLexer::blank_node(size_t start) {
+  pos_ += 2;
+  const size_t first = pos_;
+  size_t len = 0;
+  if (pos_ < text_.size()) {
+    const char32_t c = code_point_at(text_, pos_, len);
+    if (!(pn_chars_u(c) || in(c, '0', '9'))) return error(pos_, "bad blank node label");
+    pos_ += len;
+  } else {
+    return error(start, "bad blank node label");
+  }
+  skip_name_chars();
   return {Tok::BlankNode, "_:" + std::string(text_.substr(first, pos_ - first)), start};
 }
 
@@ -340,19 +345,7 @@ Token TurtleLexer::name(size_t start) {
       return error(start, fmt::format("unexpected character {:?}", std::string(text_.substr(pos_, len))));
     }
     pos_ += len;
-    size_t last_good = pos_;
-    while (pos_ < text_.size()) {
-      const char32_t c = code_point_at(text_, pos_, len);
-      if (pn_chars(c)) {
-        pos_ += len;
-        last_good = pos_;
-      } else if (c == '.') {
-        pos_ += len;
-      } else {
-        break;
-      }
-    }
-    pos_ = last_good;
+    skip_name_chars();
     prefix = std::string(text_.substr(start, pos_ - start));
     if (pos_ >= text_.size() || text_[pos_] != ':') {
       if (prefix == "a") return {Tok::A, prefix, start};

@@ -62,6 +62,9 @@ class TurtleLexer {
   Token number(size_t start);
   Token blank_node(size_t start);
   Token name(size_t start);
+  // Moves past name characters and inner points; a point that ends the run
+  // is left for the statement.
+  void skip_name_chars();
   // Reads PN_LOCAL at pos_ into `out`; false with `fault` set on a bad escape.
   bool local_part(std::string& out, std::string& fault);
 

@@ -17,8 +17,8 @@
 //                   are "_:#N" (N from 1), a form no document can write
 //   collection      rdf:first / rdf:rest triples ending in rdf:nil, all as
 //                   full IRIs; the empty collection is rdf:nil itself
-//   literal         the value in double quotes with \ " LF CR escaped as \\
-//                   \" \n \r, then "@lang" or "^^" + its datatype (an IRI,
+//   literal         the value in double quotes, with backslash, quote, LF
+//                   and CR escaped as \\ \" \n \r; then "@lang" or "^^" + its datatype (an IRI,
 //                   a prefixed name expanded to "<IRI>" when its prefix is
 //                   declared, else as written)
 //   number, boolean the lexical form as written (42, -3.5, 1e3, true)
