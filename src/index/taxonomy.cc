@@ -66,7 +66,7 @@ void TaxonomyIndex::register_class(const ClassId& id, std::string_view name) {
   entry(parents_, id);
 }
 
-std::expected<void, DbError> TaxonomyIndex::add_subclass(const ClassId& super,
+DbResult<void> TaxonomyIndex::add_subclass(const ClassId& super,
                                                          const ClassId& sub) {
   if (super == sub) {
     return std::unexpected(

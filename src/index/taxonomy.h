@@ -60,7 +60,7 @@ class TaxonomyIndex {
   // Records `sub` as a direct subclass of `super` (once). Self-loops are
   // refused with the bare message
   // "add_subclass: self-loops are not allowed in a class hierarchy".
-  std::expected<void, DbError> add_subclass(const ClassId& super, const ClassId& sub);
+  DbResult<void> add_subclass(const ClassId& super, const ClassId& sub);
 
   // Every transitive subclass of x (x itself only through a cycle). Fills
   // the memo, hence non-const.

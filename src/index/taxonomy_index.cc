@@ -16,19 +16,19 @@ std::shared_ptr<const taxonomy::TaxonomyIndex> TaxonomyIndexAdapter::as_taxonomy
   return hierarchy_;
 }
 
-std::expected<void, DbError> TaxonomyIndexAdapter::insert(PropertyValue value,
+DbResult<void> TaxonomyIndexAdapter::insert(PropertyValue value,
                                                           const Uuid& node_id) {
   if (const std::string* name = as_string(value)) writable().register_class(node_id, *name);
   return {};
 }
 
-std::expected<void, DbError> TaxonomyIndexAdapter::remove(const PropertyValue&,
+DbResult<void> TaxonomyIndexAdapter::remove(const PropertyValue&,
                                                           const Uuid& node_id) {
   writable().remove_class(node_id);
   return {};
 }
 
-std::expected<std::vector<Uuid>, DbError> TaxonomyIndexAdapter::query(
+DbResult<std::vector<Uuid>> TaxonomyIndexAdapter::query(
     const IndexQuery& query) const {
   const auto* eq = std::get_if<IndexQuery::Equals>(&query.q);
   const std::string* name = eq ? as_string(eq->value) : nullptr;
@@ -41,12 +41,12 @@ std::expected<std::vector<Uuid>, DbError> TaxonomyIndexAdapter::query(
   return out;
 }
 
-std::expected<void, DbError> TaxonomyIndexAdapter::clear() {
+DbResult<void> TaxonomyIndexAdapter::clear() {
   writable().clear();
   return {};
 }
 
-std::expected<void, DbError> TaxonomyIndexAdapter::add_subclass(const Uuid& child,
+DbResult<void> TaxonomyIndexAdapter::add_subclass(const Uuid& child,
                                                                 const Uuid& parent) {
   return writable().add_subclass(parent, child);
 }

@@ -24,15 +24,15 @@ class TaxonomyIndexAdapter final : public Index {
       : hierarchy_(std::make_shared<taxonomy::TaxonomyIndex>(std::move(hierarchy))) {}
 
   // A String value is the class name; any other value is ignored.
-  std::expected<void, DbError> insert(PropertyValue value, const Uuid& node_id) override;
+  DbResult<void> insert(PropertyValue value, const Uuid& node_id) override;
   // Forgets the class whatever the value.
-  std::expected<void, DbError> remove(const PropertyValue& value, const Uuid& node_id) override;
+  DbResult<void> remove(const PropertyValue& value, const Uuid& node_id) override;
   // Equals(String name) only: zero or one class id.
-  std::expected<std::vector<Uuid>, DbError> query(const IndexQuery& query) const override;
-  std::expected<void, DbError> clear() override;
+  DbResult<std::vector<Uuid>> query(const IndexQuery& query) const override;
+  DbResult<void> clear() override;
   // Named classes.
   std::uint64_t len() const override { return hierarchy_->len(); }
-  std::expected<void, DbError> add_subclass(const Uuid& child, const Uuid& parent) override;
+  DbResult<void> add_subclass(const Uuid& child, const Uuid& parent) override;
   std::shared_ptr<const taxonomy::TaxonomyIndex> as_taxonomy() const override;
 
  private:

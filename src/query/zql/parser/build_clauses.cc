@@ -13,7 +13,7 @@ using grammar::ParseNode;
 
 namespace {
 
-BuildResult<ast::Assignment> build_assignment(const ParseNode& node) {
+DbResult<ast::Assignment> build_assignment(const ParseNode& node) {
   std::vector<std::string_view> names;
   std::optional<ast::Expr> value;
   for (ParseNode c : node.children()) {
@@ -38,7 +38,7 @@ struct MatchParts {
   std::vector<ast::Assignment> assignments;
 };
 
-BuildResult<MatchParts> build_match_parts(const ParseNode& node) {
+DbResult<MatchParts> build_match_parts(const ParseNode& node) {
   MatchParts parts;
   for (ParseNode c : node.children()) {
     switch (c.rule()) {
@@ -76,7 +76,7 @@ BuildResult<MatchParts> build_match_parts(const ParseNode& node) {
 
 }  // namespace
 
-BuildResult<ast::AddStmt> build_add_statement(const ParseNode& node) {
+DbResult<ast::AddStmt> build_add_statement(const ParseNode& node) {
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::pattern) continue;
     auto p = build_pattern(c);
@@ -86,14 +86,14 @@ BuildResult<ast::AddStmt> build_add_statement(const ParseNode& node) {
   return build_error("Missing pattern in ADD");
 }
 
-BuildResult<ast::DeleteStmt> build_delete_statement(const ParseNode& node) {
+DbResult<ast::DeleteStmt> build_delete_statement(const ParseNode& node) {
   auto parts = build_match_parts(node);
   if (!parts) return std::unexpected(parts.error());
   if (!parts->pattern) return build_error("Missing pattern in DELETE");
   return ast::DeleteStmt{std::move(*parts->pattern), std::move(parts->filter), parts->limit};
 }
 
-BuildResult<ast::UpdateStmt> build_update_statement(const ParseNode& node) {
+DbResult<ast::UpdateStmt> build_update_statement(const ParseNode& node) {
   auto parts = build_match_parts(node);
   if (!parts) return std::unexpected(parts.error());
   if (!parts->pattern) return build_error("Missing pattern in UPDATE");
@@ -101,7 +101,7 @@ BuildResult<ast::UpdateStmt> build_update_statement(const ParseNode& node) {
                          parts->limit};
 }
 
-BuildResult<ast::WhereClause> build_where_clause(const ParseNode& node) {
+DbResult<ast::WhereClause> build_where_clause(const ParseNode& node) {
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::expression) continue;
     auto e = build_expression(c);
@@ -111,7 +111,7 @@ BuildResult<ast::WhereClause> build_where_clause(const ParseNode& node) {
   return build_error("Invalid WHERE clause");
 }
 
-BuildResult<ast::LimitClause> build_limit_clause(const ParseNode& node) {
+DbResult<ast::LimitClause> build_limit_clause(const ParseNode& node) {
   ast::LimitClause out;
   bool have_limit = false;
   for (ParseNode c : node.children()) {
@@ -128,7 +128,7 @@ BuildResult<ast::LimitClause> build_limit_clause(const ParseNode& node) {
   return out;
 }
 
-BuildResult<std::string> build_clause_text(const ParseNode& node, GrammarRule expected,
+DbResult<std::string> build_clause_text(const ParseNode& node, GrammarRule expected,
                                            std::string_view clause_name) {
   if (node.rule() != expected) return build_error("Invalid " + std::string(clause_name) + " clause");
   for (ParseNode c : node.children()) {

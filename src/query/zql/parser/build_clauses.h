@@ -13,15 +13,15 @@
 
 namespace zudizid::query::zql::parser {
 
-BuildResult<ast::AddStmt> build_add_statement(const grammar::ParseNode& node);
-BuildResult<ast::UpdateStmt> build_update_statement(const grammar::ParseNode& node);
-BuildResult<ast::DeleteStmt> build_delete_statement(const grammar::ParseNode& node);
-BuildResult<ast::WhereClause> build_where_clause(const grammar::ParseNode& node);
+DbResult<ast::AddStmt> build_add_statement(const grammar::ParseNode& node);
+DbResult<ast::UpdateStmt> build_update_statement(const grammar::ParseNode& node);
+DbResult<ast::DeleteStmt> build_delete_statement(const grammar::ParseNode& node);
+DbResult<ast::WhereClause> build_where_clause(const grammar::ParseNode& node);
 // LIMIT n [OFFSET m]: each number an unsigned 64-bit count, else
 // "Invalid number in LIMIT".
-BuildResult<ast::LimitClause> build_limit_clause(const grammar::ParseNode& node);
+DbResult<ast::LimitClause> build_limit_clause(const grammar::ParseNode& node);
 // The unquoted text of an INIT, GATHER or RETURN clause (escapes kept).
-BuildResult<std::string> build_clause_text(const grammar::ParseNode& node, grammar::GrammarRule expected,
+DbResult<std::string> build_clause_text(const grammar::ParseNode& node, grammar::GrammarRule expected,
                                            std::string_view clause_name);
 
 }  // namespace zudizid::query::zql::parser

@@ -9,9 +9,6 @@
 
 namespace zudizid::query::zql::parser {
 
-template <class T>
-using BuildResult = std::expected<T, DbError>;
-
 inline std::unexpected<DbError> build_error(std::string message) {
   return std::unexpected(DbError::query_parse(std::move(message)));
 }

@@ -17,7 +17,7 @@ using grammar::GrammarRule;
 
 namespace {
 
-BuildResult<double> read_float(std::string_view text) {
+DbResult<double> read_float(std::string_view text) {
   double v = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec == std::errc() && end == text.data() + text.size()) return v;
@@ -32,7 +32,7 @@ BuildResult<double> read_float(std::string_view text) {
 }
 
 // A number token's text: with a "." a Float, otherwise a signed 64-bit Int.
-BuildResult<PropertyValue> read_number(std::string_view text) {
+DbResult<PropertyValue> read_number(std::string_view text) {
   if (text.find('.') != std::string_view::npos) {
     auto f = read_float(text);
     if (!f) return std::unexpected(f.error());
@@ -54,7 +54,7 @@ std::optional<ParseNode> number_literal(const ParseNode& primary) {
   return *v.begin();
 }
 
-BuildResult<Expr> build_function_call(const ParseNode& node) {
+DbResult<Expr> build_function_call(const ParseNode& node) {
   std::optional<std::string> name;
   std::vector<Expr> args;
   for (ParseNode c : node.children()) {
@@ -89,7 +89,7 @@ BuildResult<Expr> build_function_call(const ParseNode& node) {
   return Expr::call(std::move(*name), std::move(args));
 }
 
-BuildResult<Expr> build_primary(const ParseNode& primary) {
+DbResult<Expr> build_primary(const ParseNode& primary) {
   for (ParseNode c : primary.children()) {
     switch (c.rule()) {
       case GrammarRule::property_access: return build_property_access(c);
@@ -104,7 +104,7 @@ BuildResult<Expr> build_primary(const ParseNode& primary) {
 
 // `unary_expression`: an optional "!" (first character of the text) or "-"
 // (a neg_op child) in front of one primary.
-BuildResult<Expr> build_unary(const ParseNode& node) {
+DbResult<Expr> build_unary(const ParseNode& node) {
   bool negate = false;
   std::optional<ParseNode> primary;
   for (ParseNode c : node.children()) {
@@ -135,7 +135,7 @@ BuildResult<Expr> build_unary(const ParseNode& node) {
 // `multiplicative_expression`: operands are unary_expression children; the
 // operators leave no node, so each is read from the text between two
 // operands (after whitespace and comments).
-BuildResult<Expr> build_product(const ParseNode& node) {
+DbResult<Expr> build_product(const ParseNode& node) {
   std::optional<Expr> result;
   std::size_t prev_end = 0;
   const std::string_view text = node.text();
@@ -176,7 +176,7 @@ std::string_view strip_quotes(std::string_view text) {
   return text;
 }
 
-BuildResult<PropertyValue> build_property_value(const ParseNode& node) {
+DbResult<PropertyValue> build_property_value(const ParseNode& node) {
   for (ParseNode c : node.children()) {
     switch (c.rule()) {
       case GrammarRule::string: return PropertyValue::string(std::string(strip_quotes(c.text())));
@@ -195,7 +195,7 @@ BuildResult<PropertyValue> build_property_value(const ParseNode& node) {
   return build_error("Invalid property value");
 }
 
-BuildResult<Expr> build_literal(const ParseNode& node) {
+DbResult<Expr> build_literal(const ParseNode& node) {
   auto v = build_property_value(node);
   if (!v) {
     if (v.error().text() == "Invalid property value") return build_error("Invalid value");
@@ -204,7 +204,7 @@ BuildResult<Expr> build_literal(const ParseNode& node) {
   return Expr::literal(std::move(*v));
 }
 
-BuildResult<Expr> build_property_access(const ParseNode& node) {
+DbResult<Expr> build_property_access(const ParseNode& node) {
   std::vector<std::string_view> names;
   for (ParseNode c : node.children()) {
     if (c.rule() == GrammarRule::identifier) names.push_back(c.text());
@@ -214,7 +214,7 @@ BuildResult<Expr> build_property_access(const ParseNode& node) {
   return build_error("Invalid property access");
 }
 
-BuildResult<BinaryOperator> parse_comparison_operator(std::string_view text) {
+DbResult<BinaryOperator> parse_comparison_operator(std::string_view text) {
   if (text == "=") return BinaryOperator::Eq;
   if (text == "!=") return BinaryOperator::NotEq;
   if (text == "<") return BinaryOperator::Lt;
@@ -224,7 +224,7 @@ BuildResult<BinaryOperator> parse_comparison_operator(std::string_view text) {
   return build_error("Unknown operator: " + std::string(text));
 }
 
-BuildResult<Expr> build_operand(const ParseNode& node) {
+DbResult<Expr> build_operand(const ParseNode& node) {
   std::optional<Expr> result;
   BinaryOperator op = BinaryOperator::Add;
   bool have_op = false;
@@ -254,8 +254,8 @@ BuildResult<Expr> build_operand(const ParseNode& node) {
   return std::move(*result);
 }
 
-BuildResult<Expr> build_comparison_of(const ParseNode& node, GrammarRule operand_rule,
-                                      const std::function<BuildResult<Expr>(const ParseNode&)>& build,
+DbResult<Expr> build_comparison_of(const ParseNode& node, GrammarRule operand_rule,
+                                      const std::function<DbResult<Expr>(const ParseNode&)>& build,
                                       std::string_view error) {
   std::optional<Expr> left, right;
   std::optional<BinaryOperator> op;
@@ -279,11 +279,11 @@ BuildResult<Expr> build_comparison_of(const ParseNode& node, GrammarRule operand
   return build_error(std::string(error));
 }
 
-BuildResult<Expr> build_comparison(const ParseNode& node) {
+DbResult<Expr> build_comparison(const ParseNode& node) {
   return build_comparison_of(node, GrammarRule::additive_expression, build_operand, "Invalid comparison expression");
 }
 
-BuildResult<Expr> build_and_expression(const ParseNode& node) {
+DbResult<Expr> build_and_expression(const ParseNode& node) {
   std::optional<Expr> result;
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::comparison_expression) continue;
@@ -295,10 +295,10 @@ BuildResult<Expr> build_and_expression(const ParseNode& node) {
   return std::move(*result);
 }
 
-BuildResult<Expr> build_expression(const ParseNode& node) {
+DbResult<Expr> build_expression(const ParseNode& node) {
   std::optional<Expr> result;
   for (ParseNode c : node.children()) {
-    BuildResult<Expr> e = build_error("Invalid expression");
+    DbResult<Expr> e = build_error("Invalid expression");
     if (c.rule() == GrammarRule::or_expression) {
       if (result) {
         // Only the first operand can be an or_expression (an `expression`

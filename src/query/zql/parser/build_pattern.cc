@@ -15,7 +15,7 @@ using grammar::ParseNode;
 namespace {
 
 // Fills `map` from a `property_map` node; a later key replaces an earlier one.
-BuildResult<void> fill_properties(const ParseNode& node, ast::PropertyMap& map) {
+DbResult<void> fill_properties(const ParseNode& node, ast::PropertyMap& map) {
   for (ParseNode prop : node.children()) {
     if (prop.rule() != GrammarRule::property) continue;
     std::optional<std::string> key;
@@ -33,7 +33,7 @@ BuildResult<void> fill_properties(const ParseNode& node, ast::PropertyMap& map) 
   return {};
 }
 
-BuildResult<ast::NodePattern> build_node(const ParseNode& node) {
+DbResult<ast::NodePattern> build_node(const ParseNode& node) {
   ast::NodePattern out;
   for (ParseNode c : node.children()) {
     switch (c.rule()) {
@@ -58,7 +58,7 @@ BuildResult<ast::NodePattern> build_node(const ParseNode& node) {
 
 // The relationship specification: a lone name is the variable, or the type
 // in the ":" form; two names are variable and type.
-BuildResult<void> apply_spec(const ParseNode& node, ast::RelationshipPattern& rel) {
+DbResult<void> apply_spec(const ParseNode& node, ast::RelationshipPattern& rel) {
   const bool colon_form = !node.text().empty() && node.text().front() == ':';
   std::vector<std::string_view> names;
   for (ParseNode c : node.children()) {
@@ -81,7 +81,7 @@ BuildResult<void> apply_spec(const ParseNode& node, ast::RelationshipPattern& re
 
 // Quantifier forms: {n} exact, {n,} open-ended, {n,m}. Every bound must read
 // as an unsigned 64-bit count; ranges (zero, min > max) are the executor's.
-BuildResult<ast::Quantifier> build_quantifier(const ParseNode& node) {
+DbResult<ast::Quantifier> build_quantifier(const ParseNode& node) {
   const bool comma = node.text().find(',') != std::string_view::npos;
   std::vector<std::uint64_t> bounds;
   for (ParseNode c : node.children()) {
@@ -109,7 +109,7 @@ BuildResult<ast::Quantifier> build_quantifier(const ParseNode& node) {
 // (left then right); the heads decide: both ends -> Bidirectional, a head
 // pointing right -> Outgoing, pointing left -> Incoming, none -> Outgoing.
 // Heads pointing at each other (-><-) cannot be meant and are refused.
-BuildResult<Direction> arrow_direction(const std::vector<std::string>& arrows) {
+DbResult<Direction> arrow_direction(const std::vector<std::string>& arrows) {
   if (arrows.empty()) return Direction::Outgoing;
   const std::string& s = arrows.front();
   if (s == "-><-") return build_error("Invalid relationship direction: " + s);
@@ -123,7 +123,7 @@ BuildResult<Direction> arrow_direction(const std::vector<std::string>& arrows) {
   return Direction::Outgoing;
 }
 
-BuildResult<ast::RelationshipPattern> build_relationship(const ParseNode& node) {
+DbResult<ast::RelationshipPattern> build_relationship(const ParseNode& node) {
   ast::RelationshipPattern rel;
   std::vector<std::string> arrows;
   for (ParseNode c : node.children()) {
@@ -160,7 +160,7 @@ BuildResult<ast::RelationshipPattern> build_relationship(const ParseNode& node) 
 
 }  // namespace
 
-BuildResult<ast::Pattern> build_pattern(const ParseNode& node) {
+DbResult<ast::Pattern> build_pattern(const ParseNode& node) {
   ast::Pattern pattern;
   for (ParseNode c : node.children()) {
     if (c.rule() == GrammarRule::node) {

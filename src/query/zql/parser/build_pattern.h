@@ -12,6 +12,6 @@ namespace zudizid::query::zql::parser {
 // integer", "Invalid float"), with "Invalid quantifier bound: {}" for a bound
 // that is not an unsigned 64-bit count, and with "Invalid relationship
 // direction: {}" for arrow heads that point at each other (->[...]<-).
-BuildResult<ast::Pattern> build_pattern(const grammar::ParseNode& node);
+DbResult<ast::Pattern> build_pattern(const grammar::ParseNode& node);
 
 }  // namespace zudizid::query::zql::parser

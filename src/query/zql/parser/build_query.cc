@@ -14,7 +14,7 @@ using grammar::ParseNode;
 
 namespace {
 
-BuildResult<ast::Projection> build_projection(const ParseNode& node) {
+DbResult<ast::Projection> build_projection(const ParseNode& node) {
   std::optional<ast::Expr> expr;
   std::optional<std::string> alias;
   for (ParseNode c : node.children()) {
@@ -30,7 +30,7 @@ BuildResult<ast::Projection> build_projection(const ParseNode& node) {
   return ast::ExpressionProjection{std::move(*expr), std::move(alias)};
 }
 
-BuildResult<ast::FindClause> build_find(const ParseNode& node) {
+DbResult<ast::FindClause> build_find(const ParseNode& node) {
   ast::FindClause find;
   for (ParseNode c : node.children()) {
     if (c.rule() == GrammarRule::distinct_kw) {
@@ -48,7 +48,7 @@ BuildResult<ast::FindClause> build_find(const ParseNode& node) {
   return find;
 }
 
-BuildResult<ast::FromClause> build_from(const ParseNode& node) {
+DbResult<ast::FromClause> build_from(const ParseNode& node) {
   ast::FromClause from;
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::pattern_list) continue;
@@ -62,7 +62,7 @@ BuildResult<ast::FromClause> build_from(const ParseNode& node) {
   return from;
 }
 
-BuildResult<ast::GroupByClause> build_group_by(const ParseNode& node) {
+DbResult<ast::GroupByClause> build_group_by(const ParseNode& node) {
   ast::GroupByClause group;
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::expression_list) continue;
@@ -76,7 +76,7 @@ BuildResult<ast::GroupByClause> build_group_by(const ParseNode& node) {
   return group;
 }
 
-BuildResult<ast::HavingClause> build_having(const ParseNode& node) {
+DbResult<ast::HavingClause> build_having(const ParseNode& node) {
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::expression) continue;
     auto e = build_expression(c);
@@ -86,7 +86,7 @@ BuildResult<ast::HavingClause> build_having(const ParseNode& node) {
   return build_error("Invalid HAVING clause");
 }
 
-BuildResult<ast::OrderByClause> build_order_by(const ParseNode& node) {
+DbResult<ast::OrderByClause> build_order_by(const ParseNode& node) {
   ast::OrderByClause order;
   for (ParseNode item : node.children()) {
     if (item.rule() != GrammarRule::order_item) continue;
@@ -111,7 +111,7 @@ BuildResult<ast::OrderByClause> build_order_by(const ParseNode& node) {
   return order;
 }
 
-BuildResult<ast::TimeTravelClause> build_time(const ParseNode& node) {
+DbResult<ast::TimeTravelClause> build_time(const ParseNode& node) {
   for (ParseNode c : node.children()) {
     if (c.rule() != GrammarRule::number) continue;
     auto v = grammar::read_count(c.text());
@@ -121,7 +121,7 @@ BuildResult<ast::TimeTravelClause> build_time(const ParseNode& node) {
   return build_error("Invalid TIME clause");
 }
 
-BuildResult<ast::ExportClause> build_export(const ParseNode& node) {
+DbResult<ast::ExportClause> build_export(const ParseNode& node) {
   ast::ExportClause out;
   for (ParseNode c : node.children()) {
     if (c.rule() == GrammarRule::export_format) {
@@ -165,7 +165,7 @@ BuildResult<ast::ExportClause> build_export(const ParseNode& node) {
 }
 
 template <class T, class Slot>
-bool assign(BuildResult<T>&& r, Slot& slot, std::optional<DbError>& error) {
+bool assign(DbResult<T>&& r, Slot& slot, std::optional<DbError>& error) {
   if (!r) {
     error = std::move(r.error());
     return false;
@@ -176,7 +176,7 @@ bool assign(BuildResult<T>&& r, Slot& slot, std::optional<DbError>& error) {
 
 }  // namespace
 
-BuildResult<ast::Query> build_query(const ParseNode& node) {
+DbResult<ast::Query> build_query(const ParseNode& node) {
   std::optional<ast::FindClause> find;
   std::optional<ast::FromClause> from;
   ast::Query q;

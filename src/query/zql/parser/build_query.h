@@ -8,6 +8,6 @@
 
 namespace zudizid::query::zql::parser {
 
-BuildResult<ast::Query> build_query(const grammar::ParseNode& node);
+DbResult<ast::Query> build_query(const grammar::ParseNode& node);
 
 }  // namespace zudizid::query::zql::parser

@@ -14,14 +14,14 @@ using grammar::ParseNode;
 namespace {
 
 template <class T>
-BuildResult<ast::Statement> wrap(BuildResult<T>&& r) {
+DbResult<ast::Statement> wrap(DbResult<T>&& r) {
   if (!r) return std::unexpected(std::move(r.error()));
   return ast::Statement{std::move(*r)};
 }
 
 // DELETE, UPDATE, ADD or a query: the statements that may stand after
 // EXPLAIN and SKETCH.
-std::optional<BuildResult<ast::Statement>> build_operation(const ParseNode& c) {
+std::optional<DbResult<ast::Statement>> build_operation(const ParseNode& c) {
   switch (c.rule()) {
     case GrammarRule::delete_stmt: return wrap(build_delete_statement(c));
     case GrammarRule::update_stmt: return wrap(build_update_statement(c));
@@ -31,7 +31,7 @@ std::optional<BuildResult<ast::Statement>> build_operation(const ParseNode& c) {
   }
 }
 
-BuildResult<ast::Statement> build_create_index(const ParseNode& node) {
+DbResult<ast::Statement> build_create_index(const ParseNode& node) {
   ast::CreateIndexStmt out;
   std::optional<std::string> label, property;
   for (ParseNode c : node.children()) {
@@ -69,7 +69,7 @@ std::optional<std::string> first_identifier(const ParseNode& node) {
   return std::nullopt;
 }
 
-BuildResult<ast::Statement> build_sketch(const ParseNode& node) {
+DbResult<ast::Statement> build_sketch(const ParseNode& node) {
   std::optional<std::string> name;
   std::optional<ast::Statement> operation;
   for (ParseNode c : node.children()) {
@@ -86,7 +86,7 @@ BuildResult<ast::Statement> build_sketch(const ParseNode& node) {
 
 }  // namespace
 
-BuildResult<ast::Statement> build_statement(const grammar::ParseTree& tree) {
+DbResult<ast::Statement> build_statement(const grammar::ParseTree& tree) {
   std::optional<ParseNode> stmt;
   for (ParseNode n : tree.top_level()) {
     if (n.rule() == GrammarRule::statement) {
@@ -140,7 +140,7 @@ BuildResult<ast::Statement> build_statement(const grammar::ParseTree& tree) {
   return build_error("Invalid statement");
 }
 
-BuildResult<ast::Statement> parse_statement(std::string_view text) {
+DbResult<ast::Statement> parse_statement(std::string_view text) {
   auto tree = grammar::parse(GrammarRule::statement, text);
   if (!tree) return build_error("Parse error: " + tree.error().display());
   return build_statement(*tree);

@@ -11,8 +11,8 @@
 
 namespace zudizid::query::zql::parser {
 
-BuildResult<ast::Statement> parse_statement(std::string_view text);
+DbResult<ast::Statement> parse_statement(std::string_view text);
 // The statement of a tree parsed with the rule `statement`.
-BuildResult<ast::Statement> build_statement(const grammar::ParseTree& tree);
+DbResult<ast::Statement> build_statement(const grammar::ParseTree& tree);
 
 }  // namespace zudizid::query::zql::parser

@@ -16,7 +16,7 @@ using grammar::ParseNode;
 namespace {
 
 // A chain joined by one operator (OR / AND) over operands of one rule.
-BuildResult<Expr> build_joined(const ParseNode& node, GrammarRule operand, BinaryOperator op,
+DbResult<Expr> build_joined(const ParseNode& node, GrammarRule operand, BinaryOperator op,
                                const char* empty_message) {
   std::optional<Expr> result;
   for (ParseNode c : node.children()) {
@@ -30,7 +30,7 @@ BuildResult<Expr> build_joined(const ParseNode& node, GrammarRule operand, Binar
 }
 
 // A run of operands separated by operator nodes, grouped to the left.
-BuildResult<Expr> build_run(const ParseNode& node, const char* what, const char* op_message,
+DbResult<Expr> build_run(const ParseNode& node, const char* what, const char* op_message,
                             std::optional<BinaryOperator> (*op_of)(GrammarRule)) {
   std::vector<ParseNode> kids(node.children().begin(), node.children().end());
   if (kids.empty()) return build_error(std::string("Invalid VM ") + what + " expression");
@@ -62,7 +62,7 @@ std::optional<BinaryOperator> multiplicative_op(GrammarRule r) {
 
 }  // namespace
 
-BuildResult<Expr> build_vm_expression(const ParseNode& node) {
+DbResult<Expr> build_vm_expression(const ParseNode& node) {
   switch (node.rule()) {
     case GrammarRule::vm_expression: {
       auto kids = node.children();
@@ -115,7 +115,7 @@ BuildResult<Expr> build_vm_expression(const ParseNode& node) {
   }
 }
 
-BuildResult<std::pair<std::string, Expr>> parse_vm_assignment(std::string_view text) {
+DbResult<std::pair<std::string, Expr>> parse_vm_assignment(std::string_view text) {
   auto tree = grammar::parse(GrammarRule::vm_assignment, text);
   if (!tree) return build_error("VM assignment parse error: " + tree.error().display());
   auto top = tree->top_level();
@@ -135,7 +135,7 @@ BuildResult<std::pair<std::string, Expr>> parse_vm_assignment(std::string_view t
   return std::pair<std::string, Expr>(std::move(*target), std::move(*expr));
 }
 
-BuildResult<Expr> parse_vm_expression(std::string_view text) {
+DbResult<Expr> parse_vm_expression(std::string_view text) {
   auto tree = grammar::parse(GrammarRule::vm_expression, text);
   if (!tree) return build_error("VM expression parse error: " + tree.error().display());
   auto top = tree->top_level();

@@ -15,9 +15,9 @@
 namespace zudizid::query::zql::parser {
 
 // "target = expression": the target name and the expression.
-BuildResult<std::pair<std::string, ast::Expr>> parse_vm_assignment(std::string_view text);
-BuildResult<ast::Expr> parse_vm_expression(std::string_view text);
+DbResult<std::pair<std::string, ast::Expr>> parse_vm_assignment(std::string_view text);
+DbResult<ast::Expr> parse_vm_expression(std::string_view text);
 // Any VM expression node (vm_expression down to vm_primary_expression).
-BuildResult<ast::Expr> build_vm_expression(const grammar::ParseNode& node);
+DbResult<ast::Expr> build_vm_expression(const grammar::ParseNode& node);
 
 }  // namespace zudizid::query::zql::parser
