@@ -91,7 +91,12 @@ TEST_F(ReloadFuzz, EveryTruncationFailsCleanly) {
 
 TEST_F(ReloadFuzz, BitFlipsAndRandomCounts) {
   const char* env = std::getenv("ZUDIZID_FUZZ_MUTANTS");
-  const uint64_t mutants = env ? std::strtoull(env, nullptr, 10) : 20000;
+#ifdef ZUDIZID_SANITIZED
+  constexpr uint64_t kDefaultMutants = 2000;  // each reload is slow under the sanitizers
+#else
+  constexpr uint64_t kDefaultMutants = 20000;
+#endif
+  const uint64_t mutants = env ? std::strtoull(env, nullptr, 10) : kDefaultMutants;
   std::mt19937_64 rng(42);
   for (uint64_t i = 0; i < mutants; ++i) {
     Bytes g = graph_, d = data_;
