@@ -6,8 +6,10 @@
 #include <atomic>
 #include <filesystem>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "kv/config/config.h"
 #include "kv/db.h"
@@ -15,12 +17,28 @@
 
 namespace kelm::testing {
 
+// Directories made by fresh_dir, removed when the process that made them
+// exits (a forked child that exits leaves its parent's directories alone).
+struct FreshDirs {
+  pid_t owner = getpid();
+  std::mutex mu;
+  std::vector<std::filesystem::path> made;
+  ~FreshDirs() {
+    if (getpid() != owner) return;
+    std::error_code ec;
+    for (const auto& p : made) std::filesystem::remove_all(p, ec);
+  }
+};
+
 inline std::filesystem::path fresh_dir(const std::string& tag) {
   static std::atomic<int> n{0};
+  static FreshDirs dirs;
   auto p = std::filesystem::temp_directory_path() /
            ("kelm_test_" + tag + "_" + std::to_string(getpid()) + "_" + std::to_string(n++));
   std::filesystem::remove_all(p);
   pagecache::standin::forget(p);
+  std::lock_guard lock(dirs.mu);
+  dirs.made.push_back(p);
   return p;
 }
 
