@@ -116,6 +116,8 @@ def main():
         print(f"  PageRank runner ({run}) / igraph PageRank    {t / peer_pr['wall']:.3f}")
         print(f"  PageRank runner ({run}) / {kuzu_name} {t / kuzu_seconds:.3f}")
     print(f"  betweenness computation / igraph             {ours['betweenness_compute']['wall'] / peer_bc['wall']:.3f}")
+    if not a.work:
+        shutil.rmtree(work)
 
 
 if __name__ == "__main__":
