@@ -18,6 +18,7 @@ import argparse
 import json
 import os
 import random
+import shutil
 import sqlite3
 import statistics
 import subprocess
@@ -113,6 +114,8 @@ def main():
         assert rows_of(data, tmp) == rows_expected == len(fetched), name
         print(f"{name:<20} {t_ours:8.3f} {len(data) / t_ours / 1e6:8.1f} {t_peer:9.3f} {t_ours / t_peer:12.2f}")
     g.close()
+    db.close()
+    shutil.rmtree(tmp)
 
 
 if __name__ == "__main__":

@@ -54,9 +54,11 @@ DbResult<RecordBatch> edges_to_arrow(std::span<const Edge> edges, int64_t max_te
   std::vector<const PropertyValue*> cells(names.size());
   std::string text;
   for (const Edge& edge : edges) {
-    if (auto ok = builders[0].append_text(edge.id.to_string()); !ok) return fail(ok.error());
-    if (auto ok = builders[1].append_text(edge.source.to_string()); !ok) return fail(ok.error());
-    if (auto ok = builders[2].append_text(edge.target.to_string()); !ok) return fail(ok.error());
+    for (auto [column, id] : {std::pair{0, &edge.id}, {1, &edge.source}, {2, &edge.target}}) {
+      text.clear();
+      id->append_to(text);
+      if (auto ok = builders[column].append_text(text); !ok) return fail(ok.error());
+    }
     if (auto ok = builders[3].append_text(edge.edge_type); !ok) return fail(ok.error());
     std::fill(cells.begin(), cells.end(), nullptr);
     for (const auto& [name, value] : edge.properties) cells[column_of.find(name)->second] = &value;

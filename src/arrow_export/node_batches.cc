@@ -60,20 +60,27 @@ std::expected<void, std::string> append_cell(ColumnBuilder& column, const Proper
   return {};
 }
 
-}  // namespace
-
-DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_text_bytes) {
-  if (nodes.empty()) return std::unexpected(DbError::message("Cannot convert empty node list to Arrow"));
+// The summary batch of the nodes `nodes` yields (each pointer valid until
+// the next step); `expected_rows` sizes the buffers.
+DbResult<RecordBatch> summary_batch(storage::Cursor<const Node*>& nodes, size_t expected_rows,
+                                    int64_t max_text_bytes) {
   auto fail = [](std::string text) { return std::unexpected(DbError::message("Arrow conversion error: " + text)); };
-
-  ColumnBuilder ids(ArrowType::Utf8, nodes.size(), max_text_bytes);
-  ColumnBuilder labels(ArrowType::Utf8, nodes.size(), max_text_bytes);
-  ColumnBuilder counts(ArrowType::Int64, nodes.size(), max_text_bytes);
-  for (const Node& node : nodes) {
-    if (auto ok = ids.append_text(node.id.to_string()); !ok) return fail(ok.error());
+  ColumnBuilder ids(ArrowType::Utf8, expected_rows, max_text_bytes);
+  ColumnBuilder labels(ArrowType::Utf8, expected_rows, max_text_bytes);
+  ColumnBuilder counts(ArrowType::Int64, expected_rows, max_text_bytes);
+  std::string id_text;
+  int64_t rows = 0;
+  while (auto next = nodes.next()) {
+    if (!*next) return std::unexpected(std::move(next->error()));
+    const Node& node = ***next;
+    id_text.clear();
+    node.id.append_to(id_text);
+    if (auto ok = ids.append_text(id_text); !ok) return fail(ok.error());
     if (auto ok = labels.append_text(node.label); !ok) return fail(ok.error());
     counts.append_int(static_cast<int64_t>(node.properties.size()));
+    ++rows;
   }
+  if (rows == 0) return std::unexpected(DbError::message("Cannot convert empty node list to Arrow"));
 
   RecordBatch batch;
   batch.fields = {{"id", ArrowType::Utf8, false}, {"label", ArrowType::Utf8, false},
@@ -81,9 +88,32 @@ DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_te
   batch.columns.push_back(std::move(ids).finish());
   batch.columns.push_back(std::move(labels).finish());
   batch.columns.push_back(std::move(counts).finish());
-  batch.num_rows = static_cast<int64_t>(nodes.size());
-  ZLOG(Info, "zudizid::arrow_export", "Converted {} nodes to Arrow RecordBatch", nodes.size());
+  batch.num_rows = rows;
+  ZLOG(Info, "zudizid::arrow_export", "Converted {} nodes to Arrow RecordBatch", rows);
   return batch;
+}
+
+}  // namespace
+
+DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_text_bytes) {
+  auto cursor = storage::Cursor<const Node*>([it = nodes.begin(), end = nodes.end()]() mutable
+                                              -> std::optional<DbResult<const Node*>> {
+    if (it == end) return std::nullopt;
+    return &*it++;
+  });
+  return summary_batch(cursor, nodes.size(), max_text_bytes);
+}
+
+DbResult<RecordBatch> nodes_to_arrow(storage::Cursor<Node>& nodes, int64_t max_text_bytes) {
+  Node held;
+  auto cursor = storage::Cursor<const Node*>([&]() -> std::optional<DbResult<const Node*>> {
+    auto next = nodes.next();
+    if (!next) return std::nullopt;
+    if (!*next) return std::unexpected(std::move(next->error()));
+    held = std::move(**next);
+    return &held;
+  });
+  return summary_batch(cursor, 0, max_text_bytes);
 }
 
 DbResult<RecordBatch> nodes_to_arrow_with_properties(std::span<const Node> nodes,
@@ -133,7 +163,9 @@ DbResult<RecordBatch> nodes_to_arrow_with_properties(std::span<const Node> nodes
   std::vector<const PropertyValue*> cells(columns.size());
   std::string text;
   for (const Node* node : selected) {
-    if (auto ok = ids.append_text(node->id.to_string()); !ok) return fail(ok.error());
+    text.clear();
+    node->id.append_to(text);
+    if (auto ok = ids.append_text(text); !ok) return fail(ok.error());
     if (auto ok = labels.append_text(node->label); !ok) return fail(ok.error());
     std::fill(cells.begin(), cells.end(), nullptr);
     for (const auto& [name, value] : node->properties) {

@@ -25,12 +25,16 @@
 #include <string_view>
 
 #include "arrow_export/record_batch.h"
+#include "storage/cursor.h"
 #include "storage/db_error.h"
 #include "storage/node.h"
 
 namespace zudizid::arrow_export {
 
 DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_text_bytes = kMaxUtf8Bytes);
+// The same batch from a cursor, read one node at a time: no node list is
+// held. The cursor's first error is the result.
+DbResult<RecordBatch> nodes_to_arrow(storage::Cursor<Node>& nodes, int64_t max_text_bytes = kMaxUtf8Bytes);
 
 // With a label, keeps the nodes whose label equals it byte for byte (the
 // empty label selects unlabelled nodes); without one, keeps every node.

@@ -94,6 +94,7 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
   }
   // The record each written node replaces, for its index entries.
   std::vector<std::optional<Node>> replaced;
+  bool creates_node = false;
   for (const Node& n : c.nodes) {
     auto old = storage_->find_node(w, n.id);
     if (!old) return std::unexpected(std::move(old.error()));
@@ -114,9 +115,10 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
       }
     }
     if (auto r = storage_->commit_node_version(w, n, version, superseded ? &*superseded : nullptr); !r) return r;
-    // The record is already there (commit_node_version wrote it), so a node
-    // a commit creates does not raise graph_version by itself.
-    if (auto r = stage_node_record(w, n, true); !r) return r;
+    // commit_node_version has just staged "node:{id}": whether the node is
+    // new comes from the lookup before it.
+    creates_node |= !old->has_value();
+    if (auto r = stage_node_record(w, n, old->has_value()); !r) return r;
     if (*old && (*old)->label != n.label) labels_->remove((*old)->label, n.id);
     record_commit_timestamp(n.id, t);
     replaced.push_back(std::move(*old));
@@ -129,7 +131,16 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
     if (auto r = stage_property_index(w, replaced[i] ? &*replaced[i] : nullptr, n); !r) return r;
     changes.emplace_back(std::move(replaced[i]), n);
   }
-  return store(w, changes, t);
+  if (auto r = store(w, changes, t); !r) return r;
+  // The staging steps raised graph_version before the batch landed; a reader
+  // that loaded the raised value and then read the store as it was would
+  // stamp a stale result with it. Raising it again once the batch is stored
+  // leaves every result computed before this point stale. A commit that
+  // only rewrites existing nodes changes no node or edge the algorithms see.
+  if (creates_node || !c.edges.empty() || !c.deleted_nodes.empty() || !c.deleted_edges.empty()) {
+    graph_version_->fetch_add(1, std::memory_order_release);
+  }
+  return {};
 }
 
 DbResult<void> Graph::stage_node_record(storage::WriteSet& w, const Node& node, bool existed) {

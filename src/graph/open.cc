@@ -166,13 +166,13 @@ DbResult<Graph> open_in_memory(Profile profile) {
   if (!db) return std::unexpected(DbError(db.error()));
   auto storage = std::make_shared<storage::Storage>(std::move(*db), static_cast<std::uint8_t>(profile));
 
-  std::filesystem::path wal_path = wal::in_memory_wal_path();
-  auto wal = wal::Wal::open(wal_path);
+  auto owner = std::make_shared<TemporaryWalFile>(wal::in_memory_wal_path());
+  auto wal = wal::Wal::open(owner->path());
   if (!wal) return std::unexpected(std::move(wal.error()));
   // The log goes with the last handle: closed first, then its file removed.
-  std::shared_ptr<wal::Wal> shared_wal(wal->release(), [wal_path](wal::Wal* w) {
+  std::shared_ptr<wal::Wal> shared_wal(wal->release(), [owner](wal::Wal* w) mutable {
     delete w;
-    TemporaryWalFile remove(wal_path);
+    owner.reset();
   });
 
   auto clock = [&](std::string_view key) -> std::uint64_t {

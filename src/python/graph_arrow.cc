@@ -87,6 +87,22 @@ bool optional_label(PyObject* obj, std::optional<std::string>& out) {
   return true;
 }
 
+// The property batch of the nodes labelled `label`, read through the label
+// map. Without such nodes, the first node of the graph (if any) decides the
+// error: "No nodes found with label" for a graph with nodes, "No nodes to
+// export" for an empty one.
+DbResult<arrow_export::RecordBatch> labelled_nodes_batch(const graph::Graph& g, const std::string& label) {
+  auto nodes = g.nodes_with_label(label).collect();
+  if (!nodes) return std::unexpected(std::move(nodes.error()));
+  if (nodes->empty()) {
+    if (auto first = g.nodes().next()) {
+      if (!*first) return std::unexpected(std::move(first->error()));
+      nodes->push_back(std::move(**first));
+    }
+  }
+  return arrow_export::nodes_to_arrow_with_properties(*nodes, label);
+}
+
 PyObject* to_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   static constexpr Param kParams[] = {{"label", false}};
   PyObject* a[1] = {};
@@ -96,12 +112,11 @@ PyObject* to_arrow(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyO
   return call_blocking(
       self,
       [&](graph::Graph& g) -> DbResult<ArrowReply> {
-        auto nodes = g.scan_current_nodes();
-        if (!nodes) return std::unexpected(std::move(nodes.error()));
-        auto batch = label ? arrow_export::nodes_to_arrow_with_properties(*nodes, *label)
-                           : arrow_export::nodes_to_arrow(*nodes);
+        auto batch = label ? labelled_nodes_batch(g, *label) : [&] {
+          auto nodes = g.nodes();
+          return arrow_export::nodes_to_arrow(nodes);
+        }();
         if (!batch) return std::unexpected(std::move(batch.error()));
-        nodes->clear();
         return encode(std::span(&*batch, 1), /*prefix_errors=*/true);
       },
       [](const ArrowReply& reply) { return reply_to_py(reply, false); });
@@ -131,7 +146,7 @@ PyObject* to_arrow_complete(PyObject* self, PyObject* const* args, Py_ssize_t na
   return call_blocking(
       self,
       [&](graph::Graph& g) -> DbResult<ArrowReply> {
-        auto nodes = label ? g.get_nodes_by_label(*label) : g.scan_current_nodes();
+        auto nodes = label ? g.nodes_with_label(*label).collect() : g.nodes().collect();
         if (!nodes) return std::unexpected(std::move(nodes.error()));
         auto edges = g.scan_edges();
         if (!edges) return std::unexpected(std::move(edges.error()));

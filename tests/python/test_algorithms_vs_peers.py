@@ -56,6 +56,22 @@ def test_pagerank_without_sinks(seed, n, p):
     assert max(abs(ours[v] - prpack[v]) for v in range(n)) < 1e-6
 
 
+KUZU = CLI.parents[3] / "bench" / "algorithms_vs_igraph"
+
+
+@pytest.mark.skipif(not (KUZU / "peers" / "node_modules" / "kuzu").exists(),
+                    reason="Kùzu not installed (bench/algorithms_vs_igraph/install-kuzu)")
+@pytest.mark.parametrize("seed,n,p", [(1, 30, 0.1), (3, 300, 0.02)])
+def test_pagerank_against_kuzu_on_multigraphs_without_sinks(seed, n, p, tmp_path):
+    edges = random_digraph(seed, n, p, no_sinks=True, multi=True, loops=True)
+    ours = scores("pagerank", n, edges)
+    text = f"{n}\n" + "".join(f"{u} {v}\n" for u, v in edges)
+    out = subprocess.run(["node", str(KUZU / "kuzu_scores.mjs"), str(tmp_path)], input=text, capture_output=True,
+                         text=True, check=True)
+    theirs = json.loads(out.stdout)["scores"]
+    assert max(abs(ours[v] - theirs[v]) for v in range(n)) < 1e-6
+
+
 @pytest.mark.parametrize("seed,n,p", [(4, 12, 0.3), (5, 60, 0.08), (6, 150, 0.04)])
 def test_betweenness_and_clustering_on_undirected_simple_graphs(seed, n, p):
     edges = random_simple_graph(seed, n, p)

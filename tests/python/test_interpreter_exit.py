@@ -4,6 +4,7 @@ At finalisation CPython ends a thread that tries to take the interpreter lock
 back by unwinding its stack (pthread_exit); the binding's frames must let that
 unwind pass instead of aborting the process.
 """
+import os
 import subprocess
 import sys
 import textwrap
@@ -64,3 +65,12 @@ def test_exit_with_daemon_threads_inside_binding_calls():
             if child.returncode != 0:
                 failures.append((child.returncode, err.decode(errors="replace")[-300:]))
     assert not failures, f"{len(failures)} of {runs} runs failed, first: {failures[0]}"
+
+
+def test_exit_removes_the_logs_of_held_in_memory_databases(tmp_path):
+    # The threads above still hold the graph at exit: its log goes anyway.
+    child = subprocess.run([sys.executable, "-c", CHILD], env={**os.environ, "TMPDIR": str(tmp_path)},
+                           stderr=subprocess.PIPE, timeout=120)
+    assert child.returncode == 0, child.stderr.decode(errors="replace")[-300:]
+    assert not [p.name for p in tmp_path.iterdir() if p.name.startswith("zovov--")]
+

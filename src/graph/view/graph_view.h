@@ -60,7 +60,8 @@ class GraphView {
 // store batch lands); any other read failure ends the call with that error.
 DbResult<std::vector<Uuid>> get_neighbors(const Graph& graph, const Uuid& node, Direction direction);
 
-// The graph's change counter: advanced by every node or edge write.
+// The graph's change counter: advanced by every write that adds or removes
+// a node or an edge (by a commit once more after its batch is stored).
 uint64_t change_counter(const Graph& graph);
 
 // A token that lives exactly as long as the open graph (all its handles):

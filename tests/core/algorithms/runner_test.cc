@@ -85,6 +85,19 @@ class RunnerGraph : public ::testing::Test {
     return algorithm_value_for_node(name, id(v), c).as_int();
   }
 
+  // Runs `name` (community or leiden), then plants the marker 42 for node 1
+  // in its slot at the current stamp: a query that reuses the slot returns
+  // the marker rather than compute.
+  void plant_marker(std::string_view name) {
+    run(fmt::format("FIND {}(n) FROM (n)", name));
+    auto slots = graph::community_slots(g_);
+    graph::CommunitySlot& slot = name == "community" ? slots->community : slots->leiden;
+    algorithms::NodeMap<uint64_t> marker;
+    marker.keys.insert(id(1));
+    marker.values.push_back(42);
+    slot.store(marker, graph::change_counter(g_));
+  }
+
   graph::testing::TempDir dir_;
   graph::Graph g_;
 };
@@ -173,15 +186,7 @@ TEST_F(RunnerGraph, GroupEvaluationNeedsTheSlot) {
 TEST_F(RunnerGraph, CommunityResultsOutliveTheQueryUntilAWrite) {
   add_two_triangles();
   for (std::string_view name : {"community", "leiden"}) {
-    run(fmt::format("FIND {}(n) FROM (n)", name));
-    // Plant a marker in the slot at the current stamp: the next query must
-    // return it rather than compute.
-    auto slots = graph::community_slots(g_);
-    graph::CommunitySlot& slot = name == "community" ? slots->community : slots->leiden;
-    algorithms::NodeMap<uint64_t> marker;
-    marker.keys.insert(id(1));
-    marker.values.push_back(42);
-    slot.store(marker, graph::change_counter(g_));
+    plant_marker(name);
     EXPECT_EQ(community_of(run(fmt::format("FIND {}(n) FROM (n)", name)), name, 1), 42) << name;
 
     const int k = name == "leiden" ? 1 : 0;
@@ -189,6 +194,34 @@ TEST_F(RunnerGraph, CommunityResultsOutliveTheQueryUntilAWrite) {
     AlgorithmCache fresh = run(fmt::format("FIND {}(n) FROM (n)", name));
     EXPECT_EQ(community_of(fresh, name, 1), 0) << name;
     EXPECT_EQ(community_of(fresh, name, 6), 1) << name;
+  }
+}
+
+// Which commits leave a kept community result in use: only those that
+// change no node or edge set (a rewrite of existing nodes' properties).
+TEST_F(RunnerGraph, KeptCommunityResultsFollowNodeOnlyCommits) {
+  add_two_triangles();
+  struct Case {
+    const char* what;
+    std::function<DbResult<void>()> write;
+    bool reused;
+  };
+  const Case cases[] = {
+      {"rewrite of a node's properties",
+       [&] { return graph::testing::commit(g_, {node(2, {{"p", PropertyValue::integer(1)}})}); }, true},
+      {"new node alone", [&] { return graph::testing::commit(g_, {node(70)}); }, false},
+      {"deletion of a node alone", [&] { return graph::testing::commit(g_, {}, {}, {id(70)}); }, false},
+  };
+  for (std::string_view name : {"community", "leiden"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(fmt::format("{}: {}", name, c.what));
+      plant_marker(name);
+      ASSERT_TRUE(c.write());
+      AlgorithmCache after = run(fmt::format("FIND {}(n) FROM (n)", name));
+      EXPECT_EQ(community_of(after, name, 1) == 42, c.reused);
+      const auto& kept = name == "community" ? after.community : after.leiden;
+      if (!c.reused) EXPECT_EQ(kept->size(), *g_.node_count());
+    }
   }
 }
 

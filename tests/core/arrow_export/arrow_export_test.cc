@@ -73,6 +73,16 @@ TEST(NodeBatches, FailureTexts) {
   EXPECT_EQ(nodes_to_arrow_with_properties(people, "").error().display(), "No nodes found with label ''");
 }
 
+// A cursor gives the stream a node list gives; its error is the result.
+TEST(NodeBatches, SummaryFromACursor) {
+  const std::vector<Node> nodes = {node("Person", {{"a", PropertyValue::integer(1)}}), node("City")};
+  auto from_cursor = [](storage::Cursor<Node> cursor) { return nodes_to_arrow(cursor); };
+  EXPECT_EQ(*write_ipc_stream(*from_cursor(storage::Cursor<Node>::of(nodes))),
+            *write_ipc_stream(*nodes_to_arrow(nodes)));
+  EXPECT_EQ(from_cursor(storage::Cursor<Node>::of({})).error().display(), "Cannot convert empty node list to Arrow");
+  EXPECT_EQ(from_cursor(storage::Cursor<Node>::failed(DbError::message("disk gone"))).error().display(), "disk gone");
+}
+
 TEST(NodeBatches, ColumnKindsFollowTheScalarsSeen) {
   const std::vector<Node> nodes = {
       node("P", {{"mixed", PropertyValue::integer(1)}, {"ints", PropertyValue::integer(1)},

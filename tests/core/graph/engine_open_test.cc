@@ -204,6 +204,26 @@ TEST(EngineInMemory, LogUnderTmpdirRemovedWithLastHandle) {
   else unsetenv("TMPDIR");
 }
 
+TEST(EngineInMemory, ExitRemovesOnlyTheLogsThisProcessCreated) {
+  TempDir tmp;
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  setenv("TMPDIR", tmp.path().c_str(), 1);
+  auto g = open_in_memory(Profile::Default);
+  ASSERT_TRUE(g.has_value());
+  // A forked child that exits holding the parent's handle (its copy of the
+  // memory) removes nothing; the logs left at exit are only the creator's.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) std::exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
+  if (old) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+}
+
 // ---------------------------------------------------------------- crash
 
 [[noreturn]] void run_child(const fs::path& dir, int report_fd) {

@@ -6,32 +6,19 @@
 
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 #include <unistd.h>
 
 #include "graph/applier/applier.h"
 #include "graph/graph.h"
+#include "tests/support/temp_dir.h"
 #include "transaction/transaction.h"
 
 namespace zudizid::graph::testing {
 
-class TempDir {
+class TempDir : public ::zudizid::testing::TempDir {
  public:
-  TempDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("zudizid-graph-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  TempDir() : ::zudizid::testing::TempDir("zudizid-graph-test") {}
 };
 
 inline Graph make_graph(const std::filesystem::path& dir, bool applier = true,

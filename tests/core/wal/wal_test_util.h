@@ -5,28 +5,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
+
+#include "tests/support/temp_dir.h"
 
 namespace zudizid::wal::testing {
 
-// A fresh directory under the system temporary directory, removed at the end.
-class TempDir {
+class TempDir : public ::zudizid::testing::TempDir {
  public:
-  TempDir() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("zudizid-wal-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
+  TempDir() : ::zudizid::testing::TempDir("zudizid-wal-test") {}
 };
 
 inline std::string read_file(const std::filesystem::path& p) {
