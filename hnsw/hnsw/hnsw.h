@@ -242,11 +242,26 @@ class Hnsw {
     if (layer >= nb_layer_) return make_error(ErrorCode::InvalidVector, "point layer out of range");
     return create_point_at(v, D::aux(v.data(), v.size()), origin_id, layer, copy, false);
   }
-  // Sets one list of a point (entries sorted by distance, within limit(layer)).
+  // Sets one list of a point (at most limit(layer) entries; sorted by
+  // distance before the index is used).
   void restore_list(uint32_t idx, uint64_t layer, std::span<const Entry> entries) {
     PointRecord& r = arena_.rec(idx);
     std::lock_guard<RwSpinLock> g(r.lock);
     list_assign(idx, r, layer, entries);
+  }
+  // Room for n more points on `layer`.
+  void reserve_layer(uint64_t layer, size_t n) {
+    std::lock_guard<std::mutex> g(points_mu_);
+    by_layer_[layer].reserve(by_layer_[layer].size() + n);
+  }
+  // One restored list of a point, writable in place: the loader resolves its
+  // ids and order after every point exists, before the index is shared.
+  std::span<Entry> restored_list(uint32_t idx, uint64_t layer) {
+    PointRecord& r = arena_.rec(idx);
+    if (layer == 0) return {arena_.l0(idx), r.l0_size};
+    if (layer > r.n_upper) return {};
+    UpperList& l = r.upper[layer - 1];
+    return {l.data(), l.size};
   }
   // Sets the entry point and anchors every point reachable from it along a
   // breadth-first tree of the lists (each point's anchor is the list that
@@ -254,20 +269,44 @@ class Hnsw {
   // lists come first, where searches end; then the lists of higher layers
   // reach what layer 0 does not.
   void restore_entry(uint32_t entry) {
-    std::vector<uint32_t> queue{entry};
+    const size_t n = nb_point();
+    std::vector<uint8_t> reached(n, 0);  // mirrors anchor != 0, in a compact array
+    std::vector<uint32_t> queue;
+    queue.reserve(n);
+    queue.push_back(entry);
+    reached[entry] = 1;
     arena_.rec(entry).anchor.store(kRootAnchor, std::memory_order_relaxed);
-    auto visit = [&](uint32_t p, uint64_t l) {
-      const PointRecord& r = arena_.rec(p);
+    auto visit = [&](uint32_t p, const PointRecord& r, uint64_t l) {
       for (const Entry& e : list_view(p, r, l)) {
-        if (arena_.rec(e.idx).anchor.load(std::memory_order_relaxed) == 0) {
+        if (!reached[e.idx]) {
+          reached[e.idx] = 1;
           arena_.rec(e.idx).anchor.store(pack_anchor(p, l), std::memory_order_relaxed);
           queue.push_back(e.idx);
         }
       }
     };
-    for (size_t head = 0; head < queue.size(); ++head) visit(queue[head], 0);
+    // The queue runs ahead of its head: the lists to visit a few steps on
+    // load while this one is visited.
+    constexpr size_t kAhead = 8;
     for (size_t head = 0; head < queue.size(); ++head) {
-      for (uint64_t l = 0; l < NB_MAX_LAYER; ++l) visit(queue[head], l);
+      if (head + kAhead < queue.size()) {
+        const Entry* ahead = arena_.l0(queue[head + kAhead]);
+        __builtin_prefetch(&arena_.rec(queue[head + kAhead]));
+        for (size_t b = 0; b < 256; b += 64) __builtin_prefetch(reinterpret_cast<const char*>(ahead) + b);
+      }
+      visit(queue[head], arena_.rec(queue[head]), 0);
+    }
+    // The points queued so far have had their layer-0 lists visited.
+    const size_t layer0_done = queue.size();
+    for (size_t head = 0; head < queue.size(); ++head) {
+      if (head + kAhead < queue.size()) {
+        const PointRecord& ahead = arena_.rec(queue[head + kAhead]);
+        __builtin_prefetch(&ahead);
+        if (head + kAhead / 2 < queue.size()) __builtin_prefetch(arena_.rec(queue[head + kAhead / 2]).upper);
+      }
+      const uint32_t p = queue[head];
+      const PointRecord& r = arena_.rec(p);
+      for (uint64_t l = head < layer0_done ? 1 : 0; l <= r.n_upper; ++l) visit(p, r, l);
     }
     entry_.store(entry, std::memory_order_release);
   }

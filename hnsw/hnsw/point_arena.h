@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -213,6 +214,8 @@ class PointArena {
   }
 
   static size_t align_up(size_t x, size_t a) { return (x + a - 1) / a * a; }
+  static constexpr size_t kPage = 4096;
+  static constexpr size_t kHugeAdviceBytes = size_t{8} << 20;
 
   Chunk* allocate_chunk(unsigned k) {
     if (k >= kMaxChunks) return nullptr;
@@ -227,6 +230,14 @@ class PointArena {
     // committed only as points fill them.
     void* mem = std::calloc(1, bytes);
     if (!mem) return nullptr;
+    // Huge pages for large chunks: points fill them front to back, and one
+    // fault per 2 MiB in place of 512 makes filling them (a reload above all)
+    // several times faster. Advice only: its failure changes nothing.
+    if (bytes >= kHugeAdviceBytes) {
+      uintptr_t from = align_up(reinterpret_cast<uintptr_t>(mem), kPage);
+      uintptr_t to = (reinterpret_cast<uintptr_t>(mem) + bytes) / kPage * kPage;
+      (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
     auto base = reinterpret_cast<uintptr_t>(mem);
     uintptr_t aligned = align_up(base, 64);
     auto* c = new (std::nothrow) Chunk();

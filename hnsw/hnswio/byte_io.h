@@ -1,7 +1,8 @@
 // Buffered byte input and output of the dump files: fixed-width fields in the
 // host's byte order (little-endian on x86-64), no gaps.
 //
-// A Reader reads a file through an 8192-byte buffer, or a region of memory
+// A Reader reads a file through a buffer (8192 bytes unless asked otherwise),
+// or a region of memory
 // (a mapped file) directly; it always knows how many bytes remain, so that
 // every count read from a file is checked before it sizes anything. The
 // first failure sticks: later reads fail too, and error() tells why.
@@ -43,6 +44,15 @@ class Reader {
     return read(&v, sizeof(V));
   }
   bool skip(uint64_t n);
+  // The next n bytes in place when they lie whole in the bytes in view
+  // (moving past them), else nullptr with nothing read: the caller then
+  // copies them out with read().
+  const unsigned char* take(size_t n) {
+    if (n > static_cast<size_t>(end_ - pos_)) return nullptr;
+    const unsigned char* at = pos_;
+    pos_ += n;
+    return at;
+  }
 
   uint64_t offset() const { return base_offset_ + static_cast<uint64_t>(pos_ - window_); }
   uint64_t remaining() const { return size_ - offset(); }

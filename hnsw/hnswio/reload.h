@@ -2,14 +2,18 @@
 //
 // The graph and data files are read once, front to back and in step: the
 // n-th point record and the n-th data record describe the same point, whose
-// vector is its own record's payload. Everything read is checked before it
-// is used: counts against the bytes left in the file, lists against their
-// layer's limit (2 * max_nb_connection on layer 0), neighbours against the
-// points loaded (no self-links, no repeats), distances against NaN and sign,
-// payloads against dimension x element size. Lists are taken as dumped, also
-// above a point's own layer and with entries of lower layers: the index
-// keeps such links (a new point's descent records, the protected link of an
-// entry point to the one it replaced) and its searches follow them. A bad file gives an error and
+// vector is its own record's payload, copied straight from the reader's
+// buffer. Lists go into their points as read; one pass over the points then
+// resolves their entries once every layer's size is known.
+//
+// Everything read is checked before it is used: counts against the bytes
+// left in the file, lists against their layer's limit (2 * max_nb_connection
+// on layer 0), neighbours against the points loaded (no self-links, no
+// repeats), distances against NaN and sign, payloads against dimension x
+// element size. Lists are taken as dumped, also above a point's own layer and
+// with entries of lower layers: the index keeps such links (a new point's
+// descent records, the protected link of an entry point to the one it
+// replaced) and its searches follow them. A bad file gives an error and
 // leaves nothing behind.
 //
 // With io.use_mmap the vectors of all but the last io.nb_points_in_memory
@@ -20,9 +24,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <type_traits>
 #include <vector>
@@ -48,13 +54,9 @@ constexpr size_t elem_size() {
   }
 }
 
-// One neighbour entry as read, resolved once every point exists.
-struct RawEntry {
-  int32_t rank;
-  uint8_t layer;
-  uint8_t list;
-  float dist;
-};
+// One neighbour entry in the graph file: u64 origin_id (unused: the layer and
+// rank name the point), u8 layer at byte 8, i32 rank at 9, f32 distance at 13.
+inline constexpr uint64_t kEntryBytes = 17;
 
 inline std::unexpected<Error> read_failed(const Reader& r) {
   return make_error(ErrorCode::Io, r.error().empty() ? std::string("read error") : r.error());
@@ -65,7 +67,6 @@ inline std::unexpected<Error> read_failed(const Reader& r) {
 template <class T, class D>
 Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
   using H = Hnsw<T, D>;
-  using detail::RawEntry;
   using zudizid::common::debug_quote;
   constexpr bool kNoData = std::is_same_v<T, dist::NoData>;
   constexpr size_t es = detail::elem_size<T>();
@@ -135,12 +136,19 @@ Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
 
   const uint64_t lists = d.nb_layer;
   const uint64_t min_point_bytes = 17 + 8 * lists;
-  const uint64_t entry_bytes = 17;
   int64_t still = static_cast<int64_t>(std::min<uint64_t>(d.nb_point, INT64_MAX));
   std::vector<uint64_t> layer_first(nb_layers_read, 0), layer_count(nb_layers_read, 0);
-  std::vector<RawEntry> entries;
-  std::vector<uint64_t> entries_of;  // entries of point p: [entries_of[p], entries_of[p + 1])
-  entries_of.push_back(0);
+  // Lists go into the index as they are read, each entry's rank standing in
+  // for its dense index; the entries' layers wait here, in file order, until
+  // every layer's size is known.
+  std::vector<uint8_t> entry_layers;
+  entry_layers.reserve(g.remaining() / detail::kEntryBytes);
+  // The lists of the point being read: list i is list_entries[list_start[i],
+  // list_start[i + 1]).
+  std::vector<Entry> list_entries;
+  list_entries.reserve(h->list_limit(0) + (NB_MAX_LAYER - 1) * h->list_limit(1));
+  std::array<size_t, NB_MAX_LAYER + 1> list_start{};
+  std::vector<unsigned char> straddling;  // a list's bytes when they cross the reader's buffer
   std::vector<T> buf;
   auto point_failed = [&](uint64_t r, std::string why) {
     ZLOG(Error, kTarget, "in load_point_indexation, loading of point {} failed", r);
@@ -158,6 +166,7 @@ Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
     if (n > g.remaining() / min_point_bytes || n > data.remaining() / 20) {
       return bad_dump("layer point count larger than the dump files");
     }
+    h->reserve_layer(l, n);
     layer_first[l] = h->nb_point();
     for (uint64_t r = 0; r < n; ++r) {
       if (map && still == static_cast<int64_t>(io.nb_points_in_memory)) {
@@ -175,36 +184,47 @@ Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
         ok = false;
       }
       ok = ok && g.get(origin) && g.get(pl) && g.get(pr);
+      list_entries.clear();
       for (uint64_t i = 0; ok && i < lists; ++i) {
+        list_start[i] = list_entries.size();
         uint64_t c = 0;
         if (!g.get(c)) {
           ok = false;
           break;
         }
-        if (c > h->list_limit(i) || c > g.remaining() / entry_bytes) {
+        if (c > h->list_limit(i) || c > g.remaining() / detail::kEntryBytes) {
           return point_failed(r, "neighbour list longer than its layer allows");
         }
-        for (uint64_t k = 0; k < c; ++k) {
-          uint64_t nid;
-          RawEntry e{0, 0, static_cast<uint8_t>(i), 0.0f};
-          if (!g.get(nid) || !g.get(e.layer) || !g.get(e.rank) || !g.get(e.dist)) {
+        const size_t bytes = c * detail::kEntryBytes;
+        const unsigned char* at = g.take(bytes);
+        if (!at) {
+          straddling.resize(bytes);
+          if (!g.read(straddling.data(), bytes)) {
             ok = false;
             break;
           }
-          if (!(e.dist >= 0.0f)) return point_failed(r, "neighbour distance is negative or not a number");
-          entries.push_back(e);
+          at = straddling.data();
+        }
+        for (uint64_t k = 0; k < c; ++k, at += detail::kEntryBytes) {
+          uint32_t rank;
+          float dist;
+          std::memcpy(&rank, at + 9, 4);
+          std::memcpy(&dist, at + 13, 4);
+          if (!(dist >= 0.0f)) return point_failed(r, "neighbour distance is negative or not a number");
+          list_entries.push_back(Entry{rank, dist});
+          entry_layers.push_back(at[8]);
         }
       }
       if (!ok) {
         ZLOG(Error, kTarget, "load_point error reading graph data for point p_id");
         return point_failed(r, "error reading graph data for point");
       }
+      list_start[lists] = list_entries.size();
       if (pl != l || pr < 0 || static_cast<uint64_t>(pr) != r) {
         ZLOG(Debug, kTarget, "Origin= {},  p_id = {}", origin, PointId{pl, pr});
         ZLOG(Debug, kTarget, "Storing at l {}, r {}", l, r);
         return bad_dump("point identity does not match its place in the graph file");
       }
-      entries_of.push_back(entries.size());
 
       // Its data record.
       uint32_t dm = 0;
@@ -222,14 +242,19 @@ Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
         made = h->restore_point({}, origin, pl, true);
       } else if (d.format_version >= 3) {
         if (payload != dim * es) return bad_dump(fmt::format("payload of {} bytes, not dimension x element size", payload));
-        const T* view = reinterpret_cast<const T*>(data.here());
-        if (from_map && reinterpret_cast<uintptr_t>(view) % alignof(T) == 0) {
-          ZLOG(Debug, kTarget, "constructing point from datamap, dataid : {}", origin);
-          data.skip(payload);
-          made = h->restore_point(std::span<const T>(view, dim), origin, pl, false);
+        // The payload in place (in the map, or in the reader's buffer) when
+        // it is whole and aligned there; else a copy.
+        const unsigned char* at = data.take(payload);
+        if (at && reinterpret_cast<uintptr_t>(at) % alignof(T) == 0) {
+          if (from_map) ZLOG(Debug, kTarget, "constructing point from datamap, dataid : {}", origin);
+          made = h->restore_point(std::span<const T>(reinterpret_cast<const T*>(at), dim), origin, pl, !from_map);
         } else {
           buf.resize(dim);
-          if (!data.read(buf.data(), payload)) return detail::read_failed(data);
+          if (at) {
+            std::memcpy(buf.data(), at, payload);
+          } else if (!data.read(buf.data(), payload)) {
+            return detail::read_failed(data);
+          }
           made = h->restore_point(buf, origin, pl, true);
         }
       } else {
@@ -242,6 +267,12 @@ Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
         made = h->restore_point(buf, origin, pl, true);
       }
       if (!made) return std::unexpected(made.error());
+      // Highest list first: a point's upper lists are then allocated once.
+      for (uint64_t i = lists; i-- > 0;) {
+        if (list_start[i + 1] > list_start[i]) {
+          h->restore_list(*made, i, std::span<const Entry>(list_entries).subspan(list_start[i], list_start[i + 1] - list_start[i]));
+        }
+      }
       io.points_loaded->fetch_add(1, std::memory_order_relaxed);
       ZLOG(Trace, kTarget, "load_point  origin {} allocated size {}, dim {}", origin, h->point_vector(*made).size(), dim);
       if (--still < 0) return bad_dump("the graph file holds more points than its description");
@@ -249,29 +280,37 @@ Result<std::unique_ptr<Hnsw<T, D>>> load_hnsw(HnswIo& io) {
     layer_count[l] = h->nb_point() - layer_first[l];
   }
 
-  // Neighbourhoods: (layer, rank) -> dense index is layer_first + rank.
+  // Neighbourhoods, in file order: (layer, rank) -> dense index
+  // layer_first + rank; then each list sorted by distance (lists are dumped
+  // sorted, so this is mostly a check).
   const uint64_t total = h->nb_point();
-  std::vector<Entry> list;
-  std::vector<uint32_t> seen;
+  std::vector<uint32_t> mark(total, 0);  // mark[i] == epoch: i is in the current list
+  uint32_t epoch = 0;
+  size_t next_layer = 0;
   for (uint64_t p = 0; p < total; ++p) {
-    for (uint64_t k = entries_of[p]; k < entries_of[p + 1];) {
-      const uint8_t li = entries[k].list;
-      list.clear();
-      for (; k < entries_of[p + 1] && entries[k].list == li; ++k) {
-        const RawEntry& e = entries[k];
-        if (e.layer >= nb_layers_read || e.rank < 0 || static_cast<uint64_t>(e.rank) >= layer_count[e.layer]) {
+    for (uint64_t li = 0; li < lists; ++li) {
+      std::span<Entry> list = h->restored_list(static_cast<uint32_t>(p), li);
+      if (list.empty()) continue;
+      if (++epoch == 0) {
+        std::fill(mark.begin(), mark.end(), 0);
+        epoch = 1;
+      }
+      bool twice = false;
+      for (Entry& e : list) {
+        const uint8_t layer = entry_layers[next_layer++];
+        const int32_t rank = static_cast<int32_t>(e.idx);
+        if (layer >= nb_layers_read || rank < 0 || static_cast<uint64_t>(rank) >= layer_count[layer]) {
           return bad_dump("neighbour names a point not loaded");
         }
-        uint64_t idx = layer_first[e.layer] + static_cast<uint64_t>(e.rank);
+        const uint64_t idx = layer_first[layer] + static_cast<uint64_t>(rank);
         if (idx == p) return bad_dump("a point lists itself as its neighbour");
-        list.push_back(Entry{static_cast<uint32_t>(idx), e.dist});
+        e.idx = static_cast<uint32_t>(idx);
+        twice = twice || mark[idx] == epoch;
+        mark[idx] = epoch;
       }
-      seen.clear();
-      for (const Entry& e : list) seen.push_back(e.idx);
-      std::sort(seen.begin(), seen.end());
-      if (std::adjacent_find(seen.begin(), seen.end()) != seen.end()) return bad_dump("a neighbour listed twice");
-      std::stable_sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) { return a.dist < b.dist; });
-      h->restore_list(static_cast<uint32_t>(p), li, list);
+      if (twice) return bad_dump("a neighbour listed twice");
+      auto nearer = [](const Entry& a, const Entry& b) { return a.dist < b.dist; };
+      if (!std::is_sorted(list.begin(), list.end(), nearer)) std::stable_sort(list.begin(), list.end(), nearer);
     }
     if ((p + 1) % 500000 == 0) ZLOG(Debug, kTarget, "reloading nb_points neighbourhood completed : {}", p + 1);
   }
