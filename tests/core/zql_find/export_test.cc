@@ -45,15 +45,15 @@ TEST(ExportWriter, Csv) {
        "\"Ann \"\"A\"\", x\ny\",2,\"[1,\"\"s\"\"]\"\n\"cr\ronly\",NaN,\n\"1,5\",,\n"},
   };
   for (const Case& c : cases) {
-    auto out = write_export(sample(), clause(Kind::Csv, c.options));
+    auto out = render_export(sample(), clause(Kind::Csv, c.options));
     ASSERT_TRUE(out.has_value()) << out.error().display();
     EXPECT_EQ(out->format, "CSV");
     EXPECT_EQ(out->rows, 3u);
     EXPECT_EQ(out->content, c.text);
   }
   QueryResult empty{{"a"}, {}};
-  EXPECT_EQ(write_export(empty, clause(Kind::Csv))->content, "a\n");
-  EXPECT_EQ(write_export(empty, clause(Kind::Csv, {{"header", V::boolean(false)}}))->content, "");
+  EXPECT_EQ(render_export(empty, clause(Kind::Csv))->content, "a\n");
+  EXPECT_EQ(render_export(empty, clause(Kind::Csv, {{"header", V::boolean(false)}}))->content, "");
 }
 
 TEST(ExportWriter, Json) {
@@ -63,20 +63,20 @@ TEST(ExportWriter, Json) {
   r.rows.push_back({{"v", V::object({{"x", V::integer(-3)}, {"y", V::bytes({1, 2})}})}});
   const std::string o1 = R"({"k\"":"a\\b\u0001\u0008\u000c\t\n\ré","v":null})";
   const std::string o2 = R"({"k\"":null,"v":{"x":-3,"y":"<2 bytes>"}})";
-  EXPECT_EQ(write_export(r, clause(Kind::Json))->content, "[" + o1 + "," + o2 + "]");
-  EXPECT_EQ(write_export(r, clause(Kind::Json, {{"pretty", V::boolean(true)}}))->content,
+  EXPECT_EQ(render_export(r, clause(Kind::Json))->content, "[" + o1 + "," + o2 + "]");
+  EXPECT_EQ(render_export(r, clause(Kind::Json, {{"pretty", V::boolean(true)}}))->content,
             "[\n  " + o1 + ",\n  " + o2 + "\n]");
-  EXPECT_EQ(write_export(r, clause(Kind::Json, {{"pretty", V::boolean(true)}, {"jsonl", V::string("yes")}}))->content,
+  EXPECT_EQ(render_export(r, clause(Kind::Json, {{"pretty", V::boolean(true)}, {"jsonl", V::string("yes")}}))->content,
             o1 + "\n" + o2);
   QueryResult empty{{"a"}, {}};
-  EXPECT_EQ(write_export(empty, clause(Kind::Json))->content, "[]");
-  EXPECT_EQ(write_export(empty, clause(Kind::Json, {{"pretty", V::boolean(true)}}))->content, "[\n]");
-  EXPECT_EQ(write_export(empty, clause(Kind::Json, {{"jsonl", V::boolean(true)}}))->content, "");
+  EXPECT_EQ(render_export(empty, clause(Kind::Json))->content, "[]");
+  EXPECT_EQ(render_export(empty, clause(Kind::Json, {{"pretty", V::boolean(true)}}))->content, "[\n]");
+  EXPECT_EQ(render_export(empty, clause(Kind::Json, {{"jsonl", V::boolean(true)}}))->content, "");
 }
 
 TEST(ExportWriter, ArrowAndParquetAreRefused) {
   for (Kind k : {Kind::Arrow, Kind::Parquet}) {
-    auto out = write_export(sample(), clause(k));
+    auto out = render_export(sample(), clause(k));
     ASSERT_FALSE(out.has_value());
     EXPECT_EQ(out.error().kind(), DbError::Kind::QueryExecution);
   }
@@ -88,14 +88,14 @@ TEST(ExportWriter, FileIsReplacedWholeOrLeftAlone) {
   {
     std::ofstream(path) << "old";
   }
-  auto ok = write_export(sample(), clause(Kind::Csv, {{"path", V::string(path.string())}}));
+  auto ok = render_export(sample(), clause(Kind::Csv, {{"path", V::string(path.string())}}));
   ASSERT_TRUE(ok.has_value()) << ok.error().display();
   std::stringstream got;
   got << std::ifstream(path).rdbuf();
   EXPECT_EQ(got.str(), ok->content);
 
   const auto missing = dir.path() / "no-such-dir" / "x.json";
-  auto failed = write_export(sample(), clause(Kind::Json, {{"path", V::string(missing.string())}}));
+  auto failed = render_export(sample(), clause(Kind::Json, {{"path", V::string(missing.string())}}));
   ASSERT_FALSE(failed.has_value());
   EXPECT_EQ(failed.error().display(), "Query execution error: Failed to write JSON export to '" + missing.string() +
                                           "': No such file or directory (os error 2)");

@@ -13,6 +13,9 @@
 #include "graph/vector/live_search.h"
 #include "query/zql/executor/aggregations/precompute.h"
 #include "query/zql/executor/aggregations/shortest_path_call.h"
+#include "query/zql/executor/find/find_helpers.h"
+#include "query/zql/executor/where/condition.h"
+#include "query/zql/executor/where/scopes.h"
 #include "query/zql/parser/expr_walk.h"
 
 namespace zudizid::query::zql::executor::aggregations {
@@ -34,17 +37,6 @@ bool is_number(const PropertyValue& v) {
 
 double number_of(const PropertyValue& v) {
   return v.kind() == PropertyValue::Kind::Int ? static_cast<double>(v.as_int()) : v.as_float();
-}
-
-// The special function names the aggregation road evaluates (exact case).
-constexpr std::array<std::string_view, 15> kSpecialFunctions = {
-    "sum",        "avg",         "min",         "max",          "count",
-    "degree",     "leiden",      "pagerank",    "community",    "knn_nodes",
-    "clustering", "betweenness", "shortestPath", "community_fast", "embedding_similarity"};
-
-bool is_special_call(const Expr& e) {
-  const auto* c = e.get_if<Expr::FunctionCall>();
-  return c && std::find(kSpecialFunctions.begin(), kSpecialFunctions.end(), c->name) != kSpecialFunctions.end();
 }
 
 // The property of a sum/avg/min/max argument.
@@ -199,81 +191,38 @@ DbResult<PropertyValue> group_value(const Expr& e, const Node& n, std::string_vi
 
 // ---- HAVING -------------------------------------------------------------------
 
-struct GroupScope {
-  std::span<const Node> nodes;
-  std::string_view variable;
-  const std::vector<Expr>& group_exprs;
-  const std::vector<PropertyValue>& key_values;
+// HAVING over one group, through the WHERE evaluator: a grouped property is
+// the group's key value, another property of the variable the first node's,
+// a call the function's value over the group's nodes.
+class GroupScope final : public ConditionScope {
+ public:
+  GroupScope(std::span<const Node> nodes, std::string_view variable, const std::vector<Expr>& group_exprs,
+             const std::vector<PropertyValue>& key_values, const graph::Graph& graph, AggregationContext& context)
+      : nodes_(nodes), variable_(variable), group_exprs_(group_exprs), key_values_(key_values), graph_(graph),
+        context_(context) {}
+
+  MaybeValue property(std::string_view variable, std::string_view property) const override {
+    for (size_t i = 0; i < group_exprs_.size() && i < key_values_.size(); ++i) {
+      const auto* g = group_exprs_[i].get_if<Expr::Property>();
+      if (g && g->variable == variable && g->property == property) return key_values_[i];
+    }
+    if (variable != variable_ || nodes_.empty()) return std::nullopt;
+    return node_field(nodes_.front(), property);
+  }
+  std::optional<DbResult<MaybeValue>> call(const Expr::FunctionCall& call) const override {
+    auto named = evaluate_call(nodes_, variable_, graph_, call, std::nullopt, context_);
+    if (!named) return DbResult<MaybeValue>(std::unexpected(std::move(named.error())));
+    return DbResult<MaybeValue>(std::move(named->second));
+  }
+
+ private:
+  std::span<const Node> nodes_;
+  std::string_view variable_;
+  const std::vector<Expr>& group_exprs_;
+  const std::vector<PropertyValue>& key_values_;
+  const graph::Graph& graph_;
+  AggregationContext& context_;
 };
-
-// The value of a HAVING operand over one group; nullopt is no value.
-DbResult<std::optional<PropertyValue>> group_operand(const Expr& e, const GroupScope& g, const graph::Graph& graph,
-                                                     AggregationContext& context) {
-  if (const auto* l = e.get_if<Expr::Literal>()) return l->value;
-  if (const auto* p = e.get_if<Expr::Property>()) {
-    for (size_t i = 0; i < g.group_exprs.size() && i < g.key_values.size(); ++i)
-      if (g.group_exprs[i] == e) return g.key_values[i];
-    if (p->variable != g.variable || g.nodes.empty()) return std::nullopt;
-    const Node& first = g.nodes.front();
-    if (p->property.empty() || p->property == "id") return PropertyValue::string(first.id.to_string());
-    if (p->property == "label") return PropertyValue::string(first.label);
-    const PropertyValue* v = property_of(first, p->property);
-    return v ? std::optional<PropertyValue>(*v) : std::nullopt;
-  }
-  if (e.kind() == Expr::Kind::FunctionCall) {
-    auto named = evaluate_function(g.nodes, g.variable, graph, e, std::nullopt, context);
-    if (!named) return std::unexpected(std::move(named.error()));
-    return std::move(named->second);
-  }
-  return std::nullopt;
-}
-
-bool compare(const PropertyValue& a, const PropertyValue& b, ast::BinaryOperator op) {
-  using Op = ast::BinaryOperator;
-  switch (op) {
-    case Op::Eq: return a.eq(b);
-    case Op::NotEq: return !a.eq(b);
-    case Op::Lt: return a.cmp(b) < 0;
-    case Op::Gt: return a.cmp(b) > 0;
-    case Op::LtEq: return a.cmp(b) <= 0;
-    case Op::GtEq: return a.cmp(b) >= 0;
-    default: return false;
-  }
-}
-
-// HAVING over one group: AND / OR short-cut, NOT negates, a comparison
-// compares its operands' values (no value on a side: false); anything else
-// is false.
-DbResult<bool> group_condition(const Expr& cond, const GroupScope& g, const graph::Graph& graph,
-                               AggregationContext& context) {
-  // AND/OR chains nest to the left, as deep as the clause is long: walk
-  // their right-hand sides in a loop.
-  const Expr* e = &cond;
-  bool negate = false;
-  for (;;) {
-    if (const auto* u = e->get_if<Expr::UnaryOp>(); u && u->op == ast::UnaryOperator::Not) {
-      negate = !negate;
-      e = u->expr.get();
-      continue;
-    }
-    const auto* b = e->get_if<Expr::BinaryOp>();
-    if (!b) return negate;
-    if (b->op == ast::BinaryOperator::And || b->op == ast::BinaryOperator::Or) {
-      auto left = group_condition(*b->left, g, graph, context);
-      if (!left) return left;
-      const bool is_and = b->op == ast::BinaryOperator::And;
-      if (*left != is_and) return *left != negate;
-      e = b->right.get();
-      continue;
-    }
-    auto l = group_operand(*b->left, g, graph, context);
-    if (!l) return std::unexpected(std::move(l.error()));
-    auto r = group_operand(*b->right, g, graph, context);
-    if (!r) return std::unexpected(std::move(r.error()));
-    if (!*l || !*r) return negate;
-    return compare(**l, **r, b->op) != negate;
-  }
-}
 
 // ---- shapes -------------------------------------------------------------------
 
@@ -319,15 +268,15 @@ DbResult<QueryResult> execute_group_by(std::vector<Node> nodes, const graph::Gra
   std::vector<const ast::ExpressionProjection*> functions;
   for (const auto& proj : query.find.projections) {
     const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
-    if (!ep || !is_special_call(ep->expr)) continue;
+    if (!ep || !is_special_function_call(ep->expr)) continue;
     functions.push_back(ep);
     result.columns.push_back(ep->alias ? *ep->alias : ep->expr.get_if<Expr::FunctionCall>()->name);
   }
 
   for (auto& [key, group] : groups) {
-    GroupScope scope{group.nodes, variable, group_exprs, key.values};
     if (query.having) {
-      auto keep = group_condition(query.having->condition, scope, graph, context);
+      auto keep = eval_condition(query.having->condition,
+                                 GroupScope(group.nodes, variable, group_exprs, key.values, graph, context));
       if (!keep) return std::unexpected(std::move(keep.error()));
       if (!*keep) continue;
     }
@@ -359,7 +308,8 @@ DbResult<QueryResult> single_row(std::vector<Node> nodes, const graph::Graph& gr
   if (query.having) {
     static const std::vector<Expr> kNoGroups;
     static const std::vector<PropertyValue> kNoKey;
-    auto keep = group_condition(query.having->condition, GroupScope{nodes, variable, kNoGroups, kNoKey}, graph, context);
+    auto keep =
+        eval_condition(query.having->condition, GroupScope(nodes, variable, kNoGroups, kNoKey, graph, context));
     if (!keep) return std::unexpected(std::move(keep.error()));
     if (!*keep) return result;
   }
@@ -399,6 +349,15 @@ DbResult<std::pair<std::string, PropertyValue>> evaluate_function(std::span<cons
                                                                   AggregationContext& context) {
   const auto* call = expr.get_if<Expr::FunctionCall>();
   if (!call) return std::unexpected(exec_error("Not an aggregation expression"));
+  return evaluate_call(nodes, variable, graph, *call, alias, context);
+}
+
+DbResult<std::pair<std::string, PropertyValue>> evaluate_call(std::span<const Node> nodes, std::string_view variable,
+                                                              const graph::Graph& graph,
+                                                              const Expr::FunctionCall& call_ref,
+                                                              const std::optional<std::string>& alias,
+                                                              AggregationContext& context) {
+  const auto* call = &call_ref;
   std::string column = alias ? *alias : call->name;
   const std::string& name = call->name;
   auto named = [&](DbResult<PropertyValue> v) -> DbResult<std::pair<std::string, PropertyValue>> {
@@ -420,10 +379,10 @@ DbResult<std::pair<std::string, PropertyValue>> evaluate_function(std::span<cons
   if (name == "knn_nodes") return named(knn_nodes(nodes, graph, *call, context));
   if (name == "shortestPath") {
     // Every row gets the same value: evaluated once per call and query.
-    auto cached = context.shortest_paths.find(&expr);
+    auto cached = context.shortest_paths.find(call);
     if (cached != context.shortest_paths.end()) return named(cached->second);
     auto v = evaluate_shortest_path_call(graph, call->args);
-    if (v) context.shortest_paths.emplace(&expr, *v);
+    if (v) context.shortest_paths.emplace(call, *v);
     return named(std::move(v));
   }
   if (name == "embedding_similarity") return named(embedding_similarity(nodes, graph, *call));

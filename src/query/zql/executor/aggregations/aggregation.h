@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "query/zql/executor/aggregations/algorithm_cache.h"
-#include "query/zql/executor/query_result.h"
+#include "query/zql/executor/statement_result.h"
 #include "query/zql/parser/ast.h"
 #include "storage/db_error.h"
 #include "storage/node.h"
@@ -56,7 +56,7 @@ struct AggregationContext {
   std::unordered_map<std::string, std::shared_ptr<const graph::HnswIndex>> knn_indexes;
   AlgorithmCache scores;
   // shortestPath values by call (one evaluation per query and call).
-  std::unordered_map<const ast::Expr*, PropertyValue> shortest_paths;
+  std::unordered_map<const ast::Expr::FunctionCall*, PropertyValue> shortest_paths;
 };
 
 DbResult<QueryResult> execute_aggregation(std::vector<Node> nodes, const graph::Graph& graph,
@@ -69,6 +69,13 @@ DbResult<std::pair<std::string, PropertyValue>> evaluate_function(std::span<cons
                                                                   const graph::Graph& graph, const ast::Expr& expr,
                                                                   const std::optional<std::string>& alias,
                                                                   AggregationContext& context);
+
+// evaluate_function of a call.
+DbResult<std::pair<std::string, PropertyValue>> evaluate_call(std::span<const Node> nodes, std::string_view variable,
+                                                              const graph::Graph& graph,
+                                                              const ast::Expr::FunctionCall& call,
+                                                              const std::optional<std::string>& alias,
+                                                              AggregationContext& context);
 
 // The key text of a value in a group column: "null" for Null (and absent),
 // true/false, decimal integers, floats in shortest positional form, the

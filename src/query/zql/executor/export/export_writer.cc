@@ -211,7 +211,7 @@ std::string value_to_json(const PropertyValue& value) {
   return out;
 }
 
-DbResult<ExportResult> write_export(const QueryResult& result, const ast::ExportClause& clause) {
+DbResult<ExportResult> render_export(const QueryResult& result, const ast::ExportClause& clause) {
   using Kind = ast::ExportFormat::Kind;
   ExportResult out;
   out.rows = result.rows.size();

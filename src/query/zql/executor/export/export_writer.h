@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-#include "query/zql/executor/query_result.h"
+#include "query/zql/executor/statement_result.h"
 #include "query/zql/parser/ast.h"
 #include "storage/db_error.h"
 
@@ -39,7 +39,7 @@ struct ExportResult {
   uint64_t rows = 0;
 };
 
-DbResult<ExportResult> write_export(const QueryResult& result, const ast::ExportClause& clause);
+DbResult<ExportResult> render_export(const QueryResult& result, const ast::ExportClause& clause);
 
 // `text` escaped for a JSON string (without the surrounding quotes).
 std::string json_escape(std::string_view text);
