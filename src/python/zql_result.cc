@@ -117,9 +117,15 @@ PyObject* zql_explain(PyObject* self, void*) {
   });
 }
 PyObject* zql_profile(PyObject* self, void*) {
-  // ProfileResult objects come with the PROFILE road; until then no result
-  // has this kind.
-  return with_zql(self, [](const StatementResult&) { return none_to_py(); });
+  return with_zql(self, [](const StatementResult& r) {
+    return r.profile_result() ? new_profile_result(*r.profile_result()) : none_to_py();
+  });
+}
+// The rendered text of an export; None for every other kind.
+PyObject* zql_content(PyObject* self, void*) {
+  return with_zql(self, [](const StatementResult& r) {
+    return r.export_outcome() ? str_to_py(r.export_outcome()->message) : none_to_py();
+  });
 }
 PyObject* zql_message(PyObject* self, void*) {
   return with_zql(self, [](const StatementResult& r) {
@@ -167,6 +173,7 @@ PyGetSetDef zql_getset[] = {
     {"explain", reinterpret_cast<getter>(guarded<zql_explain>), nullptr, nullptr, nullptr},
     {"profile", reinterpret_cast<getter>(guarded<zql_profile>), nullptr, nullptr, nullptr},
     {"message", reinterpret_cast<getter>(guarded<zql_message>), nullptr, nullptr, nullptr},
+    {"content", reinterpret_cast<getter>(guarded<zql_content>), nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

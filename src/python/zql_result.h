@@ -13,6 +13,9 @@ namespace zudizid::python {
 // value), List list; recursively. New reference, or nullptr with an error set.
 PyObject* property_value_to_py(const PropertyValue& value);
 
+// A new ProfileResult holding a copy of `record`.
+PyObject* new_profile_result(const query::zql::executor::ProfileResult& record);
+
 // A new ZqlResult owning `result`.
 PyObject* new_zql_result(query::zql::executor::StatementResult result);
 

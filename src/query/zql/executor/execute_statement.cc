@@ -7,6 +7,7 @@
 
 #include "graph/indexes.h"
 #include "query/zql/executor/find_entry.h"
+#include "query/zql/executor/validation/validate.h"
 #include "query/zql/executor/write/write.h"
 #include "query/zql/parser/build_statement.h"
 #include "transaction/transaction.h"
@@ -18,10 +19,12 @@ namespace {
 using Kind = ast::Statement::Kind;
 using transaction::Transaction;
 
-// ADD, UPDATE, DELETE: one transaction each, committed when the body
-// succeeds; on an error it is dropped (rolled back) with everything buffered.
+// ADD, UPDATE, DELETE: validated first, then one transaction each,
+// committed when the body succeeds; on an error it is dropped (rolled back)
+// with everything buffered.
 template <class Stmt, class Body>
 DbResult<StatementResult> in_transaction(QueryContext& context, const Stmt& stmt, Body body) {
+  if (auto checked = validate(ast::Statement{stmt}); !checked) return std::unexpected(std::move(checked.error()));
   std::unique_ptr<Transaction> tx = Transaction::begin(std::make_shared<graph::Graph>(context.graph.clone()));
   auto summary = body(context, stmt, *tx);
   if (!summary) return std::unexpected(std::move(summary.error()));
