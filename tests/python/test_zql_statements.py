@@ -102,6 +102,6 @@ def test_query_result_rows(graph):
     assert list(it) == [q[0], q[1]]
     assert list(it) == []
     assert list(iter(q)) == list(r)
-    star = find_or_skip(graph, "FIND n.* FROM (n:Person {name: 'Ann'})")
+    star = find_or_skip(graph, "FIND all(n) FROM (n:Person {name: 'Ann'})")
     assert star[0]["n.name"] == "Ann" and star[0]["n.score"] == 1.5
     assert "n.id" in star[0] and star[0]["n.label"] == "Person"

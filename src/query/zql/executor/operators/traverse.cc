@@ -1,6 +1,7 @@
 #include "query/zql/executor/operators/traverse.h"
 
 #include "query/zql/executor/operators/filters.h"
+#include "query/zql/executor/operators/node_scan.h"
 
 namespace zudizid::query::zql::executor::operators {
 
@@ -11,6 +12,16 @@ graph::Direction direction_of(ast::Direction d) {
     case ast::Direction::Bidirectional: return graph::Direction::Both;
   }
   return graph::Direction::Outgoing;
+}
+
+DbResult<std::vector<Binding>> collect_relationship_bindings(const graph::Graph& graph,
+                                                             std::optional<std::string> source_label,
+                                                             std::optional<std::string> edge_type,
+                                                             std::optional<std::string> target_label,
+                                                             graph::Direction direction) {
+  TraverseStream stream(graph, std::make_unique<NodeScanOperator>(graph, std::move(source_label)), direction,
+                        std::move(edge_type), std::move(target_label));
+  return drain(stream);
 }
 
 DbResult<std::deque<Edge>> TraverseStream::edges_of(const Node& node) const {

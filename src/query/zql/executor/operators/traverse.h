@@ -17,6 +17,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "graph/graph.h"
 #include "query/zql/executor/operators/operator.h"
@@ -53,6 +54,14 @@ class TraverseStream final : public BindingOperator {
   std::optional<Node> current_source_;
   std::deque<Edge> pending_edges_;
 };
+
+// Every binding of one hop from the nodes of `source_label` (every node when
+// absent), in scan order; the first error is the result.
+DbResult<std::vector<Binding>> collect_relationship_bindings(const graph::Graph& graph,
+                                                             std::optional<std::string> source_label,
+                                                             std::optional<std::string> edge_type,
+                                                             std::optional<std::string> target_label,
+                                                             graph::Direction direction = graph::Direction::Outgoing);
 
 // The direction a relationship pattern's arrow asks for.
 graph::Direction direction_of(ast::Direction d);

@@ -1,19 +1,12 @@
 #include "query/zql/executor/where/scopes.h"
 
+#include "query/zql/executor/ascii_lower.h"
 #include "graph/embeddings.h"
 #include "index/taxonomy.h"
 
 namespace zudizid::query::zql::executor {
 
 namespace {
-
-std::string ascii_lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 // The second argument of a two-argument call when it is a String literal.
 const std::string* second_string_argument(const ast::Expr::FunctionCall& call) {
