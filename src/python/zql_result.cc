@@ -46,6 +46,14 @@ PyObject* row_to_py(const QueryResult& q, size_t i) {
     }
   } else {
     for (const std::string& column : q.columns) {
+      if (column.ends_with(".*")) {
+        // "v.*" stands for every key of the row under "v.".
+        const std::string_view prefix = std::string_view(column).substr(0, column.size() - 1);
+        for (const auto& [key, value] : row) {
+          if (key.starts_with(prefix) && !put(key, value)) return nullptr;
+        }
+        continue;
+      }
       auto it = row.find(column);
       if (it != row.end() && !put(column, it->second)) return nullptr;
     }

@@ -13,7 +13,7 @@
 #include "graph/vector/live_search.h"
 #include "query/zql/executor/aggregations/precompute.h"
 #include "query/zql/executor/aggregations/shortest_path_call.h"
-#include "query/zql/executor/find/find_helpers.h"
+#include "query/zql/executor/where/analysis.h"
 #include "query/zql/executor/where/condition.h"
 #include "query/zql/executor/where/scopes.h"
 #include "query/zql/parser/expr_walk.h"

@@ -30,6 +30,8 @@
 #include "query/zql/executor/aggregations/precompute.h"
 #include "query/zql/executor/export/export_writer.h"
 #include "query/zql/executor/find/find_helpers.h"
+#include "query/zql/executor/ordering.h"
+#include "query/zql/executor/where/analysis.h"
 #include "query/zql/executor/find_entry.h"
 #include "query/zql/executor/operators/filters.h"
 #include "query/zql/executor/operators/projections.h"
@@ -233,7 +235,7 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
   } else {
     extras = order_by_extra_columns(query);
     const std::string id_column = variable + ".id";
-    std::vector<std::string> keys = projection_key_names(query.find.projections);
+    std::vector<std::string> keys = collect_names(query.find.projections, projection_source_columns_next);
     for (const std::string& e : extras)
       if (std::find(keys.begin(), keys.end(), e) == keys.end()) keys.push_back(e);
     const bool add_id = algorithm_part && std::find(keys.begin(), keys.end(), id_column) == keys.end();
@@ -254,7 +256,7 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
       if (!*row) return std::unexpected(std::move(row->error()));
       result.rows.push_back(std::move(**row));
     }
-    result.columns = projection_column_names(query.find.projections);
+    result.columns = collect_names(query.find.projections, query_column_names_next);
     for (const std::string& e : extras)
       if (std::find(result.columns.begin(), result.columns.end(), e) == result.columns.end()) result.columns.push_back(e);
     const auto aliases = aliased_property_refs(query.find.projections);
@@ -267,7 +269,13 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
       if (!all_nodes) return std::unexpected(std::move(all_nodes.error()));
       auto scores = aggregations::precompute_algorithms(graph, query, *all_nodes);
       if (!scores) return std::unexpected(std::move(scores.error()));
-      std::erase_if(result.rows, [&](const Row& row) { return !eval_algorithm_condition(row, *algorithm_part, *scores); });
+      std::vector<Row> kept;
+      for (Row& row : result.rows) {
+        auto keep = eval_algorithm_condition(row, *algorithm_part, *scores);
+        if (!keep) return std::unexpected(std::move(keep.error()));
+        if (*keep) kept.push_back(std::move(row));
+      }
+      result.rows = std::move(kept);
       if (add_id)
         for (Row& row : result.rows) row.erase(id_column);
     }
@@ -277,7 +285,7 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
   ZLOG(Debug, kLog, "After filter and project: {} rows (including {} extras)", result.rows.size(), extras.size());
   if (query.order_by)
     std::stable_sort(result.rows.begin(), result.rows.end(),
-                     [&](const Row& a, const Row& b) { return row_less(a, b, *query.order_by); });
+                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
   if (query.limit) {
     const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());
     result.rows.erase(result.rows.begin(), result.rows.begin() + static_cast<ptrdiff_t>(offset));

@@ -16,67 +16,8 @@ namespace {
 
 using ast::Expr;
 
-constexpr std::array<std::string_view, 15> kSpecialFunctions = {
-    "sum",        "avg",         "min",          "max",            "count",
-    "degree",     "leiden",      "pagerank",     "community",      "knn_nodes",
-    "clustering", "betweenness", "shortestPath", "community_fast", "embedding_similarity"};
-
-// all(x) with one bare-variable argument: x.
-const std::string* all_call_variable(const Expr& e) {
-  const auto* c = e.get_if<Expr::FunctionCall>();
-  if (!c || !common::ascii_iequals(c->name, "all") || c->args.size() != 1) return nullptr;
-  const auto* p = c->args[0].get_if<Expr::Property>();
-  return p && p->property.empty() ? &p->variable : nullptr;
-}
-
-// The key a projection fills, whatever its alias.
-std::optional<std::string> projection_source_key(const ast::Projection& projection) {
-  if (const auto* a = std::get_if<ast::AllProjection>(&projection)) return a->variable + ".*";
-  const auto* ep = std::get_if<ast::ExpressionProjection>(&projection);
-  if (!ep) return std::nullopt;
-  if (const auto* p = ep->expr.get_if<Expr::Property>()) return property_key(*p);
-  if (const std::string* v = all_call_variable(ep->expr)) return *v + ".*";
-  return std::nullopt;
-}
-
 void push_unique(std::vector<std::string>& list, const std::string& s) {
   if (std::find(list.begin(), list.end(), s) == list.end()) list.push_back(s);
-}
-
-// Scores and projected values of one row.
-class RowScope final : public ConditionScope {
- public:
-  RowScope(const Row& row, const aggregations::AlgorithmCache& cache) : row_(row), cache_(cache) {}
-  MaybeValue property(std::string_view variable, std::string_view property) const override {
-    const std::string key = property.empty() ? fmt::format("{}.id", variable) : fmt::format("{}.{}", variable, property);
-    auto it = row_.find(key);
-    return it == row_.end() ? MaybeValue{} : MaybeValue{it->second};
-  }
-  std::optional<DbResult<MaybeValue>> call(const Expr::FunctionCall& call) const override {
-    if (!aggregations::algorithm_named(call.name)) return std::nullopt;
-    const auto* v = call.args.empty() ? nullptr : call.args[0].get_if<Expr::Property>();
-    if (!v || !v->property.empty()) return DbResult<MaybeValue>(MaybeValue{});
-    auto id = row_.find(v->variable + ".id");
-    if (id == row_.end() || id->second.kind() != PropertyValue::Kind::String) return DbResult<MaybeValue>(MaybeValue{});
-    auto uuid = common::Uuid::parse(id->second.as_string());
-    if (!uuid) return DbResult<MaybeValue>(MaybeValue{});
-    return DbResult<MaybeValue>(aggregations::algorithm_value_for_node(call.name, *uuid, cache_));
-  }
-
- private:
-  const Row& row_;
-  const aggregations::AlgorithmCache& cache_;
-};
-
-// The conjuncts of `condition` that do (or do not) use an algorithm
-// function, rebuilt as a left-grouped AND.
-std::optional<Expr> conjuncts_where(const Expr& condition, bool with_algorithms) {
-  std::optional<Expr> out;
-  for (const Expr* c : and_conjuncts(condition)) {
-    if (expr_uses_algorithm_function(*c) != with_algorithms) continue;
-    out = out ? Expr::binary(std::move(*out), ast::BinaryOperator::And, *c) : *c;
-  }
-  return out;
 }
 
 constexpr std::array<std::string_view, 7> kPathMetadataNames = {"depth", "nodes", "edges", "start",
@@ -103,35 +44,6 @@ bool has_path_metadata_ref(const Expr& e, std::initializer_list<std::string_view
 
 std::string property_key(const Expr::Property& p) {
   return p.property.empty() ? p.variable : fmt::format("{}.{}", p.variable, p.property);
-}
-
-bool is_special_function_call(const Expr& e) {
-  const auto* c = e.get_if<Expr::FunctionCall>();
-  return c && std::find(kSpecialFunctions.begin(), kSpecialFunctions.end(), c->name) != kSpecialFunctions.end();
-}
-
-std::vector<std::string> projection_column_names(const std::vector<ast::Projection>& projections) {
-  std::vector<std::string> out;
-  for (const auto& projection : projections) {
-    if (std::holds_alternative<ast::WildcardProjection>(projection)) {
-      out.emplace_back("*");
-      continue;
-    }
-    const auto* ep = std::get_if<ast::ExpressionProjection>(&projection);
-    if (ep && ep->alias) {
-      out.push_back(*ep->alias);
-    } else if (auto key = projection_source_key(projection)) {
-      out.push_back(std::move(*key));
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> projection_key_names(const std::vector<ast::Projection>& projections) {
-  std::vector<std::string> out;
-  for (const auto& projection : projections)
-    if (auto key = projection_source_key(projection)) out.push_back(std::move(*key));
-  return out;
 }
 
 std::vector<std::pair<std::string, std::string>> aliased_property_refs(const std::vector<ast::Projection>& projections) {
@@ -165,24 +77,6 @@ std::vector<std::string> order_by_extra_columns(const ast::Query& query) {
     if (std::find(projected.begin(), projected.end(), key) == projected.end()) push_unique(out, key);
   }
   return out;
-}
-
-bool row_less(const Row& a, const Row& b, const ast::OrderByClause& order) {
-  for (const auto& item : order.items) {
-    const auto* p = item.expression.get_if<Expr::Property>();
-    if (!p) continue;
-    const std::string key = property_key(*p);
-    auto ia = a.find(key), ib = b.find(key);
-    const bool has_a = ia != a.end(), has_b = ib != b.end();
-    if (!has_a && !has_b) continue;
-    const bool desc = item.order == ast::OrderDirection::Desc;
-    if (has_a != has_b) return desc ? !has_a : has_a;
-    // PropertyValue::total_less is cmp made a strict weak order (exact
-    // mixed numbers, NaNs together), as a sort needs.
-    if (PropertyValue::total_less(ia->second, ib->second)) return !desc;
-    if (PropertyValue::total_less(ib->second, ia->second)) return desc;
-  }
-  return false;
 }
 
 void apply_distinct(QueryResult& result) {
@@ -231,21 +125,6 @@ void strip_extra_columns(QueryResult& result, const std::vector<std::string>& ex
                 [&](const std::string& c) { return std::find(extras.begin(), extras.end(), c) != extras.end(); });
   for (Row& row : result.rows)
     for (const std::string& e : extras) row.erase(e);
-}
-
-bool expr_uses_algorithm_function(const Expr& e) {
-  return ast::find_expr(e, [](const Expr& x) {
-           const auto* c = x.get_if<Expr::FunctionCall>();
-           return c && aggregations::algorithm_named(c->name).has_value();
-         }) != nullptr;
-}
-
-std::optional<Expr> where_without_algorithms(const Expr& condition) { return conjuncts_where(condition, false); }
-std::optional<Expr> where_algorithm_part(const Expr& condition) { return conjuncts_where(condition, true); }
-
-bool eval_algorithm_condition(const Row& row, const Expr& condition, const aggregations::AlgorithmCache& cache) {
-  auto r = eval_condition(condition, RowScope(row, cache));
-  return r && *r;
 }
 
 DbResult<void> check_path_metadata(const ast::Query& query) {
