@@ -9,6 +9,7 @@
 #include "graph/close.h"
 #include "graph/open.h"
 #include "query/zql/executor/execute_statement.h"
+#include "query/zql/parser/build_statement.h"
 
 namespace zudizid::query::zql::executor::testing {
 
