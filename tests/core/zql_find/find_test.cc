@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "graph/embeddings.h"
 #include "tests/core/zql_exec/exec_fixture.h"
 
 namespace zudizid::query::zql::executor {
@@ -176,6 +177,35 @@ TEST_F(Find, ExplainAndProfile) {
   EXPECT_FALSE(p->path_query);
   EXPECT_FALSE(p->path_metrics);
   EXPECT_NE(p->plan.find("Query Execution Plan"), std::string::npos);
+}
+
+TEST_F(Find, VectorSearchUnderOrAndWithOffset) {
+  // Embeddings: ann, cy, hal near each other; the rest far.
+  auto people = g().nodes_with_label("Person").collect();
+  ASSERT_TRUE(people);
+  for (const Node& n : *people) {
+    const std::string& name = n.properties.at("name").as_string();
+    const bool near = name == "ann" || name == "cy" || name == "hal";
+    ASSERT_TRUE(graph::add_node_embedding(g(), n.id, near ? std::vector<float>{1, 0.1f} : std::vector<float>{0.1f, 1}, "m"));
+  }
+  EXPECT_EQ(rows("FIND n.name FROM (n:Person) WHERE similar_to(n, 'ann', 'm') ORDER BY n.name LIMIT 3"),
+            (Rows{"n.name", "n.name=String(\"ann\")", "n.name=String(\"cy\")", "n.name=String(\"hal\")"}));
+  // OR keeps the other side's nodes: membership, not a hard filter.
+  EXPECT_EQ(rows("FIND n.name FROM (n:Person) WHERE similar_to(n, 'ann', 'm') OR n.age > 90 ORDER BY n.name LIMIT 1")
+                .size(),
+            2u);
+  EXPECT_EQ(run("FIND n.name FROM (n:Person) WHERE similar_to(n, 'ann', 'm') OR n.age > 90 ORDER BY n.name")
+                .query_result()
+                ->rows.size(),
+            9u)
+      << "k is 10 without LIMIT: every person";
+  // k = limit + offset: the second page is there.
+  EXPECT_EQ(rows("FIND n.name FROM (n:Person) WHERE similar_to(n, 'ann', 'm') ORDER BY n.name LIMIT 1 OFFSET 2"),
+            (Rows{"n.name", "n.name=String(\"hal\")"}))
+      << "k = 3: the three near ones, the page after two holds hal";
+  auto knn = rows("FIND knn_nodes(n, 2, 'm') AS k FROM (n:Person) WHERE n.name = 'ann'");
+  ASSERT_EQ(knn.size(), 2u);
+  EXPECT_EQ(knn[1].size(), std::string("k=String(\"[\\\"\\\",\\\"\\\"]\")").size() + 2 * 36) << knn[1];
 }
 
 }  // namespace

@@ -133,7 +133,8 @@ class FindNodeScope final : public ConditionScope {
 
 class FindWhereFilter final : public operators::NodeOperator {
  public:
-  FindWhereFilter(NodeStream input, Expr condition, std::string variable, graph::Graph graph, IdSets sets)
+  FindWhereFilter(NodeStream input, std::shared_ptr<const Expr> condition, std::string variable, graph::Graph graph,
+                  IdSets sets)
       : input_(std::move(input)),
         condition_(std::move(condition)),
         variable_(std::move(variable)),
@@ -142,7 +143,7 @@ class FindWhereFilter final : public operators::NodeOperator {
   std::optional<DbResult<Node>> next() override {
     while (auto item = input_->next()) {
       if (!*item) return item;
-      auto keep = eval_condition(condition_, FindNodeScope(**item, variable_, graph_, sets_));
+      auto keep = eval_condition(*condition_, FindNodeScope(**item, variable_, graph_, sets_));
       if (!keep) return DbResult<Node>(std::unexpected(std::move(keep.error())));
       if (*keep) return item;
     }
@@ -151,7 +152,7 @@ class FindWhereFilter final : public operators::NodeOperator {
 
  private:
   NodeStream input_;
-  Expr condition_;
+  std::shared_ptr<const Expr> condition_;
   std::string variable_;
   graph::Graph graph_;
   IdSets sets_;
@@ -214,13 +215,16 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
                                     : query.having->condition;
   if (std::optional<Expr> rest = where ? where_without_algorithms(*where) : std::nullopt) {
     const uint64_t k = query.limit ? query.limit->limit + query.limit->offset.value_or(0) : 10;
+    // The id sets are keyed by the calls' addresses inside the condition
+    // the filter keeps, so that condition is placed before they are taken.
+    auto condition = std::make_shared<const Expr>(std::move(*rest));
     IdSets sets;
-    for (const SearchCall& s : search_calls(*rest)) {
+    for (const SearchCall& s : search_calls(*condition)) {
       auto ids = run_search(graph, s, k);
       if (!ids) return std::unexpected(std::move(ids.error()));
       sets.emplace(s.call, std::move(*ids));
     }
-    stream = std::make_unique<FindWhereFilter>(std::move(stream), std::move(*rest), variable, graph.clone(),
+    stream = std::make_unique<FindWhereFilter>(std::move(stream), std::move(condition), variable, graph.clone(),
                                                std::move(sets));
   }
 
