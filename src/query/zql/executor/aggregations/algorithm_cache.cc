@@ -97,6 +97,17 @@ std::optional<Algorithm> algorithm_named(std::string_view name) {
   return std::nullopt;
 }
 
+bool is_algorithm_name(std::string_view name) {
+  if (algorithm_named(name)) return true;
+  auto lowered = ascii_lowered(name);
+  return lowered && *lowered == "shortestpath";
+}
+
+bool is_algorithm_function(const ast::Expr& expr) {
+  const auto* call = expr.get_if<ast::Expr::FunctionCall>();
+  return call && is_algorithm_name(call->name);
+}
+
 std::string_view algorithm_name(Algorithm a) { return kNames[static_cast<size_t>(a)]; }
 
 bool AlgorithmCache::has(Algorithm a) const {

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "algorithms/id_index.h"
+#include "query/zql/parser/ast_expr.h"
 #include "storage/db_error.h"
 #include "storage/node.h"
 #include "storage/property_value.h"
@@ -29,6 +30,11 @@ inline constexpr size_t kAlgorithmCount = 7;
 // The function a call names, its name lower-cased (full Unicode lower-casing:
 // only ASCII letters and the Kelvin sign can lower-case into these names).
 std::optional<Algorithm> algorithm_named(std::string_view name);
+// Whether a call of `name` is an algorithm function: one of the seven above
+// or shortestPath, lower-cased as above.
+bool is_algorithm_name(std::string_view name);
+// Whether `expr` is a call of an algorithm function.
+bool is_algorithm_function(const ast::Expr& expr);
 // The lower-case name, e.g. "community_fast".
 std::string_view algorithm_name(Algorithm a);
 

@@ -1,0 +1,171 @@
+"""FIND over node patterns against sqlite3 as the reference, with no index,
+a hash index and a B-tree index on the filtered property; PROFILE, EXPLAIN
+and EXPORT as Python sees them."""
+import csv
+import io
+import json
+import random
+import sqlite3
+
+import pytest
+
+import zudizid
+
+CITIES = ["Oslo", "Rome", "Lima", "Kyiv", "Pune"]
+
+
+def people(n=150, seed=7):
+    rnd = random.Random(seed)
+    out = []
+    for i in range(n):
+        age = rnd.randrange(18, 90) if rnd.random() > 0.1 else None
+        city = rnd.choice(CITIES) if rnd.random() > 0.05 else None
+        out.append((f"p{i:03d}", age, city))
+    return out
+
+
+@pytest.fixture(scope="module")
+def data():
+    return people()
+
+
+@pytest.fixture(scope="module")
+def sql(data):
+    db = sqlite3.connect(":memory:")
+    db.execute("CREATE TABLE person(name TEXT, age INT, city TEXT)")
+    db.executemany("INSERT INTO person VALUES (?, ?, ?)", data)
+    return db
+
+
+def load(graph, data):
+    for name, age, city in data:
+        props = [f"name: '{name}'"]
+        if age is not None:
+            props.append(f"age: {age}")
+        if city is not None:
+            props.append(f"city: '{city}'")
+        graph.execute_zql(f"ADD (n:Person {{{', '.join(props)}}})")
+
+
+# (ZQL, the columns compared, SQL, indexed property)
+CASES = [
+    ("FIND n.name, n.age FROM (n:Person) WHERE n.city = 'Oslo' ORDER BY n.name", ["n.name", "n.age"],
+     "SELECT name, age FROM person WHERE city = 'Oslo' ORDER BY name", "city"),
+    ("FIND n.name FROM (n:Person) WHERE n.age > 40 AND n.city = 'Rome' ORDER BY n.age DESC, n.name LIMIT 5 OFFSET 3",
+     ["n.name"], "SELECT name FROM person WHERE age > 40 AND city = 'Rome' ORDER BY age DESC, name LIMIT 5 OFFSET 3",
+     "city"),
+    ("FIND n.name FROM (n:Person) WHERE n.age = 30 ORDER BY n.name LIMIT 50", ["n.name"],
+     "SELECT name FROM person WHERE age = 30 ORDER BY name LIMIT 50", "age"),
+    ("FIND DISTINCT n.city FROM (n:Person) WHERE n.age >= 60 ORDER BY n.city", ["n.city"],
+     "SELECT DISTINCT city FROM person WHERE age >= 60 ORDER BY city IS NULL, city", "age"),
+    ("FIND DISTINCT n.age FROM (n:Person) WHERE n.city = 'Lima' ORDER BY n.age DESC LIMIT 4", ["n.age"],
+     "SELECT DISTINCT age FROM person WHERE city = 'Lima' ORDER BY age IS NOT NULL, age DESC LIMIT 4", "city"),
+    ("FIND n.city, count(n) AS c, avg(n.age) AS a, min(n.age) AS lo, max(n.age) AS hi, sum(n.age) AS s "
+     "FROM (n:Person) WHERE n.city = 'Kyiv' GROUP BY n.city", ["n.city", "c", "a", "lo", "hi", "s"],
+     "SELECT city, count(*), avg(age), min(age), max(age), total(age) FROM person WHERE city = 'Kyiv' GROUP BY city",
+     "city"),
+    ("FIND n.city, count(n) AS c, avg(n.age) AS a FROM (n:Person) WHERE n.age > 20 GROUP BY n.city "
+     "HAVING count(n) > 20 ORDER BY c DESC", ["n.city", "c", "a"],
+     "SELECT coalesce(city, 'null'), count(*) AS c, avg(age) FROM person WHERE age > 20 GROUP BY city "
+     "HAVING count(*) > 20 ORDER BY c DESC", "age"),
+    ("FIND count(n) AS c, max(n.age) AS m FROM (n:Person) WHERE n.city = 'Pune'", ["c", "m"],
+     "SELECT count(*), max(age) FROM person WHERE city = 'Pune'", "city"),
+]
+
+
+@pytest.mark.parametrize("index", [None, "HASH", "BTREE"])
+def test_find_matches_sqlite(data, sql, index):
+    g = zudizid.Graph.in_memory()
+    try:
+        load(g, data)
+        for zql, columns, query, prop in CASES:
+            if index:
+                g.execute_zql(f"CREATE INDEX ON Person({prop}) TYPE {index}")
+            got = [tuple(row.get(c) for c in columns) for row in g.execute_zql(zql)]
+            want = [tuple(r) for r in sql.execute(query)]
+            assert got == want, zql
+            if index:
+                g.execute_zql(f"DROP INDEX Person_{prop}")
+    finally:
+        g.close()
+
+
+def test_group_text_and_refusals(graph):
+    for zql in ["ADD (n:P {k: 3})", "ADD (n:P {k: '3'})", "ADD (n:P {k: 'null'})", "ADD (n:P)"]:
+        graph.execute_zql(zql)
+    rows = list(graph.execute_zql("FIND n.k, count(n) AS c FROM (n:P) GROUP BY n.k"))
+    assert sorted((r["n.k"], r["c"]) for r in rows) == [("3", 1), ("3", 1), ("null", 1), ("null", 1)]
+    errors = {
+        "FIND n FROM (n:P) WHERE count(n) > 1":
+            "Semantic validation error: Aggregation functions not allowed in WHERE clause. Use HAVING instead.",
+        "UPDATE (n) SET m.x = 1": "Semantic validation error: Variable 'm' in SET not found in pattern",
+        "FIND n FROM (n:P) AT TIMESTAMP 3": "Query execution error: AT TIMESTAMP is not supported: FIND reads the "
+                                            "current data only",
+        "FIND n.k FROM (n:P) EXPORT PARQUET 'x.parquet'":
+            "Query execution error: EXPORT PARQUET is not supported: export as CSV or JSON",
+    }
+    for zql, message in errors.items():
+        with pytest.raises(RuntimeError) as e:
+            graph.execute_zql(zql)
+        assert str(e.value) == message
+
+
+def test_profile_and_explain(graph):
+    graph.execute_zql("ADD (n:P {k: 1})")
+    r = graph.execute_zql("PROFILE FIND n.k FROM (n:P)")
+    p = r.profile
+    assert isinstance(p, zudizid.ProfileResult) and r.profile is not p
+    assert (p.statement_type, p.columns, p.rows_returned, p.path_query, p.path_metrics) == ("query", ["n.k"], 1,
+                                                                                            False, None)
+    assert repr(p) == f"<ProfileResult: 1 rows, {p.execution_ms:.3f} ms>"
+    assert r.summary == f"PROFILE query: 1 rows, {p.execution_ms:.3f} ms"
+    assert "→ LABEL SCAN: P | rows=~1 | cost=1.00" in p.plan
+    assert graph.execute_zql("EXPLAIN FIND n FROM (n)").explain.startswith("┌")
+    with pytest.raises(TypeError):
+        zudizid.ProfileResult()
+
+
+def add_texts(graph, texts):
+    tx = graph.begin_transaction()
+    for i, t in enumerate(texts):
+        tx.add_node("T", {"i": i, "s": t})
+    tx.commit()
+
+
+TEXTS = ["plain", "a,b", 'say "hi"', "line\nfeed", "cr\ronly", "tab\tbell\x07", "é"]
+
+
+@pytest.mark.parametrize("options", ["", " WITH separator = ';'", " WITH header = false"])
+def test_export_csv_reads_back(graph, tmp_path, options):
+    add_texts(graph, TEXTS)
+    path = tmp_path / "out.csv"
+    sep = ";" if "separator" in options else ","
+    opts = options + ("," if options else " WITH") + f" path = '{path}'"
+    r = graph.execute_zql(f"FIND n.i, n.s FROM (n:T) ORDER BY n.i EXPORT CSV{opts}")
+    assert r.kind == "export" and r.summary == f"Exported {len(TEXTS)} rows as CSV"
+    assert path.read_bytes().decode() == r.content
+    rows = list(csv.reader(io.StringIO(r.content, newline=""), delimiter=sep))
+    if "header" not in options:
+        assert rows.pop(0) == ["n.i", "n.s"]
+    assert rows == [[str(i), t] for i, t in enumerate(TEXTS)]
+
+
+@pytest.mark.parametrize("options", ["", " WITH pretty = true", " WITH jsonl = true"])
+def test_export_json_reads_back(graph, options):
+    add_texts(graph, TEXTS + ["\x00\x1f\b\f"])
+    content = graph.execute_zql(f"FIND n.i, n.s FROM (n:T) ORDER BY n.i EXPORT JSON{options}").content
+    if "jsonl" in options:
+        got = [json.loads(line) for line in content.split("\n")]
+    else:
+        got = json.loads(content)
+    assert got == [{"n.i": i, "n.s": t} for i, t in enumerate(TEXTS + ["\x00\x1f\b\f"])]
+    assert not any(c in content for c in "\x00\x07\x08\x0c")
+
+
+def test_export_failure_keeps_file(graph, tmp_path):
+    graph.execute_zql("ADD (n:T {i: 1})")
+    missing = tmp_path / "missing" / "out.json"
+    with pytest.raises(RuntimeError) as e:
+        graph.execute_zql(f"FIND n.i FROM (n:T) EXPORT JSON WITH path = '{missing}'")
+    assert str(e.value).startswith(f"Query execution error: Failed to write JSON export to '{missing}': ")
+    assert graph.execute_zql("FIND n.i FROM (n:T) EXPORT JSON").content == '[{"n.i":1}]'
