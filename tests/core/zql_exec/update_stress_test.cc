@@ -1,5 +1,6 @@
 // Eight threads UPDATE different properties of one node at once: every
-// change survives, because each UPDATE locks the node before it reads it.
+// change survives, because each UPDATE locks the node before it reads it;
+// a node deleted among such UPDATEs stays deleted.
 #include <fmt/format.h>
 
 #include <atomic>
@@ -24,7 +25,9 @@ TEST_F(UpdateStress, ConcurrentUpdatesOfOneNodeAllSurvive) {
       for (int r = 1; r <= kRounds; ++r) {
         auto result = execute_statement(g(), fmt::format("UPDATE (n:Hot {{name: 'h'}}) SET n.p{} = {}", t, r));
         if (!result || result->write_summary()->nodes_updated != 1) failures.fetch_add(1);
-        // A DELETE of another label runs beside them.
+        // UPDATEs and one DELETE of another node run beside them: once
+        // deleted, no UPDATE brings it back.
+        if (!execute_statement(g(), fmt::format("UPDATE (m:Cold) SET m.t{} = {}", t, r))) failures.fetch_add(1);
         if (t == 0 && r == kRounds / 2 && !execute_statement(g(), "DELETE (m:Cold)")) failures.fetch_add(1);
       }
     });

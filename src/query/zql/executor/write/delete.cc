@@ -10,6 +10,9 @@ DbResult<WriteSummary> execute_delete(QueryContext& context, const ast::DeleteSt
   WriteSummary summary;
   std::unordered_set<Uuid> edges_gone;
   uint64_t n = 0;
+  auto lock = [&](const Uuid& id) {
+    return context.graph.lock_manager().acquire(tx.tx_id(), id, lock_manager::LockMode::Write);
+  };
   auto seam = [&]() -> DbResult<void> {
     if (!context.before_target_write) return {};
     return context.before_target_write(n++);
@@ -23,9 +26,15 @@ DbResult<WriteSummary> execute_delete(QueryContext& context, const ast::DeleteSt
     for (const auto& b : *bindings) {
       if (!b.edge || !edges_gone.insert(b.edge->id).second) continue;
       if (auto r = seam(); !r) return std::unexpected(std::move(r.error()));
+      // Locked so that an UPDATE of the edge running beside this statement
+      // cannot bring it back after it is gone.
+      if (auto r = lock(b.edge->id); !r) return std::unexpected(std::move(r.error()));
+      auto exists = context.graph.storage()->edge_exists(b.edge->id);
+      if (!exists) return std::unexpected(std::move(exists.error()));
+      if (!*exists) continue;
       if (auto r = tx.delete_edge(b.edge->id); !r) return std::unexpected(std::move(r.error()));
+      ++summary.edges_deleted;
     }
-    summary.edges_deleted = edges_gone.size();
     return summary;
   }
 
@@ -37,9 +46,11 @@ DbResult<WriteSummary> execute_delete(QueryContext& context, const ast::DeleteSt
   for (const Node& node : *nodes) {
     if (auto r = seam(); !r) return std::unexpected(std::move(r.error()));
     // Locked so that an UPDATE running beside this statement cannot bring
-    // the node back after it is gone.
-    auto locked = context.graph.lock_manager().acquire(tx.tx_id(), node.id, lock_manager::LockMode::Write);
-    if (!locked) return std::unexpected(std::move(locked.error()));
+    // the node back after it is gone; one deleted meanwhile is passed over.
+    if (auto r = lock(node.id); !r) return std::unexpected(std::move(r.error()));
+    auto exists = context.graph.storage()->node_exists(node.id);
+    if (!exists) return std::unexpected(std::move(exists.error()));
+    if (!*exists) continue;
     for (auto edges : {context.graph.get_outgoing_edges(node.id), context.graph.get_incoming_edges(node.id)}) {
       if (!edges) continue;  // the counts never fail the statement
       for (const Edge& e : *edges) edges_gone.insert(e.id);

@@ -1,0 +1,45 @@
+// The Kùzu side of run.py: loads graph.json into a fresh database (Person
+// with name as primary key, KNOWS(w)) and times the rows run.py names, in
+// the same seeded order; prints one JSON line of median seconds per row.
+// usage: node kuzu_run.mjs graph.json dbdir runs updates
+import fs from "node:fs";
+import path from "node:path";
+import kuzu from "kuzu";
+
+const [data, dir, runsText, updatesText] = process.argv.slice(2);
+const runs = Number(runsText);
+const updateCount = Number(updatesText);
+const { people, knows } = JSON.parse(fs.readFileSync(data, "utf8"));
+
+// The same generator as Python's random.Random is not available here, so the
+// update keys come from a small seeded LCG; the work per statement is alike.
+function updates(n, count, seed) {
+  let s = BigInt(seed + 1);
+  const next = () => Number((s = (s * 6364136223846793005n + 1442695040888963407n) & ((1n << 64n) - 1n)) >> 33n);
+  return Array.from({ length: count }, () => [`p${next() % n}`, 18 + (next() % 72)]);
+}
+
+function median(xs) {
+  const s = [...xs].sort((a, b) => a - b);
+  return s[Math.floor(s.length / 2)];
+}
+
+const db = new kuzu.Database(dir);
+const conn = new kuzu.Connection(db);
+await conn.query("CREATE NODE TABLE Person(name STRING, age INT64, city STRING, PRIMARY KEY(name))");
+await conn.query("CREATE REL TABLE KNOWS(FROM Person TO Person, w DOUBLE)");
+const tmp = path.dirname(data);
+fs.writeFileSync(path.join(tmp, "person.csv"), people.map(([n, a, c]) => `${n},${a},${c}`).join("\n") + "\n");
+fs.writeFileSync(path.join(tmp, "knows.csv"),
+                 knows.map(([s, t, w]) => `${people[s][0]},${people[t][0]},${w}`).join("\n") + "\n");
+await conn.query(`COPY Person FROM '${path.join(tmp, "person.csv")}' (HEADER=false)`);
+await conn.query(`COPY KNOWS FROM '${path.join(tmp, "knows.csv")}' (HEADER=false)`);
+
+const times = [];
+for (let run = 0; run < runs; ++run) {
+  const work = updates(people.length, updateCount, run);
+  const start = process.hrtime.bigint();
+  for (const [x, k] of work) await conn.query(`MATCH (n:Person {name: '${x}'}) SET n.age = ${k}`);
+  times.push(Number(process.hrtime.bigint() - start) / 1e9);
+}
+console.log(JSON.stringify({ update: median(times) }));

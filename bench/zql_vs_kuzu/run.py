@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+"""ZQL statements against Kùzu 0.11.3 (npm) and SQLite, shared by the ZQL benchmarks.
+
+One seeded graph, Person(name, age, city) nodes and KNOWS(w) edges, 20k/100k
+(--large: 1M/5M), is loaded into all three: ZudizID (hash index on
+Person.name), Kùzu (name as primary key) and SQLite (WAL, synchronous=FULL,
+index on name). Each row times one workload in every system and prints the
+seconds and the ratios ours / peer (lower is better). Statement texts carry
+their values written in ($x in the row descriptions).
+
+Rows:
+  update   2,000 durable  UPDATE (n:Person {name: $x}) SET n.age = $k
+           vs Kùzu  MATCH (n:Person {name: $x}) SET n.age = $k
+           vs SQLite UPDATE person SET age = $k WHERE name = $x (one commit each)
+
+usage: ./install-kuzu; PYTHONPATH=build/src/python bench/zql_vs_kuzu/run.py [--large] [--runs 3]
+"""
+import argparse
+import json
+import os
+import random
+import shutil
+import sqlite3
+import statistics
+import subprocess
+import tempfile
+import time
+
+import zudizid
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CITIES = ["Oslo", "Lima", "Pune", "Kyiv", "Quito", "Turku"]
+
+
+def seeded_graph(nodes, edges, seed=42):
+    rng = random.Random(seed)
+    people = [(f"p{i}", rng.randrange(18, 90), rng.choice(CITIES)) for i in range(nodes)]
+    knows = [(rng.randrange(nodes), rng.randrange(nodes), round(rng.random(), 6)) for _ in range(edges)]
+    return people, knows
+
+
+def updates(nodes, count, seed=7):
+    rng = random.Random(seed)
+    return [(f"p{rng.randrange(nodes)}", rng.randrange(18, 90)) for _ in range(count)]
+
+
+def load_ours(path, people, knows):
+    g = zudizid.Graph.open(path)
+    loader = g.bulk_loader(100_000)
+    ids = [loader.add_node("Person", {"name": n, "age": a, "city": c}) for n, a, c in people]
+    loader.finish()
+    tx = g.begin_transaction()
+    for i, (s, t, w) in enumerate(knows):
+        tx.add_edge(ids[s], ids[t], "KNOWS", {"w": w})
+        if (i + 1) % 50_000 == 0:
+            tx.commit()
+            tx = g.begin_transaction()
+    tx.commit()
+    g.execute_zql("CREATE INDEX ON Person(name)")
+    return g
+
+
+def load_sqlite(path, people, knows):
+    db = sqlite3.connect(path, isolation_level=None)
+    db.execute("PRAGMA journal_mode=WAL")
+    db.execute("PRAGMA synchronous=FULL")
+    db.execute("CREATE TABLE person(id INTEGER PRIMARY KEY, name TEXT, age INTEGER, city TEXT)")
+    db.execute("CREATE TABLE knows(src INTEGER, dst INTEGER, w REAL)")
+    db.execute("BEGIN")
+    db.executemany("INSERT INTO person VALUES (?,?,?,?)", ((i, n, a, c) for i, (n, a, c) in enumerate(people)))
+    db.executemany("INSERT INTO knows VALUES (?,?,?)", knows)
+    db.execute("COMMIT")
+    db.execute("CREATE INDEX person_name ON person(name)")
+    return db
+
+
+def timed(fn):
+    start = time.perf_counter()
+    fn()
+    return time.perf_counter() - start
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--large", action="store_true")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--updates", type=int, default=2000)
+    args = ap.parse_args()
+    nodes, edges = (1_000_000, 5_000_000) if args.large else (20_000, 100_000)
+    people, knows = seeded_graph(nodes, edges)
+    tmp = tempfile.mkdtemp(prefix="zql_vs_kuzu_")
+    try:
+        data = os.path.join(tmp, "graph.json")
+        with open(data, "w") as f:
+            json.dump({"people": people, "knows": knows}, f)
+        start = time.perf_counter()
+        g = load_ours(os.path.join(tmp, "ours"), people, knows)
+        db = load_sqlite(os.path.join(tmp, "peer.sqlite"), people, knows)
+        print(f"loaded {nodes} Person, {edges} KNOWS into ZudizID and SQLite in {time.perf_counter() - start:.1f} s")
+
+        rows = {}
+        ours, lite = [], []
+        for run in range(args.runs):
+            work = updates(nodes, args.updates, seed=run)
+            ours.append(timed(lambda: [g.execute_zql(f"UPDATE (n:Person {{name: '{x}'}}) SET n.age = {k}")
+                                       for x, k in work]))
+            lite.append(timed(lambda: [db.execute("UPDATE person SET age = ? WHERE name = ?", (k, x))
+                                       for x, k in work]))
+        rows["update"] = {"ours": statistics.median(ours), "sqlite": statistics.median(lite)}
+        g.close()
+        db.close()
+
+        kuzu = subprocess.run(["node", os.path.join(HERE, "kuzu_run.mjs"), data, os.path.join(tmp, "kuzu"),
+                               str(args.runs), str(args.updates)], capture_output=True, text=True, cwd=HERE)
+        if kuzu.returncode != 0:
+            print("Kùzu run failed (run ./install-kuzu first):", kuzu.stderr.strip()[-400:])
+        else:
+            for name, secs in json.loads(kuzu.stdout.strip().splitlines()[-1]).items():
+                rows.setdefault(name, {})["kuzu"] = secs
+
+        print(f"{'row':8} {'ZudizID s':>10} {'Kùzu s':>10} {'SQLite s':>10} {'ours/Kùzu':>10} {'ours/SQLite':>12}")
+        for name, r in rows.items():
+            k, s = r.get("kuzu"), r.get("sqlite")
+            print(f"{name:8} {r['ours']:10.3f} {k if k is None else round(k, 3)!s:>10} {s:10.3f} "
+                  f"{'-' if not k else round(r['ours'] / k, 2)!s:>10} {round(r['ours'] / s, 2)!s:>12}")
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
