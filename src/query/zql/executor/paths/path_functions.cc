@@ -178,11 +178,13 @@ bool is_semantic_path_filter(std::string_view name) {
 }
 
 bool expr_uses_path_reducer(const Expr& expr) {
+  // Only operators are searched: no call's arguments.
   bool found = false;
   walk_expr(expr, [&](const Expr& e) {
-    if (!call_named(e, is_path_reducer)) return Walk::Into;
-    found = true;
-    return Walk::Stop;
+    const auto* call = e.get_if<Expr::FunctionCall>();
+    if (call == nullptr) return Walk::Into;
+    found = is_path_reducer(call->name);
+    return found ? Walk::Stop : Walk::Skip;
   });
   return found;
 }
