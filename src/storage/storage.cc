@@ -155,6 +155,30 @@ Cursor<Node> Storage::node_records() const {
   });
 }
 
+DbResult<Storage::NodeBatch> Storage::node_record_batch(const std::optional<std::string>& after, size_t limit,
+                                                        const std::optional<std::string>& label) const {
+  NodeBatch batch;
+  if (limit == 0) return batch;
+  kelm::Bound lo = after ? kelm::Bound::excluded(kelm::IVec::from_slice(*after))
+                         : kelm::Bound::included(kelm::IVec::from_slice(keys::kNodePrefix));
+  auto it = db_.default_tree().range(std::move(lo), kelm::Bound::unbounded());
+  while (auto next = it.next()) {
+    if (!*next) return std::unexpected(DbError((*next).error()));
+    const auto& [key, value] = **next;
+    if (!key.view().starts_with(keys::kNodePrefix)) break;  // past the node records
+    if (!is_current_node_key(key)) continue;
+    auto node = decode_node(value);
+    if (!node) return std::unexpected(std::move(node.error()));
+    if (label && node->label != *label) continue;
+    batch.nodes.push_back(std::move(*node));
+    if (batch.nodes.size() == limit) {
+      batch.resume_key = std::string(key.view());
+      break;
+    }
+  }
+  return batch;
+}
+
 DbResult<uint64_t> Storage::count_node_records() const {
   uint64_t n = 0;
   auto it = db_.scan_prefix(keys::kNodePrefix);

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -80,6 +81,17 @@ class Storage {
   Cursor<Node> node_records() const;
   // How many current node records there are; reads keys only.
   DbResult<uint64_t> count_node_records() const;
+  // Up to `limit` current node records in key order, starting after the key
+  // `after` (from the first "node:" key when absent); with `label`, only
+  // records of that label (byte for byte) are taken, and only those count.
+  // `resume_key` is the key of the last record read when the batch is full,
+  // absent when the records ran out; a failed batch is discarded whole.
+  struct NodeBatch {
+    std::vector<Node> nodes;
+    std::optional<std::string> resume_key;
+  };
+  DbResult<NodeBatch> node_record_batch(const std::optional<std::string>& after, size_t limit,
+                                        const std::optional<std::string>& label) const;
 
   // ---- logical clocks
   // Raises the 8-byte big-endian counter under `key` to at least
