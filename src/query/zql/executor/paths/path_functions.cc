@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/utf8.h"
+#include "query/zql/executor/arithmetic.h"
 #include "query/zql/executor/paths/expr_tree_eval.h"
 #include "query/zql/executor/paths/expr_walk.h"
 #include "query/zql/executor/paths/path_embeddings.h"
@@ -232,9 +233,9 @@ DbResult<PropertyValue> eval_path_reducer(std::span<const Edge> edges, std::stri
   const std::string lowered = common::ascii_lowered(function).value_or(std::string());
   if (any_float || lowered == "path_avg") return fold_floats(lowered, values);
   if (lowered == "path_sum") {
-    uint64_t sum = 0;  // wraps around like two's complement
-    for (const PropertyValue& v : values) sum += static_cast<uint64_t>(v.as_int());
-    return PropertyValue::integer(static_cast<int64_t>(sum));
+    PropertyValue sum = PropertyValue::integer(0);  // Int + Int wraps around
+    for (const PropertyValue& v : values) sum = *arithmetic(BinaryOperator::Add, sum, v);
+    return sum;
   }
   int64_t best = values.front().as_int();
   for (const PropertyValue& v : values) best = lowered == "path_min" ? std::min(best, v.as_int()) : std::max(best, v.as_int());

@@ -10,6 +10,7 @@
 
 #include "query/zql/executor/paths/path_binding.h"
 #include "query/zql/parser/ast_expr.h"
+#include "storage/db_error.h"
 
 namespace zudizid::query::zql::executor {
 
@@ -23,10 +24,13 @@ std::optional<PathMetadataKind> path_metadata_kind(std::string_view property);
 //   x.p         the property, when present
 // Anything else (other path.* names included): no value.
 std::optional<PropertyValue> path_binding_value(const PathBinding& path, const ast::Expr& expr);
+std::optional<PropertyValue> path_property_value(const PathBinding& path, std::string_view variable,
+                                                 std::string_view property);
 
-// The WHERE test of a path query whose condition is not path-aware: And and
-// Or short-circuit; a comparison is false when a side has no value.
-bool eval_path_condition(const PathBinding& path, const ast::Expr& cond);
+// The WHERE test of a path query whose condition is not path-aware: the
+// WHERE rules of where/condition.h over the path's variables and path.depth,
+// path.nodes, path.edges; no function is known there.
+DbResult<bool> eval_path_condition(const PathBinding& path, const ast::Expr& cond);
 
 // Every path.<kind> reference, in walk order, repeats included.
 void check_path_metadata_refs(const ast::Expr& expr, std::vector<PathMetadataKind>& kinds);

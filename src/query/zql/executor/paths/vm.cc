@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fmt/format.h>
 
+#include "query/zql/executor/arithmetic.h"
 #include "query/zql/executor/paths/expr_tree_eval.h"
 
 namespace zudizid::query::zql::executor {
@@ -15,17 +16,6 @@ using ast::UnaryOperator;
 using Kind = PropertyValue::Kind;
 
 DbError vm_error(std::string text) { return DbError::query_execution(std::move(text)); }
-
-// Two's-complement arithmetic without signed overflow.
-int64_t wrapping(BinaryOperator op, int64_t a, int64_t b) {
-  const auto ua = static_cast<uint64_t>(a);
-  const auto ub = static_cast<uint64_t>(b);
-  switch (op) {
-    case BinaryOperator::Add: return static_cast<int64_t>(ua + ub);
-    case BinaryOperator::Sub: return static_cast<int64_t>(ua - ub);
-    default: return static_cast<int64_t>(ua * ub);
-  }
-}
 
 bool is_number(const PropertyValue& v) { return v.kind() == Kind::Int || v.kind() == Kind::Float; }
 double as_double(const PropertyValue& v) {
@@ -54,38 +44,17 @@ DbResult<PropertyValue> compare(BinaryOperator op, const PropertyValue& l, const
                                               ast::debug_name(op), l.debug_string(), r.debug_string())));
 }
 
-DbResult<PropertyValue> arithmetic(BinaryOperator op, const PropertyValue& l, const PropertyValue& r) {
-  if (l.kind() == Kind::Int && r.kind() == Kind::Int) {
-    const int64_t a = l.as_int();
-    const int64_t b = r.as_int();
-    switch (op) {
-      case BinaryOperator::Div:
-        if (b == 0) return std::unexpected(vm_error("VM division by zero"));
-        return PropertyValue::float64(static_cast<double>(a) / static_cast<double>(b));
-      case BinaryOperator::Mod:
-        if (b == 0) return std::unexpected(vm_error("VM modulo by zero"));
-        // INT64_MIN % -1 traps on x86; every remainder by -1 is 0.
-        return PropertyValue::integer(b == -1 ? 0 : a % b);
-      default: return PropertyValue::integer(wrapping(op, a, b));
-    }
+// The shared arithmetic, its faults in the machine's words.
+DbResult<PropertyValue> vm_arithmetic(BinaryOperator op, const PropertyValue& l, const PropertyValue& r) {
+  auto value = arithmetic(op, l, r);
+  if (value) return std::move(*value);
+  switch (value.error()) {
+    case ArithmeticFault::DivisionByZero: return std::unexpected(vm_error("VM division by zero"));
+    case ArithmeticFault::ModuloByZero: return std::unexpected(vm_error("VM modulo by zero"));
+    default:
+      return std::unexpected(vm_error(fmt::format("VM arithmetic operator '{}' requires numeric operands, got {} and {}",
+                                                  ast::debug_name(op), l.debug_string(), r.debug_string())));
   }
-  if (is_number(l) && is_number(r)) {
-    const double a = as_double(l);
-    const double b = as_double(r);
-    switch (op) {
-      case BinaryOperator::Add: return PropertyValue::float64(a + b);
-      case BinaryOperator::Sub: return PropertyValue::float64(a - b);
-      case BinaryOperator::Mul: return PropertyValue::float64(a * b);
-      case BinaryOperator::Div:
-        if (b == 0.0) return std::unexpected(vm_error("VM division by zero"));
-        return PropertyValue::float64(a / b);
-      default:
-        if (b == 0.0) return std::unexpected(vm_error("VM modulo by zero"));
-        return PropertyValue::float64(std::fmod(a, b));
-    }
-  }
-  return std::unexpected(vm_error(fmt::format("VM arithmetic operator '{}' requires numeric operands, got {} and {}",
-                                              ast::debug_name(op), l.debug_string(), r.debug_string())));
 }
 
 struct VmRules {
@@ -159,8 +128,7 @@ DbResult<PropertyValue> eval_vm_expr(const Expr& expr, const PathEvalRecord& rec
 
 DbResult<PropertyValue> eval_vm_unary(UnaryOperator op, const PropertyValue& v) {
   if (op == UnaryOperator::Neg) {
-    if (v.kind() == Kind::Int) return PropertyValue::integer(wrapping(BinaryOperator::Sub, 0, v.as_int()));
-    if (v.kind() == Kind::Float) return PropertyValue::float64(-v.as_float());
+    if (auto negated = negate(v)) return std::move(*negated);
     return std::unexpected(
         vm_error(fmt::format("VM unary '-' requires numeric operand, got {}", v.debug_string())));
   }
@@ -179,7 +147,7 @@ DbResult<PropertyValue> eval_vm_binary(BinaryOperator op, const PropertyValue& l
     case BinaryOperator::And:
     case BinaryOperator::Or:
       return std::unexpected(vm_error("VM logical operators are handled before binary evaluation"));
-    default: return arithmetic(op, l, r);
+    default: return vm_arithmetic(op, l, r);
   }
 }
 
