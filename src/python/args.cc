@@ -64,4 +64,14 @@ bool extract_str(PyObject* obj, const char* param, std::string& out) {
   return true;
 }
 
+std::optional<std::uint64_t> extract_u64(PyObject* obj, const char* param) {
+  PyRef index = PyRef::steal(PyNumber_Index(obj));
+  if (index) {
+    unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+    if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
+  }
+  add_note_to_current(fmt::format("while processing '{}'", param));
+  return std::nullopt;
+}
+
 }  // namespace zudizid::python

@@ -1,7 +1,10 @@
 // Matching vectorcall arguments to a method's parameters.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 
 #include "python/py.h"
 
@@ -22,5 +25,8 @@ bool bind_args(const char* function, std::span<const Param> params, PyObject* co
 // Conversions of one argument; on failure they raise and add the note
 // "while processing '<param>'".
 bool extract_str(PyObject* obj, const char* param, std::string& out);
+// An unsigned 64-bit integer from an int or any object with __index__
+// (TypeError / OverflowError otherwise).
+std::optional<std::uint64_t> extract_u64(PyObject* obj, const char* param);
 
 }  // namespace zudizid::python

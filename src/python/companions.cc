@@ -1,7 +1,8 @@
 // Type objects of the companion classes whose behaviour is not built yet:
 // they carry their final names and documentation and cannot be instantiated.
 // (Transaction and BulkLoader live in transaction.cc and bulk_loader.cc,
-// ELReasoner and Inference in el_reasoner.cc.)
+// ELReasoner and Inference in el_reasoner.cc, ZqlResult, QueryResult and
+// the result iterator in zql_result.cc.)
 #include "python/pyclass.h"
 
 namespace zudizid::python {
@@ -31,9 +32,6 @@ struct PlainType {
 
 }  // namespace
 
-PyTypeObject* zql_result_type() { return PlainType<1>::get("builtins.ZqlResult", "Python wrapper for unified ZQL result"); }
 PyTypeObject* profile_result_type() { return PlainType<2>::get("builtins.ProfileResult", "Python wrapper for PROFILE result"); }
-PyTypeObject* query_result_type() { return PlainType<3>::get("builtins.QueryResult", "Python wrapper for QueryResult"); }
-PyTypeObject* result_iterator_type() { return PlainType<8>::get("builtins.PyResultIterator", nullptr); }
 
 }  // namespace zudizid::python

@@ -63,7 +63,7 @@ PyMethodDef* graph_method_table() {
     std::vector<PyMethodDef> all;
     for (auto group : {graph_open_methods(), graph_txn_methods(), graph_stats_methods(), graph_upsert_methods(),
                        graph_embedding_methods(), graph_vector_methods(), graph_schema_methods(),
-                       graph_index_methods(), graph_arrow_methods(), graph_ontology_methods()}) {
+                       graph_index_methods(), graph_arrow_methods(), graph_ontology_methods(), graph_zql_methods()}) {
       all.insert(all.end(), group.begin(), group.end());
     }
     std::stable_sort(all.begin(), all.end(), [](const PyMethodDef& a, const PyMethodDef& b) {

@@ -19,5 +19,6 @@ std::span<const PyMethodDef> graph_schema_methods();     // graph_schema.cc: sch
 std::span<const PyMethodDef> graph_index_methods();      // graph_index.cc: secondary indexes
 std::span<const PyMethodDef> graph_arrow_methods();      // graph_arrow.cc: Arrow export
 std::span<const PyMethodDef> graph_ontology_methods();   // graph_ontology.cc: Turtle import
+std::span<const PyMethodDef> graph_zql_methods();        // graph_zql.cc: ZQL statements
 
 }  // namespace zudizid::python

@@ -62,18 +62,6 @@ PyObject* begin_transaction(PyObject* self, PyObject* const* args, Py_ssize_t na
   return wrap_transaction(std::move(tx));
 }
 
-// An unsigned 64-bit count from an int or any object with __index__; raises
-// TypeError / OverflowError with the parameter's note.
-std::optional<std::uint64_t> extract_u64(PyObject* obj, const char* param) {
-  PyRef index = PyRef::steal(PyNumber_Index(obj));
-  if (index) {
-    unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
-    if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
-  }
-  add_note_to_current(fmt::format("while processing '{}'", param));
-  return std::nullopt;
-}
-
 // Keeps the interpreter lock: the loader only copies the handle and reserves
 // (bounded) room for its buffers.
 PyObject* bulk_loader(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {

@@ -18,19 +18,6 @@ namespace zudizid::python {
 
 namespace {
 
-bool extract_u64(PyObject* obj, const char* param, uint64_t& out) {
-  PyRef index = PyRef::steal(PyNumber_Index(obj));
-  if (index) {
-    unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
-    if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-      out = v;
-      return true;
-    }
-  }
-  add_note_to_current(fmt::format("while processing '{}'", param));
-  return false;
-}
-
 // A query the cosine distance can rank by: finite, squares finite, not all
 // zeros (a zero query is at distance 0 from every vector, which ranks nothing).
 bool check_query(const std::vector<float>& q) {
@@ -71,8 +58,9 @@ PyObject* knn_nodes(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, Py
     add_note_to_current("while processing 'query_vector'");
     return nullptr;
   }
-  uint64_t k = 0;
-  if (!extract_u64(a[1], "k", k)) return nullptr;
+  auto k_arg = extract_u64(a[1], "k");
+  if (!k_arg) return nullptr;
+  const uint64_t k = *k_arg;
   std::string model;
   if (!extract_str(a[2], "model", model)) return nullptr;
   std::shared_ptr<graph::Graph> handle = graph_handle(self);

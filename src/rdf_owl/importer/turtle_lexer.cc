@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "common/ascii.h"
 #include "common/utf8.h"
 
 namespace zudizid::rdf_owl::importer {
@@ -38,16 +39,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+using common::ascii_iequals;
 
 // Reads \uXXXX or \UXXXXXXXX at s[pos] == 'u' or 'U'; appends the character.
 bool unicode_escape(std::string_view s, size_t& pos, std::string& out) {
@@ -351,8 +343,8 @@ Token TurtleLexer::name(size_t start) {
       if (prefix == "a") return {Tok::A, prefix, start};
       if (prefix == "true") return {Tok::True, prefix, start};
       if (prefix == "false") return {Tok::False, prefix, start};
-      if (iequals(prefix, "prefix")) return {Tok::SparqlPrefix, prefix, start};
-      if (iequals(prefix, "base")) return {Tok::SparqlBase, prefix, start};
+      if (ascii_iequals(prefix, "prefix")) return {Tok::SparqlPrefix, prefix, start};
+      if (ascii_iequals(prefix, "base")) return {Tok::SparqlBase, prefix, start};
       return error(start, fmt::format("unexpected word '{}'", prefix));
     }
   }
