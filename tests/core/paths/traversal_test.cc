@@ -63,8 +63,8 @@ class Traversal : public ::testing::Test {
   std::string run(const std::vector<ast::PatternElement>& elements, Counters* counters = nullptr,
                   std::vector<Uuid> starts = {}) {
     ast::Pattern pattern{elements};
-    PathProfileSlot slot;
-    slot.start();
+    QueryContext slot(*graph_);
+    slot.path_profile = PathProfile{};
     graph::NodeCursor cursor;
     if (starts.empty()) {
       const auto* first = std::get_if<NodePattern>(&elements[0]);
@@ -82,7 +82,7 @@ class Traversal : public ::testing::Test {
       if (!out.empty()) out += '|';
       out += ids(**next);
     }
-    auto p = slot.take();
+    auto p = slot.path_profile;
     if (counters != nullptr) *counters = {p->frontier_states_visited, p->cycle_prunes, p->max_depth_observed};
     return out;
   }

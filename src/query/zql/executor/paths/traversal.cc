@@ -42,7 +42,7 @@ graph::NodeCursor label_scan(const graph::Graph& graph, const std::optional<std:
 }
 
 DbResult<LinearBindings> LinearBindings::create(graph::Graph graph, const ast::Pattern& pattern,
-                                                graph::NodeCursor starts, PathProfileSlot* profile) {
+                                                graph::NodeCursor starts, QueryContext* profile) {
   const auto& elements = pattern.elements;
   if (elements.size() % 2 == 0) return std::unexpected(exec_error("Linear pattern must alternate node and relationship elements"));
   if (!std::holds_alternative<NodePattern>(elements[0])) return std::unexpected(exec_error("Pattern must start with node"));
@@ -253,7 +253,7 @@ PathBinding LinearBindings::materialise() const {
 }
 
 DbResult<std::vector<PathBinding>> collect_linear_bindings(const graph::Graph& graph, const ast::Pattern& pattern,
-                                                           PathProfileSlot* profile) {
+                                                           QueryContext* profile) {
   if (pattern.elements.empty()) return std::unexpected(exec_error("Linear pattern must alternate node and relationship elements"));
   const auto* first = std::get_if<NodePattern>(&pattern.elements[0]);
   auto bindings = LinearBindings::create(graph, pattern, first ? label_scan(graph, first->label) : graph::NodeCursor(),

@@ -42,7 +42,7 @@
 
 #include "graph/graph.h"
 #include "query/zql/executor/paths/path_binding.h"
-#include "query/zql/executor/paths/path_profile.h"
+#include "query/zql/executor/query_context.h"
 #include "query/zql/parser/ast.h"
 
 namespace zudizid::query::zql::executor {
@@ -62,9 +62,10 @@ graph::NodeCursor label_scan(const graph::Graph& graph, const std::optional<std:
 class LinearBindings {
  public:
   // `starts`: candidate start nodes (each is still tested against the first
-  // node pattern). `profile` may be null; quantified hops add to it.
+  // node pattern). `profile` may be null; quantified hops add to its path
+  // counters when it has them (profiling on).
   static DbResult<LinearBindings> create(graph::Graph graph, const ast::Pattern& pattern, graph::NodeCursor starts,
-                                         PathProfileSlot* profile);
+                                         QueryContext* profile);
 
 
   // The next match, an error (after which the stream ends) or nothing.
@@ -108,15 +109,18 @@ class LinearBindings {
   void push(const Edge& edge, Node node);
   void pop();
   PathBinding materialise() const;
+  // Runs `update` on the query's path counters when profiling is on.
   template <class F>
   void count(F&& update) {
-    if (profile_ != nullptr) profile_->update(update);
+    if (profile_ == nullptr) return;
+    std::lock_guard lock(profile_->path_profile_mu);
+    if (profile_->path_profile) update(*profile_->path_profile);
   }
 
   graph::Graph graph_;
   std::vector<ast::PatternElement> elements_;
   graph::NodeCursor starts_;
-  PathProfileSlot* profile_ = nullptr;
+  QueryContext* profile_ = nullptr;
   std::vector<Hop> hops_;
   std::vector<HopRun> runs_;
   std::vector<Node> nodes_;
@@ -127,6 +131,6 @@ class LinearBindings {
 
 // Every match of a linear pattern, starting from a label scan.
 DbResult<std::vector<PathBinding>> collect_linear_bindings(const graph::Graph& graph, const ast::Pattern& pattern,
-                                                           PathProfileSlot* profile);
+                                                           QueryContext* profile);
 
 }  // namespace zudizid::query::zql::executor
