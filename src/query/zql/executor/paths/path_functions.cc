@@ -46,25 +46,13 @@ bool call_named(const Expr& e, bool (*test)(std::string_view)) {
 DbResult<Outcome> eval_call(PathEnv& env, const PathBinding& path, const Expr::FunctionCall& call,
                             const PathEvalRecord* record) {
   if (is_path_reducer(call.name)) {
-    if (call.args.size() != 1) {
-      return std::unexpected(
-          exec_error(fmt::format("path reducers require exactly 1 argument (property name), got {}", call.args.size())));
-    }
-    const std::string* property = string_literal(call.args[0]);
-    if (property == nullptr) {
-      return std::unexpected(exec_error("path reducer argument must be a string literal, e.g. path_sum(\"amount\")"));
-    }
+    auto property = reducer_property_arg(call);
+    if (!property) return std::unexpected(std::move(property.error()));
     return eval_path_reducer(path.edges, call.name, *property);
   }
   if (is_path_eval(call.name)) {
-    if (call.args.size() != 1) {
-      return std::unexpected(
-          exec_error(fmt::format("path_eval requires exactly 1 quoted expression, got {}", call.args.size())));
-    }
-    const std::string* text = string_literal(call.args[0]);
-    if (text == nullptr) {
-      return std::unexpected(exec_error("path_eval argument must be a quoted expression, e.g. path_eval(\"sum\")"));
-    }
+    auto text = path_eval_text_arg(call);
+    if (!text) return std::unexpected(std::move(text.error()));
     return run_path_eval(env, path, *text, record);
   }
   if (is_semantic_path_filter(call.name)) {
@@ -253,6 +241,29 @@ DbResult<bool> eval_path_aware_condition(PathEnv& env, const PathBinding& path, 
   auto value = eval_path_aware_expr(env, path, cond, record);
   if (!value) return std::unexpected(std::move(value.error()));
   return PathAwareRules::logic_operand(BinaryOperator::And, std::move(*value));
+}
+
+DbResult<std::string> reducer_property_arg(const Expr::FunctionCall& call) {
+  if (call.args.size() != 1) {
+    return std::unexpected(
+        exec_error(fmt::format("path reducers require exactly 1 argument (property name), got {}", call.args.size())));
+  }
+  const std::string* property = string_literal(call.args[0]);
+  if (property == nullptr) {
+    return std::unexpected(exec_error("path reducer argument must be a string literal, e.g. path_sum(\"amount\")"));
+  }
+  return *property;
+}
+
+DbResult<std::string> path_eval_text_arg(const Expr::FunctionCall& call) {
+  if (call.args.size() != 1) {
+    return std::unexpected(exec_error(fmt::format("path_eval requires exactly 1 quoted expression, got {}", call.args.size())));
+  }
+  const std::string* text = string_literal(call.args[0]);
+  if (text == nullptr) {
+    return std::unexpected(exec_error("path_eval argument must be a quoted expression, e.g. path_eval(\"sum\")"));
+  }
+  return *text;
 }
 
 DbResult<PropertyValue> run_path_eval(PathEnv& env, const PathBinding& path, const std::string& text,

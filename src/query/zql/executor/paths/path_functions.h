@@ -57,6 +57,15 @@ DbResult<std::optional<PropertyValue>> eval_path_aware_expr(PathEnv& env, const 
 DbResult<bool> eval_path_aware_condition(PathEnv& env, const PathBinding& path, const ast::Expr& cond,
                                          const PathEvalRecord* record);
 
+// The checked argument of a reducer call (its property name) and of a
+// path_eval call (its text). Refusals: "path reducers require exactly 1
+// argument (property name), got {}", "path reducer argument must be a string
+// literal, e.g. path_sum("amount")"; "path_eval requires exactly 1 quoted
+// expression, got {}", "path_eval argument must be a quoted expression, e.g.
+// path_eval("sum")".
+DbResult<std::string> reducer_property_arg(const ast::Expr::FunctionCall& call);
+DbResult<std::string> path_eval_text_arg(const ast::Expr::FunctionCall& call);
+
 // Runs a path_eval text on the machine: the record (or an empty one), the
 // path's depth, nothing else visible.
 DbResult<PropertyValue> run_path_eval(PathEnv& env, const PathBinding& path, const std::string& text,
