@@ -82,3 +82,20 @@ def test_overflow_wraps_without_a_signal(graph):
     q = ("FIND path_sum('amount') AS s, path_eval('-9223372036854775807 - 1 % -1') AS m FROM "
          "(a:Person {name: 'o0'})-[:KNOWS]->{2,2}(b)")
     assert rows(graph.execute_zql(q)) == [{"s": -9223372036854775808, "m": -9223372036854775807}]
+
+
+def test_index_on_start_property_changes_nothing(graph):
+    rng = random.Random(3)
+    for k in range(4):
+        add_chain(graph, f"i{k}", [rng.randint(0, 9) for _ in range(3)])
+    graph.execute_zql("ADD (z:Person {name: 'i00'})-[:KNOWS {amount: 4}]->(y:Person {name: 'dup'})")
+    queries = [
+        "FIND b.name, path.depth FROM (a:Person {name: 'i00'})-[:KNOWS]->{1,3}(b)",
+        "FIND b.name FROM (a:Person)-[:KNOWS]->(b) WHERE a.name = 'i10'",
+        "FIND c.name FROM (a:Person)-[:KNOWS]->(b)-[:KNOWS]->(c) WHERE a.name = 'i20' AND path_sum('amount') >= 0",
+        "FIND a.name FROM (a:Person {name: 'i30'})-[:KNOWS]->(a)",
+    ]
+    before = [rows(graph.execute_zql(q)) for q in queries]
+    assert before[0] and before[1] and before[2]
+    graph.create_index("Person", "name")
+    assert [rows(graph.execute_zql(q)) for q in queries] == before
