@@ -85,3 +85,26 @@ std::string utf8_lossy(std::string_view bytes) {
 }
 
 }  // namespace zudizid::common
+
+namespace zudizid::common {
+
+std::optional<std::string> ascii_lowered(std::string_view name) {
+  constexpr std::string_view kKelvin = "\xE2\x84\xAA";
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
+      ++i;
+    } else if (name.substr(i, kKelvin.size()) == kKelvin) {
+      out.push_back('k');
+      i += kKelvin.size();
+    } else {
+      return std::nullopt;
+    }
+  }
+  return out;
+}
+
+}  // namespace zudizid::common

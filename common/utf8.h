@@ -43,3 +43,12 @@ namespace zudizid::common {
 std::string utf8_lossy(std::string_view bytes);
 
 }  // namespace zudizid::common
+
+namespace zudizid::common {
+
+// The full Unicode lower case of `name` when that is all ASCII, else nullopt:
+// the test behind names matched "lower-cased" against ASCII names. Only
+// ASCII letters and U+212A KELVIN SIGN (to 'k') lower-case into ASCII.
+std::optional<std::string> ascii_lowered(std::string_view name);
+
+}  // namespace zudizid::common

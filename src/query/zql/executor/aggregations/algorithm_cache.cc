@@ -1,5 +1,7 @@
 #include "query/zql/executor/aggregations/algorithm_cache.h"
 
+#include "common/utf8.h"
+
 #include <array>
 #include <string>
 
@@ -19,28 +21,6 @@ constexpr std::array<std::string_view, kAlgorithmCount> kNotPrecomputed = {
     "community algorithm not precomputed",
     "leiden algorithm not precomputed \u2014 aseg\u00farate de tener feature `algorithms`",
 };
-
-// U+212A KELVIN SIGN lower-cases to 'k'; no other non-ASCII character
-// lower-cases to an ASCII letter.
-constexpr std::string_view kKelvin = "\xE2\x84\xAA";
-
-std::optional<std::string> ascii_lowered(std::string_view name) {
-  std::string out;
-  out.reserve(name.size());
-  for (size_t i = 0; i < name.size();) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c));
-      ++i;
-    } else if (name.substr(i, kKelvin.size()) == kKelvin) {
-      out.push_back('k');
-      i += kKelvin.size();
-    } else {
-      return std::nullopt;
-    }
-  }
-  return out;
-}
 
 template <class T>
 PropertyValue value_of(const std::optional<algorithms::NodeMap<T>>& slot, const Uuid& node) {
@@ -89,7 +69,7 @@ decltype(auto) with_slot(const AlgorithmCache& cache, Algorithm a, F&& f) {
 }  // namespace
 
 std::optional<Algorithm> algorithm_named(std::string_view name) {
-  auto lowered = ascii_lowered(name);
+  auto lowered = common::ascii_lowered(name);
   if (!lowered) return std::nullopt;
   for (size_t i = 0; i < kNames.size(); ++i) {
     if (*lowered == kNames[i]) return static_cast<Algorithm>(i);
