@@ -114,9 +114,9 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
       }
     }
     if (auto r = storage_->commit_node_version(w, n, version, superseded ? &*superseded : nullptr); !r) return r;
-    // The record is already there (commit_node_version wrote it), so a node
-    // a commit creates does not raise graph_version by itself.
-    if (auto r = stage_node_record(w, n, true); !r) return r;
+    // commit_node_version staged the record; a node a commit creates does not
+    // raise graph_version by itself.
+    if (auto r = stage_node_entries(w, n, true); !r) return r;
     if (*old && (*old)->label != n.label) labels_->remove((*old)->label, n.id);
     record_commit_timestamp(n.id, t);
     replaced.push_back(std::move(*old));
@@ -134,6 +134,10 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
 
 DbResult<void> Graph::stage_node_record(storage::WriteSet& w, const Node& node, bool existed) {
   if (auto r = storage_->put_node(w, node); !r) return r;
+  return stage_node_entries(w, node, existed);
+}
+
+DbResult<void> Graph::stage_node_entries(storage::WriteSet& w, const Node& node, bool existed) {
   labels_->add(node.label, node.id);
   std::vector<Uuid> out, in;
   {

@@ -255,6 +255,8 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   DbResult<void> store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock);
   // "node:{id}", the label map, both adjacency lists of the node.
   DbResult<void> stage_node_record(storage::WriteSet& w, const Node& node, bool existed);
+  // The same less "node:{id}", for a record already staged.
+  DbResult<void> stage_node_entries(storage::WriteSet& w, const Node& node, bool existed);
   // Property-index entries of `node`, replacing those of `old`.
   DbResult<void> stage_property_index(storage::WriteSet& w, const Node* old, const Node& node);
   DbResult<void> stage_put_node(storage::WriteSet& w, const Node& node, bool skip_indexing, IndexChanges& changes);
