@@ -219,6 +219,8 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::optional<uint64_t> last_commit_timestamp(const Uuid& id) override;
   DbResult<std::vector<Node>> scan_current_nodes() override;
   DbResult<std::vector<Uuid>> lookup_property_index(std::string_view property, const PropertyValue& value) override;
+  std::optional<std::vector<Uuid>> indexed_node_ids(std::string_view label, std::string_view property,
+                                                    const PropertyValue& value) override;
   DbResult<std::vector<Edge>> scan_edges() override;
   DbResult<Edge> get_edge(const Uuid& id) override;
   DbResult<void> submit_commit(transaction::CommitRequest request) override;
