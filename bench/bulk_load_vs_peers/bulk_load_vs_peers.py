@@ -158,7 +158,7 @@ def main():
             row(f"{args.commits} durable commits, {threads} thread(s)", ours, peer)
 
         g.create_index("Person", "name", "hash")
-        sdb.execute("CREATE UNIQUE INDEX person_name ON person (name)")
+        sdb.execute("CREATE INDEX person_name ON person (name)")
         rnd = random.Random(3)
         picks = [nodes[rnd.randrange(len(nodes))] for _ in range(args.upserts)]
         ours, _ = timed(lambda: [g.upsert("Person", "name", {"name": n, "age": a + 1, "city": c}) for n, a, c in picks])
