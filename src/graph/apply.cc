@@ -115,10 +115,10 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
       }
     }
     if (auto r = storage_->commit_node_version(w, n, version, superseded ? &*superseded : nullptr); !r) return r;
-    // commit_node_version has just staged "node:{id}": whether the node is
-    // new comes from the lookup before it.
+    // commit_node_version has staged "node:{id}" already; whether the node
+    // is new comes from the lookup before it.
     creates_node |= !old->has_value();
-    if (auto r = stage_node_record(w, n, old->has_value()); !r) return r;
+    if (auto r = stage_node_entries(w, n, old->has_value()); !r) return r;
     if (*old && (*old)->label != n.label) labels_->remove((*old)->label, n.id);
     record_commit_timestamp(n.id, t);
     replaced.push_back(std::move(*old));
@@ -145,6 +145,10 @@ DbResult<void> Graph::apply_commit_writes(const transaction::CommitWrites& c, ui
 
 DbResult<void> Graph::stage_node_record(storage::WriteSet& w, const Node& node, bool existed) {
   if (auto r = storage_->put_node(w, node); !r) return r;
+  return stage_node_entries(w, node, existed);
+}
+
+DbResult<void> Graph::stage_node_entries(storage::WriteSet& w, const Node& node, bool existed) {
   labels_->add(node.label, node.id);
   std::vector<Uuid> out, in;
   {

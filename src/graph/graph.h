@@ -219,6 +219,8 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   std::optional<uint64_t> last_commit_timestamp(const Uuid& id) override;
   DbResult<std::vector<Node>> scan_current_nodes() override;
   DbResult<std::vector<Uuid>> lookup_property_index(std::string_view property, const PropertyValue& value) override;
+  std::optional<std::vector<Uuid>> indexed_node_ids(std::string_view label, std::string_view property,
+                                                    const PropertyValue& value) override;
   DbResult<std::vector<Edge>> scan_edges() override;
   DbResult<Edge> get_edge(const Uuid& id) override;
   DbResult<void> submit_commit(transaction::CommitRequest request) override;
@@ -255,6 +257,8 @@ class Graph final : public transaction::TransactionHost, public index::RecordSou
   DbResult<void> store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock);
   // "node:{id}", the label map, both adjacency lists of the node.
   DbResult<void> stage_node_record(storage::WriteSet& w, const Node& node, bool existed);
+  // The same less "node:{id}", for a record already staged.
+  DbResult<void> stage_node_entries(storage::WriteSet& w, const Node& node, bool existed);
   // Property-index entries of `node`, replacing those of `old`.
   DbResult<void> stage_property_index(storage::WriteSet& w, const Node* old, const Node& node);
   DbResult<void> stage_put_node(storage::WriteSet& w, const Node& node, bool skip_indexing, IndexChanges& changes);

@@ -135,6 +135,12 @@ std::optional<uint64_t> Graph::last_commit_timestamp(const Uuid& id) {
   return it->second;
 }
 
+std::optional<std::vector<Uuid>> Graph::indexed_node_ids(std::string_view label, std::string_view property,
+                                                         const PropertyValue& value) {
+  if (!index_manager_) return std::nullopt;
+  return index_manager_->equal_ids(label, property, value);
+}
+
 DbResult<std::vector<Node>> Graph::scan_current_nodes() { return storage_->scan_current_nodes(); }
 
 DbResult<std::vector<Uuid>> Graph::lookup_property_index(std::string_view property, const PropertyValue& value) {

@@ -180,6 +180,26 @@ std::optional<std::string> IndexManager::find_by_label_property(std::string_view
   return name;
 }
 
+std::optional<std::vector<Uuid>> IndexManager::equal_ids(std::string_view label, std::string_view property,
+                                                         const PropertyValue& value) const {
+  auto name = find_by_label_property(label, property);
+  if (!name) return std::nullopt;
+  {
+    std::shared_lock lock(metadata_mu_);
+    auto it = metadata_.find(*name);
+    if (it == metadata_.end() ||
+        (it->second.index_type != IndexType::Hash && it->second.index_type != IndexType::BTree)) {
+      return std::nullopt;
+    }
+  }
+  std::shared_lock lock(indexes_mu_);
+  auto it = indexes_.find(*name);
+  if (it == indexes_.end() || it->second.label != label || it->second.property != property) return std::nullopt;
+  auto ids = it->second.index->query(IndexQuery{IndexQuery::Equals{value.clone()}});
+  if (!ids) return std::nullopt;
+  return std::move(*ids);
+}
+
 DbResult<std::vector<Uuid>> IndexManager::get(std::string_view name,
                                                             const IndexQuery& query) const {
   std::shared_lock lock(indexes_mu_);

@@ -69,6 +69,13 @@ class IndexManager {
   std::optional<std::string> find_by_label_property(std::string_view label,
                                                     std::string_view property) const;
 
+  // The ids a hash or B-tree index on exactly (label, property) lists under
+  // a value equal to `value`: every current node of `label` whose property
+  // equals it, and possibly more (callers re-check the records). None when
+  // no such index is registered or it cannot answer.
+  std::optional<std::vector<Uuid>> equal_ids(std::string_view label, std::string_view property,
+                                             const PropertyValue& value) const;
+
   // Runs `query` on the named index under the read lock.
   DbResult<std::vector<Uuid>> get(std::string_view name,
                                                 const IndexQuery& query) const;

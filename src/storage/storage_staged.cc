@@ -20,13 +20,6 @@ DbResult<void> put_record(WriteSet& w, std::string_view tree, std::string_view k
   return w.put(tree, key, std::move(*bytes));
 }
 
-DbResult<std::vector<Uuid>> id_list(WriteSet& w, std::string_view key) {
-  auto value = w.get(kDefault, key);
-  if (!value) return std::unexpected(std::move(value.error()));
-  if (!*value) return std::vector<Uuid>{};
-  return records::decode_id_list((*value)->bytes());
-}
-
 }  // namespace
 
 DbResult<std::optional<Node>> Storage::find_node(WriteSet& w, const Uuid& id) const {
@@ -84,10 +77,11 @@ DbResult<void> Storage::commit_node_version(WriteSet& w, const Node& node, const
   if (auto r = w.put(kDefault, versions_key, records::encode_version_list(versions)); !r) return r;
 
   const std::string ts_key = keys::timestamp(version.timestamp);
-  auto at_ts = id_list(w, ts_key);
+  auto at_ts = w.id_list(ts_key);
   if (!at_ts) return std::unexpected(std::move(at_ts.error()));
-  if (std::find(at_ts->begin(), at_ts->end(), version.id) == at_ts->end()) at_ts->push_back(version.id);
-  if (auto r = w.put(kDefault, ts_key, records::encode_id_list(*at_ts)); !r) return r;
+  // Written back also when already listed.
+  (*at_ts)->add_once(version.id);
+  (*at_ts)->rewrite();
   return put_node(w, node);
 }
 
@@ -146,11 +140,13 @@ DbResult<void> Storage::delete_edge(WriteSet& w, const Uuid& id) const {
 }
 
 DbResult<void> Storage::put_in_adjacency(WriteSet& w, const Uuid& node, const std::vector<Uuid>& edges) const {
-  return w.put(kDefault, keys::in_adjacency(node), records::encode_id_list(edges));
+  w.put_id_list(keys::in_adjacency(node), edges);
+  return {};
 }
 
 DbResult<void> Storage::put_out_adjacency(WriteSet& w, const Uuid& node, const std::vector<Uuid>& edges) const {
-  return w.put(kDefault, keys::out_adjacency(node), records::encode_id_list(edges));
+  w.put_id_list(keys::out_adjacency(node), edges);
+  return {};
 }
 
 DbResult<void> Storage::put_edge_version(WriteSet& w, const Edge& edge, uint64_t t) const {
@@ -216,24 +212,27 @@ DbResult<void> Storage::add_to_property_index(WriteSet& w, std::string_view prop
                                               const Uuid& node) const {
   auto key = keys::property_index(property, value);
   if (!key) return {};
-  auto list = id_list(w, *key);
+  auto list = w.id_list(*key);
   if (!list) return std::unexpected(std::move(list.error()));
-  if (std::find(list->begin(), list->end(), node) != list->end()) return {};
-  list->push_back(node);
-  return w.put(kDefault, *key, records::encode_id_list(*list));
+  (*list)->add_once(node);
+  return {};
 }
 
 DbResult<void> Storage::remove_from_property_index(WriteSet& w, std::string_view property,
                                                    const PropertyValue& value, const Uuid& node) const {
   auto key = keys::property_index(property, value);
   if (!key) return {};
-  auto stored = w.get(kDefault, *key);
-  if (!stored) return std::unexpected(std::move(stored.error()));
-  if (!*stored) return {};
-  auto list = records::decode_id_list((*stored)->bytes());
+  auto list = w.id_list(*key);
   if (!list) return std::unexpected(std::move(list.error()));
-  std::erase(*list, node);
-  return list->empty() ? w.remove(kDefault, *key) : w.put(kDefault, *key, records::encode_id_list(*list));
+  if (!(*list)->present()) return {};
+  (*list)->erase(node);
+  // An unchanged list is written back as well; an empty one goes.
+  if ((*list)->ids().empty()) {
+    (*list)->remove();
+  } else {
+    (*list)->rewrite();
+  }
+  return {};
 }
 
 DbResult<void> Storage::raise_clock_past(uint64_t t) const {

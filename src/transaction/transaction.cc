@@ -1,5 +1,6 @@
 #include "transaction/transaction.h"
 
+#include <algorithm>
 #include <mutex>
 #include <shared_mutex>
 
@@ -20,6 +21,21 @@ bool matches(const Node& node, std::string_view label, std::string_view property
 
 DbResult<std::vector<Node>> committed_nodes_by_property(TransactionHost& host, std::string_view label,
                                                       std::string_view property, const PropertyValue& value) {
+  if (auto ids = host.indexed_node_ids(label, property, value)) {
+    // The label lists its nodes in id order.
+    std::sort(ids->begin(), ids->end());
+    ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+    std::vector<Node> kept;
+    for (const NodeId& id : *ids) {
+      auto node = host.get_node(id);
+      if (!node) {
+        if (node.error().kind() == DbError::Kind::NodeNotFound) continue;
+        return std::unexpected(std::move(node.error()));
+      }
+      if (matches(*node, label, property, value)) kept.push_back(std::move(*node));
+    }
+    return kept;
+  }
   auto nodes = host.get_nodes_by_label(label);
   if (!nodes) return std::unexpected(std::move(nodes.error()));
   std::vector<Node> kept;

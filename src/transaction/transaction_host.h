@@ -72,6 +72,15 @@ class TransactionHost {
   virtual DbResult<std::vector<Node>> scan_current_nodes() = 0;
   virtual DbResult<std::vector<NodeId>> lookup_property_index(std::string_view property,
                                                             const PropertyValue& value) = 0;
+  // Ids that include every current node of `label` whose `property` equals
+  // `value`, from a secondary index on (label, property) kept in step with
+  // every write; none when there is no such index (callers then scan the
+  // label). May list other nodes too: callers re-check the records.
+  virtual std::optional<std::vector<NodeId>> indexed_node_ids(std::string_view /*label*/,
+                                                              std::string_view /*property*/,
+                                                              const PropertyValue& /*value*/) {
+    return std::nullopt;
+  }
   virtual DbResult<std::vector<Edge>> scan_edges() = 0;
   // The edge record; EdgeNotFound when there is none.
   virtual DbResult<Edge> get_edge(const EdgeId& id) = 0;

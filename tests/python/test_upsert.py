@@ -348,3 +348,41 @@ def test_links_to_one_missing_target_make_one_stub(g):
     for city in ["Oslo"] + cities:
         assert g.delete("City", "name", city) is not None
         assert g.delete("City", "name", city) is None
+
+
+@pytest.mark.parametrize("index", [None, "hash", "btree"])
+def test_keyed_lookups_answer_alike_with_an_index(graph, index):
+    # The same script with and without an index on (L, k): an index lookup
+    # must find exactly the nodes the label scan finds.
+    if index:
+        graph.create_index("L", "k", index)
+    seen = {}
+
+    def name(node_id):
+        return None if node_id is None else seen.setdefault(node_id, len(seen))
+
+    log = []
+    for props in ({"k": 1}, {"k": 1.0}, {"k": "1"}, {"k": 1, "x": 2}, {"k": -0.0}):
+        outcome, node_id = graph.upsert("L", "k", props)
+        log.append((outcome, name(node_id)))
+    graph.upsert("M", "k", {"k": 7})  # another label's node with the key
+    loader = graph.bulk_loader(10)
+    loader.add_node("L", {"k": 9})
+    loader.finish()
+    tx = graph.begin_transaction()
+    tx.add_node("L", {"k": 5})
+    tx.commit()
+    for key in (7, 9, 5, 0.0):
+        outcome, node_id = graph.upsert("L", "k", {"k": key})
+        log.append((outcome, name(node_id)))
+    graph.upsert("L", "j", {"j": 1, "k": 5})  # a second node listed under k=5
+    with pytest.raises(RuntimeError, match="^Ambiguous upsert key: 2 nodes match L.k=Int.5."):
+        graph.delete("L", "k", 5)
+    for key in (1, 1.0, "1", 9, 9):
+        log.append(name(graph.delete("L", "k", key)))
+    log.append(graph.upsert("L", "k", {"k": 1})[0])
+    assert log == [
+        ("created", 0), ("created", 1), ("created", 2), ("updated", 0), ("created", 3),
+        ("created", 4), ("unchanged", 5), ("unchanged", 6), ("unchanged", 3),
+        0, 1, 2, 5, None, "created",
+    ]

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "storage/storage.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
+#include "storage/write_set.h"
 #include "tests/support/bytes.h"
 
 namespace zudizid::storage {
@@ -249,6 +251,77 @@ TEST_F(StorageTest, PropertyIndexKeepsKindsAndNamesApart) {
   put_raw("idx:prop:bad:1", "81 00 00");
   EXPECT_FALSE(storage_->add_to_property_index("bad", PropertyValue::integer(1), id(1)));
   EXPECT_FALSE(storage_->lookup_property_index("bad", PropertyValue::integer(1)));
+}
+
+// Many list changes staged in one WriteSet leave the bytes that applying
+// each change on its own leaves.
+TEST_F(StorageTest, ListsStagedTogetherMatchOneByOne) {
+  const PropertyValue red = PropertyValue::string("red");
+  using Step = std::function<DbResult<void>(Storage&, WriteSet&)>;
+  const std::vector<Step> steps = {
+      [&](Storage& s, WriteSet& w) { return s.add_to_property_index(w, "c", red, id(1)); },
+      [&](Storage& s, WriteSet& w) { return s.add_to_property_index(w, "c", red, id(2)); },
+      [&](Storage& s, WriteSet& w) { return s.add_to_property_index(w, "c", red, id(1)); },
+      [&](Storage& s, WriteSet& w) { return s.remove_from_property_index(w, "c", red, id(9)); },
+      [&](Storage& s, WriteSet& w) { return s.add_to_property_index(w, "k", red, id(3)); },
+      [&](Storage& s, WriteSet& w) { return s.remove_from_property_index(w, "k", red, id(3)); },
+      [&](Storage& s, WriteSet& w) { return s.remove_from_property_index(w, "gone", red, id(3)); },
+      [&](Storage& s, WriteSet& w) { return s.commit_node_version(w, node(1), version(1, 1, 7), nullptr); },
+      [&](Storage& s, WriteSet& w) { return s.commit_node_version(w, node(2), version(2, 1, 7), nullptr); },
+      [&](Storage& s, WriteSet& w) { return s.put_out_adjacency(w, id(1), {id(20)}); },
+      [&](Storage& s, WriteSet& w) { return s.put_out_adjacency(w, id(1), {id(20), id(21)}); },
+      [&](Storage& s, WriteSet& w) { return s.put_in_adjacency(w, id(2), {}); },
+  };
+  // Forty ids on one value: past the length where membership uses a hash set.
+  const std::vector<Step> many = [&] {
+    std::vector<Step> all = steps;
+    for (int n = 40; n < 80; ++n) {
+      all.push_back([&, n](Storage& s, WriteSet& w) { return s.add_to_property_index(w, "c", red, id(n)); });
+    }
+    all.push_back([&](Storage& s, WriteSet& w) { return s.remove_from_property_index(w, "c", red, id(50)); });
+    all.push_back([&](Storage& s, WriteSet& w) { return s.add_to_property_index(w, "c", red, id(41)); });
+    return all;
+  }();
+
+  auto dump = [](const Storage& s) {
+    std::vector<std::pair<std::string, std::string>> out;
+    auto it = s.db().default_tree().iter();
+    while (auto kv = it.next()) {
+      EXPECT_TRUE(*kv);
+      const auto& [k, v] = **kv;
+      out.emplace_back(std::string(k.view()), hex({v.data(), v.data() + v.size()}));
+    }
+    return out;
+  };
+  for (const std::vector<Step>* plan : {&steps, &many}) {
+    auto db = kelm::config::Config().temporary(true).flush_every_ms(std::nullopt).open();
+    ASSERT_TRUE(db);
+    Storage one_by_one(std::move(*db));
+    for (const Step& step : *plan) {
+      WriteSet w(one_by_one.db());
+      ASSERT_TRUE(step(one_by_one, w));
+      ASSERT_TRUE(w.apply());
+    }
+    db = kelm::config::Config().temporary(true).flush_every_ms(std::nullopt).open();
+    ASSERT_TRUE(db);
+    Storage together(std::move(*db));
+    WriteSet w(together.db());
+    for (const Step& step : *plan) ASSERT_TRUE(step(together, w));
+    // Reads through the set see the staged lists.
+    auto staged = w.get("", "idx:prop:c:red");
+    ASSERT_TRUE(staged && *staged);
+    EXPECT_EQ(*records::decode_id_list((**staged).bytes()), *one_by_one.property_index_ids("c", red));
+    EXPECT_FALSE(*w.get("", "idx:prop:k:red"));
+    ASSERT_TRUE(w.apply());
+    EXPECT_EQ(dump(together), dump(one_by_one));
+  }
+
+  // An undecodable list fails the change and stages nothing.
+  put_raw("idx:prop:bad:1", "81 00 00");
+  WriteSet w(storage_->db());
+  EXPECT_FALSE(storage_->add_to_property_index(w, "bad", PropertyValue::integer(1), id(1)));
+  ASSERT_TRUE(w.apply());
+  EXPECT_EQ(raw("idx:prop:bad:1"), "81 00 00");
 }
 
 TEST_F(StorageTest, EdgesVersionsAndAdjacency) {
