@@ -50,6 +50,11 @@ class IndexWriter {
   // The commit opstamp.
   Result<uint64_t> commit();
 
+  // The policy of merges planned from now on (LogMergePolicy by default).
+  void set_merge_policy(std::shared_ptr<const MergePolicy> policy) { updater_->set_merge_policy(std::move(policy)); }
+  // Waits until no merge is queued or running.
+  void wait_merging_threads() { updater_->wait_merging_threads(); }
+
   size_t worker_count() const { return worker_count_; }
   size_t per_worker_budget() const { return budget_; }
   uint64_t committed_opstamp() const { return committed_opstamp_; }
@@ -65,7 +70,7 @@ class IndexWriter {
   DirectoryLock lock_;
   size_t worker_count_ = 0;
   size_t budget_ = 0;
-  std::atomic<uint64_t> opstamp_{0};
+  std::shared_ptr<OpstampCounter> opstamp_ = std::make_shared<OpstampCounter>(0);
   uint64_t committed_opstamp_ = 0;
   DeleteQueue delete_queue_;
   std::unique_ptr<SegmentUpdater> updater_;
