@@ -168,18 +168,25 @@ Result<uint64_t> IndexWriter::delete_term(const schema::Term& term) {
   return opstamp;
 }
 
+Result<void> IndexWriter::restart_workers() {
+  auto joined = join_workers();
+  // Whatever the outcome, the next generation starts with every worker.
+  generation_ = std::make_shared<Generation>();
+  if (auto ok = start_workers(); !ok) return ok;
+  return joined;
+}
+
 uint64_t IndexWriter::delete_all_documents() {
+  if (auto ok = restart_workers(); !ok && !deferred_error_) deferred_error_ = ok.error();
   updater_->remove_all_segments();
   return opstamp_->fetch_add(1);
 }
 
 Result<uint64_t> IndexWriter::commit() {
   ZLOG(Info, kTarget, "Preparing commit");
-  auto joined = join_workers();
-  // Whatever the outcome, the next generation starts with every worker.
-  generation_ = std::make_shared<Generation>();
-  if (auto ok = start_workers(); !ok) return fail(ok.error());
-  if (!joined) return fail(joined.error());
+  auto restarted = restart_workers();
+  if (deferred_error_) return fail(*std::exchange(deferred_error_, std::nullopt));
+  if (!restarted) return fail(restarted.error());
   uint64_t opstamp = opstamp_->fetch_add(1);
   ZLOG(Info, kTarget, "Prepared commit {}", opstamp);
   ZLOG(Info, "fendral::indexer::prepared_commit", "committing {}", opstamp);

@@ -45,7 +45,9 @@ class IndexWriter {
   Result<uint64_t> add_document(schema::CompactDoc doc);
   // The weight's error (a field that is not indexed) is returned.
   Result<uint64_t> delete_term(const schema::Term& term);
-  // Removes every segment; durable at the next commit. Returns a new opstamp.
+  // Removes every document added so far (the workers first hand over the
+  // segments they are building); durable at the next commit. Returns a new
+  // opstamp. A worker error met on the way is reported by the next commit.
   uint64_t delete_all_documents();
   // The commit opstamp.
   Result<uint64_t> commit();
@@ -65,6 +67,8 @@ class IndexWriter {
   Result<void> start_workers();
   Result<void> spawn_worker();
   Result<void> join_workers();
+  // Joins the workers and starts a full set on a new channel.
+  Result<void> restart_workers();
 
   index::FendralIndex index_;
   DirectoryLock lock_;
@@ -77,6 +81,7 @@ class IndexWriter {
   std::shared_ptr<Generation> generation_;
   std::vector<std::thread> workers_;
   size_t worker_id_ = 0;
+  std::optional<FendralError> deferred_error_;  // from delete_all_documents
 };
 
 }  // namespace fendral::indexer

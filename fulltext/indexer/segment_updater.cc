@@ -162,12 +162,16 @@ Result<void> SegmentUpdater::write_index_meta(uint64_t opstamp, const std::optio
 
 void SegmentUpdater::collect_garbage() {
   ZLOG(Info, kTarget, "Running garbage collection");
-  std::set<std::string> living{"meta.json"};
-  for (const auto& m : index_.inventory()->all()) {
-    auto files = m.list_files();
-    living.insert(files.begin(), files.end());
-  }
-  auto r = index_.directory().garbage_collect(living);
+  // Segments are created (meta first, then files) while this runs: list the
+  // living metas only after the directory has listed its candidates.
+  auto r = index_.directory().garbage_collect([&] {
+    std::set<std::string> living{"meta.json"};
+    for (const auto& m : index_.inventory()->all()) {
+      auto files = m.list_files();
+      living.insert(files.begin(), files.end());
+    }
+    return living;
+  });
   if (!r) ZLOG(Warn, kTarget, "Garbage collection failed: {}", r.error().display());
 }
 
