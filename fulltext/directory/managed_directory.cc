@@ -114,10 +114,13 @@ std::set<std::string> ManagedDirectory::managed_paths() const {
 
 Result<ManagedDirectory::GarbageCollectionResult> ManagedDirectory::garbage_collect(
     const std::set<std::string>& living_files) const {
+  return garbage_collect([&] { return living_files; });
+}
+
+Result<ManagedDirectory::GarbageCollectionResult> ManagedDirectory::garbage_collect(
+    const std::function<std::set<std::string>()>& living_files) const {
   constexpr const char* kTarget = "fendral::directory::managed_directory";
   ZLOG(Info, kTarget, "Garbage collect");
-  std::set<std::string> living;
-  for (const auto& f : living_files) living.insert(normalize_path(f));
   std::vector<std::string> candidates;
   {
     std::shared_lock read(meta_->mu);
@@ -126,10 +129,11 @@ Result<ManagedDirectory::GarbageCollectionResult> ManagedDirectory::garbage_coll
       ZLOG(Error, kTarget, "Failed to acquire lock for GC");
       return fail(FendralError::lock_failure(lock.error(), std::nullopt));
     }
-    for (const auto& p : meta_->managed_paths) {
-      if (!living.contains(p)) candidates.push_back(p);
-    }
+    candidates.assign(meta_->managed_paths.begin(), meta_->managed_paths.end());
   }
+  std::set<std::string> living;
+  for (const auto& f : living_files()) living.insert(normalize_path(f));
+  std::erase_if(candidates, [&](const std::string& p) { return living.contains(p); });
   GarbageCollectionResult result;
   std::set<std::string> deleted;
   for (const auto& path : candidates) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <functional>
 #include <set>
 #include <shared_mutex>
 #include <string>
@@ -51,6 +52,11 @@ class ManagedDirectory final : public Directory {
   // Deletes the managed files that are not in `living_files`, under the meta
   // lock, and rewrites .managed.json when anything was deleted.
   Result<GarbageCollectionResult> garbage_collect(const std::set<std::string>& living_files) const;
+  // Same, with the living files listed only after the managed files were
+  // read: a file registered by then belongs to something already listed by
+  // `living_files`, and a file registered later is not a candidate. Writers
+  // that create files while a collection runs need this order.
+  Result<GarbageCollectionResult> garbage_collect(const std::function<std::set<std::string>()>& living_files) const;
   // A copy of the managed set (read side of the lock).
   std::set<std::string> managed_paths() const;
   // Removes paths from the set and rewrites .managed.json (garbage collection).

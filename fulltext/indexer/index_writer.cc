@@ -78,9 +78,10 @@ Result<std::unique_ptr<IndexWriter>> IndexWriter::create_with_workers(const inde
   std::unique_ptr<IndexWriter> w(new IndexWriter(index, std::move(*lock)));
   w->worker_count_ = workers;
   w->budget_ = budget;
-  w->opstamp_ = meta->opstamp;
+  w->opstamp_->store(meta->opstamp);
   w->committed_opstamp_ = meta->opstamp;
-  w->updater_ = std::make_unique<SegmentUpdater>(index, *meta, w->delete_queue_.cursor());
+  w->updater_ = std::make_unique<SegmentUpdater>(index, *meta, w->delete_queue_.cursor(),
+                                                 std::make_shared<LogMergePolicy>(), w->opstamp_);
   w->generation_ = std::make_shared<Generation>();
   if (auto ok = w->start_workers(); !ok) return fail(ok.error());
   return w;
@@ -152,7 +153,7 @@ Result<uint64_t> IndexWriter::add_document(schema::CompactDoc doc) {
   auto values = doc.field_values();
   if (!values) return fail(values.error());
   if (auto ok = check_field_values(index_.schema(), *values); !ok) return fail(ok.error());
-  uint64_t opstamp = opstamp_.fetch_add(1);
+  uint64_t opstamp = opstamp_->fetch_add(1);
   if (generation_->alive && generation_->channel.send(AddOperation{opstamp, std::move(doc)})) return opstamp;
   return fail(FendralError::error_in_thread(
       "An index writer was killed. A worker thread encountered an error (io::Error most likely) or panicked."));
@@ -162,24 +163,31 @@ Result<uint64_t> IndexWriter::delete_term(const schema::Term& term) {
   query::TermQuery q(term, schema::RecordOption::Basic);
   auto weight = q.specialized_weight(query::ScoringMode::disabled(index_.schema()));
   if (!weight) return fail(weight.error());
-  uint64_t opstamp = opstamp_.fetch_add(1);
+  uint64_t opstamp = opstamp_->fetch_add(1);
   delete_queue_.push(DeleteOperation{opstamp, std::shared_ptr<const query::Weight>(std::move(*weight))});
   return opstamp;
 }
 
+Result<void> IndexWriter::restart_workers() {
+  auto joined = join_workers();
+  // Whatever the outcome, the next generation starts with every worker.
+  generation_ = std::make_shared<Generation>();
+  if (auto ok = start_workers(); !ok) return ok;
+  return joined;
+}
+
 uint64_t IndexWriter::delete_all_documents() {
+  if (auto ok = restart_workers(); !ok && !deferred_error_) deferred_error_ = ok.error();
   updater_->remove_all_segments();
-  return opstamp_.fetch_add(1);
+  return opstamp_->fetch_add(1);
 }
 
 Result<uint64_t> IndexWriter::commit() {
   ZLOG(Info, kTarget, "Preparing commit");
-  auto joined = join_workers();
-  // Whatever the outcome, the next generation starts with every worker.
-  generation_ = std::make_shared<Generation>();
-  if (auto ok = start_workers(); !ok) return fail(ok.error());
-  if (!joined) return fail(joined.error());
-  uint64_t opstamp = opstamp_.fetch_add(1);
+  auto restarted = restart_workers();
+  if (deferred_error_) return fail(*std::exchange(deferred_error_, std::nullopt));
+  if (!restarted) return fail(restarted.error());
+  uint64_t opstamp = opstamp_->fetch_add(1);
   ZLOG(Info, kTarget, "Prepared commit {}", opstamp);
   ZLOG(Info, "fendral::indexer::prepared_commit", "committing {}", opstamp);
   if (!updater_->is_alive()) return fail(FendralError::system_error("Segment updater killed"));

@@ -45,10 +45,17 @@ class IndexWriter {
   Result<uint64_t> add_document(schema::CompactDoc doc);
   // The weight's error (a field that is not indexed) is returned.
   Result<uint64_t> delete_term(const schema::Term& term);
-  // Removes every segment; durable at the next commit. Returns a new opstamp.
+  // Removes every document added so far (the workers first hand over the
+  // segments they are building); durable at the next commit. Returns a new
+  // opstamp. A worker error met on the way is reported by the next commit.
   uint64_t delete_all_documents();
   // The commit opstamp.
   Result<uint64_t> commit();
+
+  // The policy of merges planned from now on (LogMergePolicy by default).
+  void set_merge_policy(std::shared_ptr<const MergePolicy> policy) { updater_->set_merge_policy(std::move(policy)); }
+  // Waits until no merge is queued or running.
+  void wait_merging_threads() { updater_->wait_merging_threads(); }
 
   size_t worker_count() const { return worker_count_; }
   size_t per_worker_budget() const { return budget_; }
@@ -60,18 +67,21 @@ class IndexWriter {
   Result<void> start_workers();
   Result<void> spawn_worker();
   Result<void> join_workers();
+  // Joins the workers and starts a full set on a new channel.
+  Result<void> restart_workers();
 
   index::FendralIndex index_;
   DirectoryLock lock_;
   size_t worker_count_ = 0;
   size_t budget_ = 0;
-  std::atomic<uint64_t> opstamp_{0};
+  std::shared_ptr<OpstampCounter> opstamp_ = std::make_shared<OpstampCounter>(0);
   uint64_t committed_opstamp_ = 0;
   DeleteQueue delete_queue_;
   std::unique_ptr<SegmentUpdater> updater_;
   std::shared_ptr<Generation> generation_;
   std::vector<std::thread> workers_;
   size_t worker_id_ = 0;
+  std::optional<FendralError> deferred_error_;  // from delete_all_documents
 };
 
 }  // namespace fendral::indexer

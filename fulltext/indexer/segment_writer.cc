@@ -74,7 +74,9 @@ Result<std::unique_ptr<SegmentWriter>> SegmentWriter::create(size_t budget, cons
                                                              index::SegmentMeta segment) {
   auto slots = hash_table_capacity(budget);
   if (!slots) return fail(slots.error());
-  std::unique_ptr<SegmentWriter> w(new SegmentWriter(index, segment, *slots));
+  auto fast = fastfield::FastFieldsWriter::from_schema(index.schema(), index.fast_field_tokenizers());
+  if (!fast) return fail(fast.error());
+  std::unique_ptr<SegmentWriter> w(new SegmentWriter(index, segment, *slots, std::move(*fast)));
   auto serializer = SegmentSerializer::open(index, segment);
   if (!serializer) return fail(serializer.error());
   w->serializer_ = std::move(*serializer);
@@ -113,6 +115,7 @@ Result<void> SegmentWriter::add_document(const AddOperation& op) {
   auto values = op.document.field_values();
   if (!values) return fail(values.error());
   if (auto ok = check_field_values(index_.schema(), *values); !ok) return ok;
+  if (auto ok = fast_.add_document(max_doc_, op.document); !ok) return ok;
   doc_opstamps_.push_back(op.opstamp);
   if (auto ok = index_document(max_doc_, *values); !ok) return ok;
   if (auto ok = serializer_->store().store_document(op.document, index_.schema()); !ok) return ok;
@@ -192,11 +195,12 @@ size_t SegmentWriter::mem_usage() const {
   for (schema::Field f = 0; f < index_.schema().num_fields(); ++f) {
     if (const auto* b = norms_.buffer(f)) norms += b->capacity();
   }
-  return ctx_.mem_usage() + norms;
+  return ctx_.mem_usage() + norms + fast_.mem_usage();
 }
 
 Result<void> SegmentWriter::write_fast_fields() {
   ZLOG(Debug, kTarget, "fastfield-serialize");
+  if (auto ok = fast_.serialize(max_doc_, serializer_->fast_fields()); !ok) return fail(ok.error());
   return {};
 }
 

@@ -11,8 +11,8 @@
 // that document alone (SchemaError "Expected a {} for field {}"), and the
 // writer stays usable.
 //
-// Fast fields: the ".fast" file is left empty here; the columnar writer
-// plugs in at `write_fast_fields` once it exists.
+// Fast fields: every value of a fast field is recorded on the segment's
+// FastFieldsWriter and written as the ".fast" file at finalize.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fulltext/error/error.h"
+#include "fulltext/fastfield/fast_fields_writer.h"
 #include "fulltext/fieldnorm/fieldnorms_writer.h"
 #include "fulltext/index/index.h"
 #include "fulltext/indexer/segment_serializer.h"
@@ -53,8 +54,9 @@ class SegmentWriter {
   static Result<std::vector<uint64_t>> finalize(std::unique_ptr<SegmentWriter> writer);
 
  private:
-  SegmentWriter(const index::FendralIndex& index, index::SegmentMeta segment, size_t slots)
-      : index_(index), segment_(std::move(segment)), ctx_(slots), norms_(index.schema()) {}
+  SegmentWriter(const index::FendralIndex& index, index::SegmentMeta segment, size_t slots,
+                fastfield::FastFieldsWriter fast)
+      : index_(index), segment_(std::move(segment)), ctx_(slots), norms_(index.schema()), fast_(std::move(fast)) {}
   Result<void> index_document(uint32_t doc, const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values);
   Result<void> write_fast_fields();
 
@@ -65,6 +67,7 @@ class SegmentWriter {
   std::vector<std::optional<tokenizer::TextAnalyzer>> analyzers_;
   postings::IndexingContext ctx_;
   fieldnorm::FieldNormsWriter norms_;
+  fastfield::FastFieldsWriter fast_;
   std::vector<uint64_t> doc_opstamps_;
   uint32_t max_doc_ = 0;
 };

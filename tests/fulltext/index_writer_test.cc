@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -212,6 +214,77 @@ TEST(IndexWriter, ConcurrentReloadsNeverMoveBackwards) {
   EXPECT_EQ(backwards, 0);
   ASSERT_TRUE((*reader)->reload());
   EXPECT_EQ((*reader)->searcher()->num_docs(), 20u);
+}
+
+// Random adds, deletes by term, clears and commits on 1 to 3 workers with a
+// policy that merges small levels at once; after every commit a reload must
+// show exactly the reference: live count, per-word counts and stored ids.
+// meta.json's opstamp increases strictly from commit to commit.
+TEST(IndexWriter, ModelWithMerges) {
+  const std::vector<std::string> words = {"ant", "bee", "cat", "dog", "eel"};
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    auto f = SearchFixture::create();
+    size_t workers = 1 + seed % 3;
+    auto w = IndexWriter::create_with_workers(f.index, 3 * 4'000'000, workers);
+    ASSERT_TRUE(w);
+    auto policy = std::make_shared<LogMergePolicy>();
+    policy->min_num_segments = 2;
+    policy->min_layer_size = 1;
+    (*w)->set_merge_policy(policy);
+    auto reader = core::IndexReader::open(f.index);
+    ASSERT_TRUE(reader);
+    std::multimap<std::string, uint64_t> model;  // word -> id of a live document
+    uint64_t next_id = 0, last_commit = 0;
+    for (int step = 0; step < 40; ++step) {
+      int op = rng() % 20;
+      if (op < 14) {
+        int n = 1 + rng() % 30;
+        for (int i = 0; i < n; ++i) {
+          const auto& word = words[rng() % words.size()];
+          ASSERT_TRUE((*w)->add_document(make_doc(next_id, word + " common")));
+          model.emplace(word, next_id++);
+        }
+      } else if (op < 17) {
+        const auto& word = words[rng() % words.size()];
+        ASSERT_TRUE((*w)->delete_term(schema::Term::from_field_text(0, word)));
+        model.erase(word);
+      } else if (op < 18) {
+        (*w)->delete_all_documents();
+        model.clear();
+      }
+      if (op >= 14 || rng() % 3 == 0) {
+        auto c = (*w)->commit();
+        ASSERT_TRUE(c) << c.error().display();
+        ASSERT_GT(*c, last_commit);
+        last_commit = *c;
+        if (rng() % 2) (*w)->wait_merging_threads();
+        auto reloaded = (*reader)->reload();
+        ASSERT_TRUE(reloaded) << reloaded.error().display();
+        auto s = (*reader)->searcher();
+        ASSERT_GE(s->opstamp(), *c);
+        ASSERT_EQ(s->num_docs(), model.size());
+        for (const auto& word : words) {
+          std::multiset<uint64_t> expected;
+          for (auto [it, end] = model.equal_range(word); it != end; ++it) expected.insert(it->second);
+          ASSERT_EQ(ids_with(*s, word), expected) << word;
+          auto count = s->count(query::TermQuery(schema::Term::from_field_text(0, word), schema::RecordOption::Basic));
+          ASSERT_TRUE(count);
+          ASSERT_EQ(*count, expected.size());
+        }
+        auto meta = f.index.load_metas();
+        ASSERT_TRUE(meta);
+        EXPECT_EQ(meta->opstamp, *c);
+      }
+    }
+    // With every merge done, no level holds two segments any more.
+    ASSERT_TRUE((*w)->commit());
+    (*w)->wait_merging_threads();
+    auto meta = f.index.load_metas();
+    ASSERT_TRUE(meta);
+    EXPECT_TRUE(policy->merge_candidates(meta->segments).empty());
+  }
 }
 
 }  // namespace

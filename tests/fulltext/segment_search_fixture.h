@@ -19,7 +19,10 @@ struct SearchFixture {
   schema::Field body;
   schema::Field id;
 
-  static schema::Schema make_schema() {
+  static schema::Schema make_schema() { return schema_builder().build(); }
+
+  // "body" and "id"; callers may add fields after them.
+  static schema::SchemaBuilder schema_builder() {
     schema::SchemaBuilder b;
     schema::TextOptions text;
     text.indexing = schema::TextFieldIndexing{};
@@ -30,7 +33,7 @@ struct SearchFixture {
     num.indexed = true;
     num.stored = true;
     b.add_field({"id", schema::FieldType::u64(num)});
-    return b.build();
+    return b;
   }
 
   static SearchFixture create() {
