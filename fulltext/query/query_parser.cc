@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/io_error.h"
 #include "fulltext/query/boolean_query.h"
 #include "fulltext/query/phrase_query.h"
 #include "fulltext/query/term_query.h"
@@ -20,27 +21,6 @@ using query_grammar::UserInputAst;
 using query_grammar::UserInputLeaf;
 using query_grammar::UserInputLiteral;
 using Kind = QueryParserError::Kind;
-
-std::string debug_quoted(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\0': out += "\\0"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += fmt::format("\\u{{{:x}}}", c);
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
 
 namespace {
 
@@ -228,13 +208,13 @@ QueryParser::Built QueryParser::convert_target(schema::Field field, const UserIn
     case schema::FieldTypeTag::Str: break;
     default:
       return fail(Kind::UnsupportedQuery,
-                  fmt::format("Unsupported query: terms of field {} are not supported.", debug_quoted(entry.name)));
+                  fmt::format("Unsupported query: terms of field {} are not supported.", zudizid::common::debug_quote(entry.name)));
   }
   const auto* indexing = entry.field_type.text_indexing();
   auto analyzer = tokenizers_.get(indexing->tokenizer);
   if (!analyzer) {
     return fail(Kind::UnknownTokenizer, fmt::format("The tokenizer '{}' for the field '{}' is unknown",
-                                                    debug_quoted(indexing->tokenizer), debug_quoted(entry.name)));
+                                                    zudizid::common::debug_quote(indexing->tokenizer), zudizid::common::debug_quote(entry.name)));
   }
   PhraseQuery::Terms terms;
   auto stream = analyzer->token_stream(text);
@@ -255,7 +235,7 @@ QueryParser::Built QueryParser::convert_target(schema::Field field, const UserIn
   if (lit.prefix) {
     return fail(Kind::PhraseTooShort,
                 fmt::format("The phrase '{}' does not produce at least two terms using the tokenizer '{}'",
-                            debug_quoted(text), debug_quoted(indexing->tokenizer)));
+                            zudizid::common::debug_quote(text), zudizid::common::debug_quote(indexing->tokenizer)));
   }
   if (terms.empty()) return out;
   return term(std::move(terms.front().second));

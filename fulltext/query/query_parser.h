@@ -71,7 +71,4 @@ class QueryParser {
   bool and_by_default_ = false;
 };
 
-// Rust-style quoted form of a text: "a\"b" (used inside parser messages).
-std::string debug_quoted(std::string_view text);
-
 }  // namespace fendral::query
