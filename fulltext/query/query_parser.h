@@ -1,0 +1,74 @@
+// The query parser: search text to a query object, resolved against a schema
+// and its tokenizers.
+//
+//   QueryParser parser(schema, tokenizers, {content});
+//   auto q = parser.parse("\"big cat\"~2 OR -dog");   // Result of QueryParserError
+//
+// Words without a field search the default fields. A word that the field's
+// tokenizer splits into several tokens, or a quoted text, becomes a phrase.
+// Errors are collected while the tree is built; parse reports the first.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fulltext/query/weight.h"
+#include "fulltext/query_grammar/user_input_ast.h"
+#include "fulltext/tokenizer/tokenizer_manager.h"
+
+namespace fendral::query {
+
+struct QueryParserError {
+  enum class Kind : uint8_t {
+    SyntaxError,
+    UnsupportedQuery,
+    FieldDoesNotExist,
+    ExpectedInteger,
+    ExpectedBase64,
+    ExpectedFloat,
+    ExpectedBool,
+    OnlyExcludingTerms,
+    NoDefaultField,
+    FieldNotIndexed,
+    FieldWithoutPositions,
+    PhraseTooShort,
+    UnknownTokenizer,
+    PhraseInRange,
+    InvalidDate,
+    MalformedFacet,
+    MalformedIp,
+  };
+  Kind kind;
+  std::string message;  // the whole display text, e.g. "Syntax Error: a AND"
+
+  bool operator==(const QueryParserError&) const = default;
+};
+
+class QueryParser {
+ public:
+  QueryParser(schema::Schema schema, tokenizer::TokenizerManager tokenizers, std::vector<schema::Field> default_fields)
+      : schema_(std::move(schema)), tokenizers_(std::move(tokenizers)), default_fields_(std::move(default_fields)) {}
+
+  void set_conjunction_by_default() { and_by_default_ = true; }
+  void set_field_boost(schema::Field field, float boost) { field_boosts_[field] = boost; }
+
+  // The query of `text`, or the first error found (a text outside the
+  // grammar: SyntaxError carrying the whole text as given).
+  std::expected<std::shared_ptr<const Query>, QueryParserError> parse(std::string_view text) const;
+
+ private:
+  struct Built;
+  Built convert(query_grammar::UserInputAst ast) const;
+  Built convert_literal(const query_grammar::UserInputLiteral& lit) const;
+  Built convert_target(schema::Field field, const query_grammar::UserInputLiteral& lit) const;
+
+  schema::Schema schema_;
+  tokenizer::TokenizerManager tokenizers_;
+  std::vector<schema::Field> default_fields_;
+  std::map<schema::Field, float> field_boosts_;
+  bool and_by_default_ = false;
+};
+
+}  // namespace fendral::query
