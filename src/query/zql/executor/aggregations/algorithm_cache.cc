@@ -79,7 +79,7 @@ std::optional<Algorithm> algorithm_named(std::string_view name) {
 
 bool is_algorithm_name(std::string_view name) {
   if (algorithm_named(name)) return true;
-  auto lowered = ascii_lowered(name);
+  auto lowered = common::ascii_lowered(name);
   return lowered && *lowered == "shortestpath";
 }
 

@@ -1,4 +1,5 @@
 #include "query/zql/executor/paths/path_pipeline.h"
+#include "query/zql/executor/ordering.h"
 
 #include <algorithm>
 
@@ -273,7 +274,7 @@ DbResult<QueryResult> run_path_pipeline(QueryContext& context, PathCursor paths,
   if (query.find.distinct) apply_distinct(result);
   if (query.order_by) {
     std::stable_sort(result.rows.begin(), result.rows.end(),
-                     [&](const Row& a, const Row& b) { return row_less(a, b, *query.order_by); });
+                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
   }
   if (query.limit) {
     const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());

@@ -5,6 +5,7 @@
 #include "query/zql/executor/paths/path_pipeline.h"
 #include "query/zql/executor/paths/traversal.h"
 #include "query/zql/executor/pattern_entry.h"
+#include "query/zql/executor/where/analysis.h"
 
 namespace zudizid::query::zql::executor {
 

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "query/zql/executor/aggregations/aggregation.h"
+#include "query/zql/executor/write/write.h"
 #include "query/zql/parser/expr_walk.h"
 
 namespace zudizid::query::zql::executor {
@@ -392,6 +393,8 @@ DbResult<std::vector<ValidationWarning>> validate_update(const ast::UpdateStmt& 
       if (p.variable) bound.insert(*p.variable);
     }, el);
   }
+  // A node statement whose node is unnamed updates it as "n".
+  if (!write::is_relationship_pattern(u.pattern)) bound.insert(write::node_statement_variable(u.pattern));
   for (const auto& a : u.assignments)
     if (!bound.contains(a.variable))
       return std::unexpected(refuse(fmt::format("Variable '{}' in SET not found in pattern", a.variable)));
