@@ -9,12 +9,19 @@
 #include "graph/in_memory_wal.h"
 #include "graph/open_leftovers.h"
 #include "graph/recovery.h"
+#include "index/fulltext_index.h"
 #include "index/taxonomy.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
 
 namespace {
+
+DbResult<std::unique_ptr<index::Index>> open_fulltext_index(const std::optional<std::filesystem::path>& dir) {
+  auto opened = index::FullTextIndex::open(dir);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  return std::unique_ptr<index::Index>(std::move(*opened));
+}
 
 // The stored graph as the index loader sees it before the handle exists.
 class StorageSource final : public index::RecordSource {
@@ -91,6 +98,7 @@ DbResult<Graph> open_directory(const std::filesystem::path& path, Profile profil
   std::shared_ptr<wal::Wal> shared_wal = std::move(*wal);
 
   auto indexes = std::make_shared<index::IndexManager>(path / "indexes");
+  indexes->set_fulltext_opener(open_fulltext_index);
   ZLOG(Info, "zudizid::graph", "Loading and rebuilding indices...");
   {
     StorageSource source(*storage);
@@ -183,6 +191,7 @@ DbResult<Graph> open_in_memory(Profile profile) {
   parts.storage = storage;
   parts.wal = shared_wal;
   parts.index_manager = std::make_shared<index::IndexManager>(std::nullopt);
+  parts.index_manager->set_fulltext_opener(open_fulltext_index);
   parts.next_timestamp = clock(storage::keys::kNextTimestamp);
   parts.next_tx_id = clock(storage::keys::kNextTxId);
   return Graph::build(std::move(parts));

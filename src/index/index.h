@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "storage/node.h"
@@ -26,6 +27,14 @@ class Index {
   virtual ~Index() = default;
 
   virtual DbResult<void> insert(PropertyValue value, const Uuid& node_id) = 0;
+  // Inserts every entry; stops at the first failure. Indexes whose changes
+  // cost a commit each (full-text) make one commit for the whole batch.
+  virtual DbResult<void> insert_batch(std::vector<std::pair<PropertyValue, Uuid>> entries) {
+    for (auto& [value, id] : entries) {
+      if (auto r = insert(std::move(value), id); !r) return r;
+    }
+    return {};
+  }
   virtual DbResult<void> remove(const PropertyValue& value, const Uuid& node_id) = 0;
   // A fresh list of node ids.
   virtual DbResult<std::vector<Uuid>> query(const IndexQuery& query) const = 0;

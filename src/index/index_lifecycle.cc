@@ -134,13 +134,14 @@ DbResult<void> IndexManager::fill(RecordSource& source, const std::string& name,
   auto nodes = source.get_nodes_by_label(record.label);
   if (!nodes) return std::unexpected(std::move(nodes.error()));
   ZLOG(Debug, kGraphLog, "Found {} nodes with label {}", nodes->size(), record.label);
-  std::uint64_t count = 0;
+  std::vector<std::pair<PropertyValue, Uuid>> entries;
   for (const auto& node : *nodes) {
     auto value = node.properties.find(record.property);
     if (value == node.properties.end()) continue;
-    if (auto r = index_node(name, value->second, node.id); !r) return r;
-    ++count;
+    entries.emplace_back(value->second.clone(), node.id);
   }
+  const std::uint64_t count = entries.size();
+  if (auto r = index_nodes(name, std::move(entries)); !r) return r;
   ZLOG(Info, kGraphLog, "✅ Indexed {} nodes in {}", count, name);
   return {};
 }

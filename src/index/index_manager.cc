@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/log.h"
+#include "index/fulltext_index.h"
 #include "index/metadata_file.h"
 #include "index/taxonomy_index.h"
 #include "index/value_keys.h"
@@ -114,16 +115,21 @@ DbResult<void> IndexManager::load_metadata(RecordSource& source) {
   std::unordered_map<std::string, std::uint64_t> counts;
   auto nodes = source.scan_current_nodes();
   if (!nodes) return std::unexpected(std::move(nodes.error()));
+  // Each index gets all its entries in one batch: a full-text index then
+  // commits once instead of once per node.
+  std::unordered_map<std::string, std::vector<std::pair<PropertyValue, Uuid>>> batches;
   for (const auto& node : *nodes) {
     auto it = by_label.find(node.label);
     if (it == by_label.end()) continue;
     for (const auto& [name, property] : it->second) {
       auto value = node.properties.find(property);
       if (value == node.properties.end()) continue;
-      auto inserted = fresh_indexes.at(name).index->insert(value->second, node.id);
-      if (!inserted) return inserted;
+      batches[name].emplace_back(value->second.clone(), node.id);
       ++counts[name];
     }
+  }
+  for (auto& [name, entries] : batches) {
+    if (auto inserted = fresh_indexes.at(name).index->insert_batch(std::move(entries)); !inserted) return inserted;
   }
   if (!taxonomy_names.empty()) {
     auto edges = source.scan_edges();
@@ -210,6 +216,19 @@ DbResult<std::vector<Uuid>> IndexManager::get(std::string_view name,
   return it->second.index->query(query);
 }
 
+DbResult<std::vector<Uuid>> IndexManager::search_text(std::string_view name, const std::string& text,
+                                                      std::size_t limit) const {
+  std::shared_lock lock(indexes_mu_);
+  auto it = indexes_.find(std::string(name));
+  if (it == indexes_.end()) {
+    return std::unexpected(DbError::index(fmt::format("Index not found: {}", name)));
+  }
+  if (const auto* fulltext = dynamic_cast<const FullTextIndex*>(it->second.index.get())) {
+    return fulltext->search(text, limit);
+  }
+  return it->second.index->query(IndexQuery{IndexQuery::FullText{text}});
+}
+
 std::vector<IndexMetadata> IndexManager::list() const {
   std::shared_lock lock(metadata_mu_);
   std::vector<IndexMetadata> out;
@@ -220,17 +239,25 @@ std::vector<IndexMetadata> IndexManager::list() const {
 
 DbResult<void> IndexManager::index_node(std::string_view name, PropertyValue value,
                                                       const Uuid& node_id) {
+  std::vector<std::pair<PropertyValue, Uuid>> one;
+  one.emplace_back(std::move(value), node_id);
+  return index_nodes(name, std::move(one));
+}
+
+DbResult<void> IndexManager::index_nodes(std::string_view name,
+                                         std::vector<std::pair<PropertyValue, Uuid>> entries) {
   const std::string key(name);
+  const std::uint64_t added = entries.size();
   {
     std::unique_lock lock(indexes_mu_);
     auto it = indexes_.find(key);
     if (it == indexes_.end()) return {};
-    auto inserted = it->second.index->insert(std::move(value), node_id);
+    auto inserted = it->second.index->insert_batch(std::move(entries));
     if (!inserted) return inserted;
   }
   std::unique_lock lock(metadata_mu_);
   if (auto it = metadata_.find(key); it != metadata_.end() && it->second.size != UINT64_MAX) {
-    ++it->second.size;
+    it->second.size = added > UINT64_MAX - 1 - it->second.size ? UINT64_MAX : it->second.size + added;
   }
   return {};
 }

@@ -80,6 +80,12 @@ class IndexManager {
   DbResult<std::vector<Uuid>> get(std::string_view name,
                                                 const IndexQuery& query) const;
 
+  // The first `limit` ids (at most 1000) of a full-text search of `text` on
+  // the named index, best first: a prefix of what get() with
+  // IndexQuery::FullText answers. Another kind of index answers get().
+  DbResult<std::vector<Uuid>> search_text(std::string_view name, const std::string& text,
+                                          std::size_t limit) const;
+
   // Copies of every metadata record ("_taxonomy" has none).
   std::vector<IndexMetadata> list() const;
 
@@ -87,6 +93,8 @@ class IndexManager {
   // record's size. An unregistered name is no error and has no effect.
   DbResult<void> index_node(std::string_view name, PropertyValue value,
                                           const Uuid& node_id);
+  // The same for many entries at once (one commit for a full-text index).
+  DbResult<void> index_nodes(std::string_view name, std::vector<std::pair<PropertyValue, Uuid>> entries);
 
   // Keeps every value index (hash, B-tree, full-text) in step with one node
   // write: the entries of `old` (the record replaced or deleted; null when
