@@ -159,11 +159,15 @@ PyObject* search_hybrid(PyObject* self, PyObject* const* args, Py_ssize_t nargsf
   }
   std::optional<std::string> model;
   if (!extract_optional_str(a[2], "model", model)) return nullptr;
-  if (a[3] != nullptr && !extract_u64(a[3], "k", request.k)) return nullptr;
+  if (a[3] != nullptr) {
+    auto k = extract_u64(a[3], "k");
+    if (!k) return nullptr;
+    request.k = *k;
+  }
   if (present(a[4])) {
-    uint64_t ef = 0;
-    if (!extract_u64(a[4], "ef", ef)) return nullptr;
-    request.ef = ef;
+    auto ef = extract_u64(a[4], "ef");
+    if (!ef) return nullptr;
+    request.ef = *ef;
   }
   std::optional<std::string> label;
   if (!extract_optional_str(a[5], "label", label)) return nullptr;
