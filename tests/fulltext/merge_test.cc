@@ -110,7 +110,10 @@ struct MergeFixture {
 uint64_t stored_id(const core::Searcher& s, core::DocAddress a) {
   auto d = s.doc(a);
   EXPECT_TRUE(d) << d.error().display();
-  for (const auto& [f, v] : *d->field_values()) {
+  auto values = d->field_values();
+  EXPECT_TRUE(values);
+  if (!values) return ~0ull;
+  for (const auto& [f, v] : *values) {
     if (f == 1) return std::get<uint64_t>(v.v);
   }
   return ~0ull;

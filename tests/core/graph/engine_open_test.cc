@@ -205,6 +205,9 @@ TEST(EngineInMemory, LogUnderTmpdirRemovedWithLastHandle) {
 }
 
 TEST(EngineInMemory, ExitRemovesOnlyTheLogsThisProcessCreated) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "LeakSanitizer's exit check hangs in a forked child of a threaded process";
+#endif
   TempDir tmp;
   const char* old = std::getenv("TMPDIR");
   std::string saved = old ? old : "";
