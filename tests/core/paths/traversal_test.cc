@@ -1,4 +1,4 @@
-// Linear path traversal: the spec's small cases with their counters, and a
+// Linear path traversal: small hand-checked cases with their counters, and a
 // literal breadth-first reference (whole frontiers, one queue per binding)
 // against the streaming traversal on random multigraphs with self-loops,
 // parallel edges and cycles: same paths, same order, same counters.
