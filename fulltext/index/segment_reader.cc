@@ -43,6 +43,12 @@ Result<std::shared_ptr<const SegmentReader>> SegmentReader::open(const FendralIn
   auto store = index.directory().open_read(meta.relative_path(SegmentComponent::Store));
   if (!store) return fail(store.error());
   r->store_file_ = std::move(*store);
+  // Only range queries read the fast fields: their failure waits for them.
+  if (auto fast = index.directory().open_read(meta.relative_path(SegmentComponent::FastFields))) {
+    r->fast_file_ = std::move(*fast);
+  } else {
+    r->fast_error_ = FendralError(fast.error());
+  }
   if (alive) {
     if (alive->id_bound() != meta.max_doc()) {
       return fail(FendralError::data_corruption(std::nullopt, "Alive bit set bound differs from max_doc"));
@@ -61,6 +67,16 @@ Result<std::shared_ptr<const SegmentReader>> SegmentReader::open(const FendralIn
     return fail(FendralError::data_corruption(std::nullopt, "Delete file disagrees with the segment's delete count"));
   }
   return std::shared_ptr<const SegmentReader>(std::move(r));
+}
+
+Result<std::shared_ptr<const fastfield::FastFieldReaders>> SegmentReader::fast_fields() const {
+  std::lock_guard lock(cache_mu_);
+  if (fast_) return fast_;
+  if (!fast_file_) return fail(*fast_error_);
+  auto readers = fastfield::FastFieldReaders::open(*fast_file_, schema_, max_doc());
+  if (!readers) return fail(readers.error());
+  fast_ = *readers;
+  return fast_;
 }
 
 Result<std::shared_ptr<const InvertedIndexReader>> SegmentReader::inverted_index(schema::Field field) const {

@@ -14,6 +14,7 @@
 #include "fulltext/common/bitset.h"
 #include "fulltext/directory/composite_file.h"
 #include "fulltext/error/error.h"
+#include "fulltext/fastfield/fast_field_readers.h"
 #include "fulltext/fieldnorm/fieldnorm_reader.h"
 #include "fulltext/index/index.h"
 #include "fulltext/index/inverted_index_reader.h"
@@ -44,6 +45,8 @@ class SegmentReader {
     return fieldnorms_.get_field(field);
   }
   const FileSlice& store_file() const { return store_file_; }
+  // The fast-field columns, opened on first use and kept.
+  Result<std::shared_ptr<const fastfield::FastFieldReaders>> fast_fields() const;
   // A store reader with the given block-cache capacity.
   Result<store::StoreReader> open_store(size_t cache_blocks) const { return store::StoreReader::open(store_file_, cache_blocks); }
 
@@ -59,7 +62,10 @@ class SegmentReader {
   CompositeFile positions_ = CompositeFile::empty();
   FileSlice store_file_;
   std::optional<ReadOnlyBitSet> alive_;
+  std::optional<FileSlice> fast_file_;  // absent: fast_error_ says why
+  std::optional<FendralError> fast_error_;
   mutable std::mutex cache_mu_;
+  mutable std::shared_ptr<const fastfield::FastFieldReaders> fast_;
   mutable std::map<schema::Field, std::shared_ptr<const InvertedIndexReader>> cache_;
 };
 

@@ -278,6 +278,13 @@ uint32_t PhraseScorer::sloppy_merge(bool keep) {
   return count;
 }
 
+void PhraseScorer::matched_positions(std::vector<uint32_t>& out) const {
+  // phrase_match left the chain of all members but the last in left_ and
+  // the last member's positions in right_.
+  out.clear();
+  std::set_intersection(left_.begin(), left_.end(), right_.begin(), right_.end(), std::back_inserter(out));
+}
+
 bool PhraseScorer::phrase_match() {
   const size_t n = members_.size();
   read_positions(0, left_);

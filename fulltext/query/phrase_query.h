@@ -48,6 +48,9 @@ class PhraseScorer final : public Scorer {
   uint32_t size_hint() const override;
   uint64_t cost() const override { return uint64_t{size_estimate()} * 10 * members_.size(); }
   float score() override;
+  // Slop 0, standing on a match: the positions of the phrase's occurrences,
+  // each given as the position of its last term.
+  void matched_positions(std::vector<uint32_t>& out) const;
   // The first damage met in a member's postings or positions.
   const std::optional<FendralError>& error() const { return error_; }
 

@@ -5,14 +5,21 @@
 #include "fulltext/query/query_parser.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <charconv>
 #include <cmath>
 
 #include "common/io_error.h"
+#include "fulltext/common/datetime.h"
 #include "fulltext/query/boolean_query.h"
+#include "fulltext/query/fuzzy_term_query.h"
+#include "fulltext/query/phrase_prefix_query.h"
 #include "fulltext/query/phrase_query.h"
+#include "fulltext/query/range_query.h"
+#include "fulltext/query/regex_query.h"
 #include "fulltext/query/term_query.h"
+#include "fulltext/query/term_set_query.h"
 #include "fulltext/query_grammar/query_grammar.h"
 
 namespace fendral::query {
@@ -55,6 +62,45 @@ std::optional<T> parse_int(std::string_view text) {
   auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
   if (ec != std::errc() || p != text.data() + text.size()) return std::nullopt;
   return v;
+}
+
+// The term of a typed (not tokenized) value: nullopt for text and JSON
+// fields and for the types the parser does not read.
+std::optional<std::expected<schema::Term, QueryParserError>> typed_term(schema::Field field,
+                                                                        const schema::FieldEntry& entry,
+                                                                        std::string_view text, bool truncate_dates) {
+  using R = std::expected<schema::Term, QueryParserError>;
+  switch (entry.field_type.tag()) {
+    case schema::FieldTypeTag::U64: {
+      auto v = parse_int<uint64_t>(text);
+      if (!v) return R(std::unexpected(error(Kind::ExpectedInteger, int_error(text, false))));
+      return R(schema::Term::from_field_u64(field, *v));
+    }
+    case schema::FieldTypeTag::I64: {
+      auto v = parse_int<int64_t>(text);
+      if (!v) return R(std::unexpected(error(Kind::ExpectedInteger, int_error(text, true))));
+      return R(schema::Term::from_field_i64(field, *v));
+    }
+    case schema::FieldTypeTag::F64: {
+      double v = 0;
+      auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+      if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
+        return R(std::unexpected(error(Kind::ExpectedFloat, "Expected a float value: 'ParseFloatError { kind: Invalid }'")));
+      }
+      return R(schema::Term::from_field_f64(field, v));
+    }
+    case schema::FieldTypeTag::Bool:
+      if (text == "true" || text == "false") return R(schema::Term::from_field_bool(field, text == "true"));
+      return R(std::unexpected(error(Kind::ExpectedBool, "Expected a bool value: 'ParseBoolError'")));
+    case schema::FieldTypeTag::Date: {
+      auto nanos = parse_rfc3339(text);
+      if (!nanos) return R(std::unexpected(error(Kind::InvalidDate, "The date field has an invalid format")));
+      int64_t n = truncate_dates ? *nanos / 1000000000 * 1000000000 : *nanos;
+      return R(schema::Term::from_field_date(field, n));
+    }
+    default:
+      return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -102,19 +148,13 @@ QueryParser::Built QueryParser::convert(UserInputAst ast) const {
         } else if constexpr (std::is_same_v<T, UserInputLeaf::All>) {
           out.query = std::make_shared<AllQuery>();
         } else if constexpr (std::is_same_v<T, UserInputLeaf::Range>) {
-          if (!l.field) {
-            out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Range query need to target a specific field."));
-          } else if (!schema_.find_field(*l.field)) {
-            out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *l.field)));
-          } else {
-            out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Range queries are not supported."));
-          }
+          out = convert_range(l);
         } else if constexpr (std::is_same_v<T, UserInputLeaf::Set>) {
-          out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Set queries are not supported."));
+          out = convert_set(l);
         } else if constexpr (std::is_same_v<T, UserInputLeaf::Exists>) {
           out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Exists queries are not supported."));
         } else {
-          out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Regex queries are not allowed."));
+          out = convert_regex(l);
         }
       },
       leaf.v);
@@ -179,36 +219,21 @@ QueryParser::Built QueryParser::convert_target(schema::Field field, const UserIn
     return out;
   };
   auto term = [&](schema::Term t) {
-    out.query = std::make_shared<TermQuery>(std::move(t), schema::RecordOption::WithFreqs);
+    out.query = term_query(std::move(t));
     return out;
   };
   if (!entry.is_indexed()) return fail(Kind::FieldNotIndexed, fmt::format("The field '{}' is not declared as indexed", entry.name));
-  switch (entry.field_type.tag()) {
-    case schema::FieldTypeTag::U64: {
-      auto v = parse_int<uint64_t>(text);
-      if (!v) return fail(Kind::ExpectedInteger, int_error(text, false));
-      return term(schema::Term::from_field_u64(field, *v));
+  if (entry.field_type.tag() != schema::FieldTypeTag::Str) {
+    auto t = typed_term(field, entry, text, true);
+    if (!t) {
+      return fail(Kind::UnsupportedQuery, fmt::format("Unsupported query: terms of field {} are not supported.",
+                                                      zudizid::common::debug_quote(entry.name)));
     }
-    case schema::FieldTypeTag::I64: {
-      auto v = parse_int<int64_t>(text);
-      if (!v) return fail(Kind::ExpectedInteger, int_error(text, true));
-      return term(schema::Term::from_field_i64(field, *v));
+    if (!*t) {
+      out.errors.push_back(std::move(t->error()));
+      return out;
     }
-    case schema::FieldTypeTag::F64: {
-      double v = 0;
-      auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-      if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
-        return fail(Kind::ExpectedFloat, "Expected a float value: 'ParseFloatError { kind: Invalid }'");
-      }
-      return term(schema::Term::from_field_f64(field, v));
-    }
-    case schema::FieldTypeTag::Bool:
-      if (text == "true" || text == "false") return term(schema::Term::from_field_bool(field, text == "true"));
-      return fail(Kind::ExpectedBool, "Expected a bool value: 'ParseBoolError'");
-    case schema::FieldTypeTag::Str: break;
-    default:
-      return fail(Kind::UnsupportedQuery,
-                  fmt::format("Unsupported query: terms of field {} are not supported.", zudizid::common::debug_quote(entry.name)));
+    return term(std::move(**t));
   }
   const auto* indexing = entry.field_type.text_indexing();
   auto analyzer = tokenizers_.get(indexing->tokenizer);
@@ -227,7 +252,8 @@ QueryParser::Built QueryParser::convert_target(schema::Field field, const UserIn
       return fail(Kind::FieldWithoutPositions, fmt::format("The field '{}' does not have positions indexed", entry.name));
     }
     if (lit.prefix) {
-      return fail(Kind::UnsupportedQuery, "Unsupported query: Phrase prefix queries are not supported.");
+      out.query = std::make_shared<PhrasePrefixQuery>(std::move(terms));
+      return out;
     }
     out.query = std::make_shared<PhraseQuery>(std::move(terms), lit.slop);
     return out;
@@ -239,6 +265,140 @@ QueryParser::Built QueryParser::convert_target(schema::Field field, const UserIn
   }
   if (terms.empty()) return out;
   return term(std::move(terms.front().second));
+}
+
+std::shared_ptr<const Query> QueryParser::term_query(schema::Term term) const {
+  if (auto f = field_fuzzy_.find(term.field()); f != field_fuzzy_.end()) {
+    return std::make_shared<FuzzyTermQuery>(std::move(term), f->second.distance, f->second.transposition_cost_one,
+                                            f->second.prefix);
+  }
+  return std::make_shared<TermQuery>(std::move(term), schema::RecordOption::WithFreqs);
+}
+
+std::expected<schema::Term, QueryParserError> QueryParser::boundary_term(schema::Field field, std::string_view json_path,
+                                                                         std::string_view text) const {
+  const auto& entry = schema_.get_field_entry(field);
+  const auto tag = entry.field_type.tag();
+  const bool is_json = tag == schema::FieldTypeTag::JsonObject;
+  if (!entry.is_indexed() && !entry.is_fast()) {
+    return std::unexpected(error(Kind::FieldNotIndexed, fmt::format("The field '{}' is not declared as indexed", entry.name)));
+  }
+  if (!json_path.empty() && !is_json) {
+    return std::unexpected(error(Kind::UnsupportedQuery, fmt::format("Unsupported query: Json path is not supported for field {}",
+                                                                     zudizid::common::debug_quote(entry.name))));
+  }
+  if (is_json) {
+    const auto& options = std::get<schema::JsonObjectOptions>(entry.field_type.options());
+    auto prefix = schema::Term::from_field_json_path(field, json_path, options.expand_dots_enabled);
+    if (auto typed = schema::append_json_value_to_term(prefix, text, false)) return std::move(*typed);
+    prefix.append_type_and_value(schema::ValueType::Str,
+                                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return prefix;
+  }
+  if (tag == schema::FieldTypeTag::Str) {
+    const auto* indexing = entry.field_type.text_indexing();
+    if (indexing == nullptr) {
+      return std::unexpected(error(Kind::FieldNotIndexed, fmt::format("The field '{}' is not declared as indexed", entry.name)));
+    }
+    auto analyzer = tokenizers_.get(indexing->tokenizer);
+    if (!analyzer) {
+      return std::unexpected(error(Kind::UnknownTokenizer,
+                                   fmt::format("The tokenizer '{}' for the field '{}' is unknown",
+                                               zudizid::common::debug_quote(indexing->tokenizer),
+                                               zudizid::common::debug_quote(entry.name))));
+    }
+    std::vector<schema::Term> tokens;
+    auto stream = analyzer->token_stream(text);
+    while (stream->advance()) tokens.push_back(schema::Term::from_field_text(field, stream->token().text));
+    if (tokens.size() == 1) return std::move(tokens.front());
+    std::vector<std::string> shown;
+    for (const auto& t : tokens) shown.push_back(t.debug());
+    return std::unexpected(error(Kind::UnsupportedQuery,
+                                 fmt::format("Unsupported query: Range query boundary cannot have multiple tokens: {} [{}].",
+                                             zudizid::common::debug_quote(text), fmt::join(shown, ", "))));
+  }
+  auto t = typed_term(field, entry, text, false);
+  if (!t) {
+    return std::unexpected(error(Kind::UnsupportedQuery, fmt::format("Unsupported query: terms of field {} are not supported.",
+                                                                     zudizid::common::debug_quote(entry.name))));
+  }
+  return std::move(*t);
+}
+
+QueryParser::Built QueryParser::convert_range(const UserInputLeaf::Range& range) const {
+  Built out;
+  if (!range.field) {
+    out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Range query need to target a specific field."));
+    return out;
+  }
+  auto found = schema_.find_field(*range.field);
+  if (!found) {
+    out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *range.field)));
+    return out;
+  }
+  auto bound = [&](const query_grammar::UserInputBound& b) {
+    using BK = query_grammar::UserInputBound::Kind;
+    if (b.kind == BK::Unbounded || b.value == "*") return TermBound{};
+    auto t = boundary_term(found->first, found->second, b.value);
+    if (!t) {
+      out.errors.push_back(std::move(t.error()));
+      return TermBound{};
+    }
+    return TermBound{b.kind == BK::Inclusive ? TermBound::Kind::Included : TermBound::Kind::Excluded, std::move(*t)};
+  };
+  TermBound lower = bound(range.lower);
+  TermBound upper = bound(range.upper);
+  if (lower.kind != TermBound::Kind::Unbounded || upper.kind != TermBound::Kind::Unbounded) {
+    out.query = std::make_shared<RangeQuery>(std::move(lower), std::move(upper));
+  }
+  return out;
+}
+
+QueryParser::Built QueryParser::convert_set(const UserInputLeaf::Set& set) const {
+  Built out;
+  if (!set.field) {
+    out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Set query need to target a specific field."));
+    return out;
+  }
+  auto found = schema_.find_field(*set.field);
+  if (!found) {
+    out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *set.field)));
+    return out;
+  }
+  std::vector<schema::Term> terms;
+  for (const auto& e : set.elements) {
+    auto t = boundary_term(found->first, found->second, e);
+    if (t) {
+      terms.push_back(std::move(*t));
+    } else {
+      out.errors.push_back(std::move(t.error()));
+    }
+  }
+  out.query = std::make_shared<TermSetQuery>(std::move(terms));
+  return out;
+}
+
+QueryParser::Built QueryParser::convert_regex(const UserInputLeaf::Regex& regex) const {
+  Built out;
+  auto unsupported = [&](std::string why) {
+    out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: " + why));
+    return out;
+  };
+  if (!allow_regex_) return unsupported("Regex queries are not allowed.");
+  if (!regex.field) return unsupported("Regex query need to target a specific field.");
+  auto found = schema_.find_field(*regex.field);
+  if (!found) {
+    out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *regex.field)));
+    return out;
+  }
+  if (!found->second.empty()) return unsupported("Regex query does not support json paths.");
+  if (schema_.get_field_entry(found->first).field_type.tag() != schema::FieldTypeTag::Str) {
+    return unsupported("Regex query only supported on text fields");
+  }
+  auto q = RegexQuery::from_pattern(regex.pattern, found->first);
+  if (!q) return unsupported("Invalid regex: " + q.error());
+  out.query = std::make_shared<RegexQuery>(std::move(*q));
+  return out;
 }
 
 std::expected<std::shared_ptr<const Query>, QueryParserError> QueryParser::parse(std::string_view text) const {

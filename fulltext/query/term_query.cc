@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "fulltext/query/range_query.h"
+
 namespace fendral::query {
 
 float TermScorer::score() {
@@ -24,6 +26,12 @@ Result<std::unique_ptr<TermWeight>> TermQuery::specialized_weight(const ScoringM
 }
 
 Result<std::unique_ptr<Weight>> TermQuery::weight(const ScoringMode& mode) const {
+  // A fast field that is not indexed answers from its column.
+  const auto& entry = mode.schema->get_field_entry(term_.field());
+  if (!entry.is_indexed() && entry.is_fast() && !mode.is_scoring_enabled() && term_.typ() != schema::ValueType::Facet) {
+    const TermBound exact{TermBound::Kind::Included, term_};
+    return RangeQuery(exact, exact).weight(mode);
+  }
   auto w = specialized_weight(mode);
   if (!w) return fail(w.error());
   return std::unique_ptr<Weight>(std::move(*w));
