@@ -19,25 +19,10 @@ class PhrasePrefixWeight final : public Weight {
         max_expansions_(max_expansions) {}
 
   Result<std::unique_ptr<Scorer>> scorer(const index::SegmentReader& reader, float boost) const override {
-    const schema::Field field = phrase_terms_.front().second.field();
     auto empty = [] { return Result<std::unique_ptr<Scorer>>(std::make_unique<EmptyScorer>()); };
-    auto norms = fieldnorm::FieldNormReader::constant(reader.max_doc(), 1);
-    if (similarity_) {
-      auto r = reader.fieldnorm_reader(field);
-      if (!r) return fail(r.error());
-      if (r->has_value() && (*r)->num_docs() == reader.max_doc()) norms = std::move(**r);
-    }
-    auto inv = reader.inverted_index(field);
-    if (!inv) return fail(inv.error());
-    std::vector<postings::SegmentPostings> phrase;
-    for (const auto& [offset, term] : phrase_terms_) {
-      auto info = (*inv)->terms().get(term.serialized_value_bytes());
-      if (!info) return fail(info.error());
-      if (!info->has_value()) return empty();
-      auto p = (*inv)->read_postings(**info, schema::RecordOption::WithFreqsAndPositions);
-      if (!p) return fail(p.error());
-      phrase.push_back(std::move(*p));
-    }
+    auto parts = open_phrase_postings(reader, phrase_terms_, similarity_.has_value());
+    if (!parts) return fail(parts.error());
+    if (!*parts) return empty();
     auto prefix_inv = reader.inverted_index(prefix_.second.field());
     if (!prefix_inv) return fail(prefix_inv.error());
     const auto key = prefix_.second.serialized_value_bytes();
@@ -60,23 +45,15 @@ class PhrasePrefixWeight final : public Weight {
     }
     if (suffixes.empty()) return empty();
     std::unique_ptr<PhrasePrefixScorer> s;
-    if (phrase.size() == 1) {
+    if (phrase_terms_.size() == 1) {
       // Offsets are sorted, so the prefix's is the largest.
       const uint32_t gap = prefix_.first - phrase_terms_.front().first;
-      s = std::make_unique<PhrasePrefixScorer>(PhrasePrefixScorer::Single{std::move(phrase.front()), gap},
-                                               std::move(suffixes));
+      s = std::make_unique<PhrasePrefixScorer>(
+          PhrasePrefixScorer::Single{std::move((*parts)->postings.front()), gap}, std::move(suffixes));
     } else {
-      std::vector<PhraseScorer::Member> members;
-      const uint32_t max_offset = phrase_terms_.back().first;
-      for (size_t i = 0; i < phrase.size(); ++i) {
-        members.push_back({std::move(phrase[i]), max_offset - phrase_terms_[i].first});
-      }
-      std::optional<Bm25Weight> sim;
-      if (similarity_) sim = boost == 1.0f ? *similarity_ : similarity_->boost_by(boost);
-      auto inner = std::make_unique<PhraseScorer>(std::move(members), std::move(sim), std::move(norms), 0,
-                                                  reader.max_doc());
-      if (inner->error()) return fail(*inner->error());
-      s = std::make_unique<PhrasePrefixScorer>(std::move(inner), std::move(suffixes));
+      auto inner = build_phrase_scorer(std::move(**parts), phrase_terms_, similarity_, boost, 0, reader.max_doc());
+      if (!inner) return fail(inner.error());
+      s = std::make_unique<PhrasePrefixScorer>(std::move(*inner), std::move(suffixes));
     }
     if (s->error()) return fail(*s->error());
     return std::unique_ptr<Scorer>(std::move(s));
@@ -109,22 +86,10 @@ Result<std::unique_ptr<Weight>> PhrasePrefixQuery::weight(const ScoringMode& mod
         prefix.field(), fst::Bound::included(key), end ? fst::Bound::excluded(*end) : fst::Bound::unbounded(),
         max_expansions_));
   }
-  const auto& entry = mode.schema->get_field_entry(prefix.field());
-  const auto* indexing = entry.field_type.text_indexing();
-  if (indexing == nullptr || indexing->record != schema::RecordOption::WithFreqsAndPositions) {
-    return fail(FendralError::schema_error(
-        fmt::format("Applied phrase query on field {:?}, which does not have positions indexed", entry.name)));
-  }
-  std::optional<Bm25Weight> sim;
-  if (mode.is_scoring_enabled()) {
-    std::vector<schema::Term> plain;
-    for (const auto& [o, t] : phrase_terms_) plain.push_back(t);
-    auto w = Bm25Weight::for_terms(*mode.stats, plain);
-    if (!w) return fail(w.error());
-    sim = std::move(*w);
-  }
+  auto sim = phrase_similarity(mode, phrase_terms_);
+  if (!sim) return fail(sim.error());
   return std::unique_ptr<Weight>(
-      std::make_unique<PhrasePrefixWeight>(phrase_terms_, prefix_, std::move(sim), max_expansions_));
+      std::make_unique<PhrasePrefixWeight>(phrase_terms_, prefix_, std::move(*sim), max_expansions_));
 }
 
 PhrasePrefixScorer::PhrasePrefixScorer(std::variant<Single, std::unique_ptr<PhraseScorer>> phrase,

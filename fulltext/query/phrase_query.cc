@@ -14,31 +14,12 @@ class PhraseWeight final : public Weight {
       : terms_(std::move(terms)), similarity_(std::move(similarity)), slop_(slop) {}
 
   Result<std::unique_ptr<Scorer>> scorer(const index::SegmentReader& reader, float boost) const override {
-    const schema::Field field = terms_.front().second.field();
-    auto norms = fieldnorm::FieldNormReader::constant(reader.max_doc(), 1);
-    if (similarity_) {
-      auto r = reader.fieldnorm_reader(field);
-      if (!r) return fail(r.error());
-      if (r->has_value() && (*r)->num_docs() == reader.max_doc()) norms = std::move(**r);
-    }
-    auto inv = reader.inverted_index(field);
-    if (!inv) return fail(inv.error());
-    std::vector<PhraseScorer::Member> members;
-    const uint32_t max_offset = terms_.back().first;
-    for (const auto& [offset, term] : terms_) {
-      auto info = (*inv)->terms().get(term.serialized_value_bytes());
-      if (!info) return fail(info.error());
-      if (!info->has_value()) return std::unique_ptr<Scorer>(std::make_unique<EmptyScorer>());
-      auto p = (*inv)->read_postings(**info, schema::RecordOption::WithFreqsAndPositions);
-      if (!p) return fail(p.error());
-      members.push_back({std::move(*p), max_offset - offset});
-    }
-    std::optional<Bm25Weight> sim;
-    if (similarity_) sim = boost == 1.0f ? *similarity_ : similarity_->boost_by(boost);
-    auto s = std::make_unique<PhraseScorer>(std::move(members), std::move(sim), std::move(norms), slop_,
-                                            reader.max_doc());
-    if (s->error()) return fail(*s->error());
-    return std::unique_ptr<Scorer>(std::move(s));
+    auto parts = open_phrase_postings(reader, terms_, similarity_.has_value());
+    if (!parts) return fail(parts.error());
+    if (!*parts) return std::unique_ptr<Scorer>(std::make_unique<EmptyScorer>());
+    auto s = build_phrase_scorer(std::move(**parts), terms_, similarity_, boost, slop_, reader.max_doc());
+    if (!s) return fail(s.error());
+    return std::unique_ptr<Scorer>(std::move(*s));
   }
 
  private:
@@ -48,6 +29,58 @@ class PhraseWeight final : public Weight {
 };
 
 }  // namespace
+
+Result<std::optional<Bm25Weight>> phrase_similarity(const ScoringMode& mode, const PhraseQuery::Terms& terms) {
+  const auto& entry = mode.schema->get_field_entry(terms.front().second.field());
+  const auto* indexing = entry.field_type.text_indexing();
+  if (indexing == nullptr || indexing->record != schema::RecordOption::WithFreqsAndPositions) {
+    return fail(FendralError::schema_error(
+        fmt::format("Applied phrase query on field {:?}, which does not have positions indexed", entry.name)));
+  }
+  if (!mode.is_scoring_enabled()) return std::optional<Bm25Weight>();
+  std::vector<schema::Term> plain;
+  for (const auto& [o, t] : terms) plain.push_back(t);
+  auto w = Bm25Weight::for_terms(*mode.stats, plain);
+  if (!w) return fail(w.error());
+  return std::optional<Bm25Weight>(std::move(*w));
+}
+
+Result<std::optional<PhrasePostings>> open_phrase_postings(const index::SegmentReader& reader,
+                                                           const PhraseQuery::Terms& terms, bool scoring) {
+  const schema::Field field = terms.front().second.field();
+  PhrasePostings out{fieldnorm::FieldNormReader::constant(reader.max_doc(), 1), {}};
+  if (scoring) {
+    auto r = reader.fieldnorm_reader(field);
+    if (!r) return fail(r.error());
+    if (r->has_value() && (*r)->num_docs() == reader.max_doc()) out.norms = std::move(**r);
+  }
+  auto inv = reader.inverted_index(field);
+  if (!inv) return fail(inv.error());
+  for (const auto& [offset, term] : terms) {
+    auto info = (*inv)->terms().get(term.serialized_value_bytes());
+    if (!info) return fail(info.error());
+    if (!info->has_value()) return std::optional<PhrasePostings>();
+    auto p = (*inv)->read_postings(**info, schema::RecordOption::WithFreqsAndPositions);
+    if (!p) return fail(p.error());
+    out.postings.push_back(std::move(*p));
+  }
+  return std::optional<PhrasePostings>(std::move(out));
+}
+
+Result<std::unique_ptr<PhraseScorer>> build_phrase_scorer(PhrasePostings parts, const PhraseQuery::Terms& terms,
+                                                          const std::optional<Bm25Weight>& similarity, float boost,
+                                                          uint32_t slop, uint32_t max_doc) {
+  std::vector<PhraseScorer::Member> members;
+  const uint32_t max_offset = terms.back().first;
+  for (size_t i = 0; i < terms.size(); ++i) {
+    members.push_back({std::move(parts.postings[i]), max_offset - terms[i].first});
+  }
+  std::optional<Bm25Weight> sim;
+  if (similarity) sim = boost == 1.0f ? *similarity : similarity->boost_by(boost);
+  auto s = std::make_unique<PhraseScorer>(std::move(members), std::move(sim), std::move(parts.norms), slop, max_doc);
+  if (s->error()) return fail(*s->error());
+  return s;
+}
 
 PhraseQuery::PhraseQuery(Terms terms, uint32_t slop) : terms_(std::move(terms)), slop_(slop) {
   std::stable_sort(terms_.begin(), terms_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -59,20 +92,9 @@ Result<std::unique_ptr<Weight>> PhraseQuery::weight(const ScoringMode& mode) con
   if (!entry.is_indexed()) {
     return fail(FendralError::schema_error(fmt::format("Field {:?} is not indexed.", entry.name)));
   }
-  const auto* indexing = entry.field_type.text_indexing();
-  if (indexing == nullptr || indexing->record != schema::RecordOption::WithFreqsAndPositions) {
-    return fail(FendralError::schema_error(
-        fmt::format("Applied phrase query on field {:?}, which does not have positions indexed", entry.name)));
-  }
-  std::optional<Bm25Weight> sim;
-  if (mode.is_scoring_enabled()) {
-    std::vector<schema::Term> plain;
-    for (const auto& [o, t] : terms_) plain.push_back(t);
-    auto w = Bm25Weight::for_terms(*mode.stats, plain);
-    if (!w) return fail(w.error());
-    sim = std::move(*w);
-  }
-  return std::unique_ptr<Weight>(std::make_unique<PhraseWeight>(terms_, std::move(sim), slop_));
+  auto sim = phrase_similarity(mode, terms_);
+  if (!sim) return fail(sim.error());
+  return std::unique_ptr<Weight>(std::make_unique<PhraseWeight>(terms_, std::move(*sim), slop_));
 }
 
 PhraseScorer::PhraseScorer(std::vector<Member> members, std::optional<Bm25Weight> similarity,

@@ -32,6 +32,26 @@ class PhraseQuery final : public Query {
   uint32_t slop_;
 };
 
+// Shared by the phrase and phrase-prefix weights.
+// SchemaError unless the terms' field is a text or JSON field with positions;
+// with scoring, the BM25 weight of the terms (summed idf).
+Result<std::optional<Bm25Weight>> phrase_similarity(const ScoringMode& mode, const PhraseQuery::Terms& terms);
+
+struct PhrasePostings {
+  fieldnorm::FieldNormReader norms;  // constant id 1 without scoring or norms
+  std::vector<postings::SegmentPostings> postings;  // with positions, in term order
+};
+// None when a term is absent from the segment.
+Result<std::optional<PhrasePostings>> open_phrase_postings(const index::SegmentReader& reader,
+                                                           const PhraseQuery::Terms& terms, bool scoring);
+
+class PhraseScorer;
+// The scorer of `terms` over their opened postings, the similarity boosted;
+// it stands on its first match.
+Result<std::unique_ptr<PhraseScorer>> build_phrase_scorer(PhrasePostings parts, const PhraseQuery::Terms& terms,
+                                                          const std::optional<Bm25Weight>& similarity, float boost,
+                                                          uint32_t slop, uint32_t max_doc);
+
 class PhraseScorer final : public Scorer {
  public:
   struct Member {

@@ -325,17 +325,21 @@ std::expected<schema::Term, QueryParserError> QueryParser::boundary_term(schema:
   return std::move(*t);
 }
 
+std::optional<std::pair<schema::Field, std::string_view>> QueryParser::resolve_field(
+    const std::optional<std::string>& name, std::string_view without_field, Built& out) const {
+  if (!name) {
+    out.errors.push_back(error(Kind::UnsupportedQuery, fmt::format("Unsupported query: {}", without_field)));
+    return std::nullopt;
+  }
+  auto found = schema_.find_field(*name);
+  if (!found) out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *name)));
+  return found;
+}
+
 QueryParser::Built QueryParser::convert_range(const UserInputLeaf::Range& range) const {
   Built out;
-  if (!range.field) {
-    out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Range query need to target a specific field."));
-    return out;
-  }
-  auto found = schema_.find_field(*range.field);
-  if (!found) {
-    out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *range.field)));
-    return out;
-  }
+  auto found = resolve_field(range.field, "Range query need to target a specific field.", out);
+  if (!found) return out;
   auto bound = [&](const query_grammar::UserInputBound& b) {
     using BK = query_grammar::UserInputBound::Kind;
     if (b.kind == BK::Unbounded || b.value == "*") return TermBound{};
@@ -356,15 +360,8 @@ QueryParser::Built QueryParser::convert_range(const UserInputLeaf::Range& range)
 
 QueryParser::Built QueryParser::convert_set(const UserInputLeaf::Set& set) const {
   Built out;
-  if (!set.field) {
-    out.errors.push_back(error(Kind::UnsupportedQuery, "Unsupported query: Set query need to target a specific field."));
-    return out;
-  }
-  auto found = schema_.find_field(*set.field);
-  if (!found) {
-    out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *set.field)));
-    return out;
-  }
+  auto found = resolve_field(set.field, "Set query need to target a specific field.", out);
+  if (!found) return out;
   std::vector<schema::Term> terms;
   for (const auto& e : set.elements) {
     auto t = boundary_term(found->first, found->second, e);
@@ -385,12 +382,8 @@ QueryParser::Built QueryParser::convert_regex(const UserInputLeaf::Regex& regex)
     return out;
   };
   if (!allow_regex_) return unsupported("Regex queries are not allowed.");
-  if (!regex.field) return unsupported("Regex query need to target a specific field.");
-  auto found = schema_.find_field(*regex.field);
-  if (!found) {
-    out.errors.push_back(error(Kind::FieldDoesNotExist, fmt::format("Field does not exist: '{}'", *regex.field)));
-    return out;
-  }
+  auto found = resolve_field(regex.field, "Regex query need to target a specific field.", out);
+  if (!found) return out;
   if (!found->second.empty()) return unsupported("Regex query does not support json paths.");
   if (schema_.get_field_entry(found->first).field_type.tag() != schema::FieldTypeTag::Str) {
     return unsupported("Regex query only supported on text fields");

@@ -74,6 +74,11 @@ class QueryParser {
   Built convert(query_grammar::UserInputAst ast) const;
   Built convert_literal(const query_grammar::UserInputLiteral& lit) const;
   Built convert_target(schema::Field field, const query_grammar::UserInputLiteral& lit) const;
+  // The field (and JSON path) a range, set or regex names; none, with its
+  // error added to `out`, when it names none or no such field.
+  std::optional<std::pair<schema::Field, std::string_view>> resolve_field(const std::optional<std::string>& name,
+                                                                          std::string_view without_field,
+                                                                          Built& out) const;
   Built convert_range(const query_grammar::UserInputLeaf::Range& range) const;
   Built convert_set(const query_grammar::UserInputLeaf::Set& set) const;
   Built convert_regex(const query_grammar::UserInputLeaf::Regex& regex) const;

@@ -520,6 +520,41 @@ TEST(RangeQueries, FastFieldTermWithoutIndex) {
   EXPECT_EQ(*n, 2u);
 }
 
+TEST(PhrasePrefixQuery, ExpansionsAreTheFirstTermsOfEachSegment) {
+  // Completions of "wo" in key order: wo, wolf, woman.
+  Corpus c = small_corpus();
+  const auto body = [&](const char* w) { return Term::from_field_text(c.f.body, w); };
+  struct Case {
+    std::vector<const char*> words;  // the last one is the prefix
+    uint32_t max_expansions;
+    std::set<uint64_t> want;
+  };
+  const Case cases[] = {
+      {{"big", "bad", "wo"}, 1, {}},  // only "wo" itself, which no "big bad" precedes
+      {{"big", "bad", "wo"}, 2, {0}},
+      {{"big", "bad", "wo"}, 3, {0, 1}},
+      {{"bad", "wo"}, 1, {3}},
+      {{"bad", "wo"}, 0, {}},
+      {{"wo"}, 2, {0, 2, 3}},  // the prefix alone: a term range
+      {{"wo"}, 0, {}},
+  };
+  for (const auto& cs : cases) {
+    PhraseQuery::Terms terms;
+    for (size_t i = 0; i < cs.words.size(); ++i) terms.emplace_back(static_cast<uint32_t>(i), body(cs.words[i]));
+    check(c, PhrasePrefixQuery(terms, cs.max_expansions), cs.want,
+          fmt::format("{} / {}", fmt::join(cs.words, " "), cs.max_expansions));
+  }
+  // One phrase word with a gap: the completion stands two positions on.
+  check(c, PhrasePrefixQuery({{0, body("big")}, {2, body("ba")}}), {3}, "big _ ba*");
+  // The prefix alone needs no positions.
+  auto w = PhrasePrefixQuery({{0, Term::from_field_text(c.f.tag, "a")}}).weight(ScoringMode::disabled(c.index.schema()));
+  EXPECT_TRUE(w);
+  auto refused = PhrasePrefixQuery({{0, Term::from_field_text(c.f.tag, "a")}, {1, Term::from_field_text(c.f.tag, "b")}})
+                     .weight(ScoringMode::disabled(c.index.schema()));
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().text(), "Applied phrase query on field \"tag\", which does not have positions indexed");
+}
+
 TEST(QueryParser, FuzzyFields) {
   Corpus c = small_corpus();
   QueryParser parser(c.index.schema(), c.index.tokenizers(), {c.f.body});
