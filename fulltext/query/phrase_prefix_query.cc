@@ -151,18 +151,7 @@ bool PhrasePrefixScorer::matches_prefix() {
     if (suffix.doc() > d || suffix.seek(d) != d) continue;
     suffix_positions_.clear();
     note(suffix.positions(suffix_positions_));
-    size_t i = 0, j = 0;
-    while (i < phrase_positions_.size() && j < suffix_positions_.size()) {
-      if (phrase_positions_[i] < suffix_positions_[j]) {
-        ++i;
-      } else if (phrase_positions_[i] > suffix_positions_[j]) {
-        ++j;
-      } else {
-        ++sum;
-        ++i;
-        ++j;
-      }
-    }
+    sum += intersection_count(phrase_positions_, suffix_positions_, false);
   }
   phrase_count_ = sum;
   return sum != 0;

@@ -177,8 +177,6 @@ void PhraseScorer::read_positions(size_t member, std::vector<uint32_t>& out) {
   if (auto r = m.postings.positions_with_offset(m.offset, out); !r && !error_) error_ = r.error();
 }
 
-namespace {
-
 uint32_t intersection_count(std::vector<uint32_t>& p, const std::vector<uint32_t>& q, bool keep) {
   size_t i = 0, j = 0, out = 0;
   uint32_t count = 0;
@@ -197,6 +195,8 @@ uint32_t intersection_count(std::vector<uint32_t>& p, const std::vector<uint32_t
   if (keep) p.resize(out);
   return count;
 }
+
+namespace {
 
 uint32_t pair_count(const std::vector<uint32_t>& p, const std::vector<uint32_t>& q, uint32_t slop) {
   size_t i = 0, j = 0;

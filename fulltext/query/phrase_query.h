@@ -45,6 +45,10 @@ struct PhrasePostings {
 Result<std::optional<PhrasePostings>> open_phrase_postings(const index::SegmentReader& reader,
                                                            const PhraseQuery::Terms& terms, bool scoring);
 
+// The number of values present in both ascending lists; with `keep`, p is
+// reduced to them.
+uint32_t intersection_count(std::vector<uint32_t>& p, const std::vector<uint32_t>& q, bool keep);
+
 class PhraseScorer;
 // The scorer of `terms` over their opened postings, the similarity boosted;
 // it stands on its first match.

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "fulltext/query/automaton_weight.h"
 #include "fulltext/query/fast_field_range_doc_set.h"
 
@@ -73,6 +76,141 @@ std::unique_ptr<Scorer> ip_range_scorer(columnar::Column<U128> column, const sch
   const bool outside = start > max || end < min;
   return std::make_unique<ConstantScorer>(
       std::make_unique<FastFieldRangeDocSet<U128>>(std::move(column), start, end, max_doc, outside), boost);
+}
+
+// ---- JSON ranges -----------------------------------------------------------
+
+// A JSON bound split after its path: the value's type code and bytes.
+struct JsonValue {
+  uint8_t code = 0;
+  std::span<const uint8_t> bytes;
+};
+
+std::optional<JsonValue> json_value(const schema::Term& t) {
+  auto v = t.serialized_value_bytes();
+  auto zero = std::find(v.begin(), v.end(), schema::kJsonPathEnd);
+  if (zero == v.end() || zero + 1 == v.end()) return std::nullopt;
+  const size_t at = static_cast<size_t>(zero - v.begin()) + 1;
+  return JsonValue{v[at], v.subspan(at + 1)};
+}
+
+uint64_t read_be64(std::span<const uint8_t> b) {
+  uint64_t v = 0;
+  for (uint8_t x : b) v = (v << 8) | x;
+  return v;
+}
+
+constexpr uint64_t kSign = uint64_t{1} << 63;
+
+// The stored form of a whole double in an integer column, saturating.
+uint64_t integer_form(double x, ColumnType column) {
+  if (column == ColumnType::I64) {
+    int64_t i = x >= 9223372036854775808.0 ? INT64_MAX : x <= -9223372036854775808.0 ? INT64_MIN : static_cast<int64_t>(x);
+    return static_cast<uint64_t>(i) ^ kSign;
+  }
+  return x >= 18446744073709551616.0 ? UINT64_MAX : x <= 0.0 ? 0 : static_cast<uint64_t>(x);
+}
+
+// One numeric JSON bound in a column's value space. Bounds that match
+// nothing become Excluded(u64::MAX) (lower) or Excluded(0) (upper).
+U64Bound json_numeric_bound(const TermBound& b, bool is_lower, ColumnType column) {
+  using UK = U64Bound::Kind;
+  if (b.kind == Kind::Unbounded) return {};
+  const U64Bound nothing = is_lower ? U64Bound{UK::Excluded, UINT64_MAX} : U64Bound{UK::Excluded, 0};
+  const UK kind = b.kind == Kind::Included ? UK::Included : UK::Excluded;
+  auto jv = json_value(b.value);
+  if (!jv || jv->bytes.size() != 8) return nothing;
+  const uint64_t raw = read_be64(jv->bytes);
+  switch (static_cast<schema::ValueType>(jv->code)) {
+    case schema::ValueType::U64:
+      if (column == ColumnType::U64) return {kind, raw};
+      if (column == ColumnType::F64) return {kind, schema::f64_to_u64(static_cast<double>(raw))};
+      if (raw <= static_cast<uint64_t>(INT64_MAX)) return {kind, raw ^ kSign};
+      return is_lower ? nothing : U64Bound{};
+    case schema::ValueType::I64: {
+      const int64_t x = schema::u64_to_i64(raw);
+      if (column == ColumnType::I64) return {kind, raw};
+      if (column == ColumnType::F64) return {kind, schema::f64_to_u64(static_cast<double>(x))};
+      if (is_lower) return x < 0 ? U64Bound{} : U64Bound{kind, static_cast<uint64_t>(x)};
+      if (x < 0 || (x == 0 && kind == UK::Excluded)) return nothing;
+      return {kind, static_cast<uint64_t>(x)};
+    }
+    case schema::ValueType::F64: {
+      if (column == ColumnType::F64) return {kind, raw};
+      const double x = schema::u64_to_f64(raw);
+      if (std::isnan(x)) return nothing;
+      const double low = column == ColumnType::I64 ? -9223372036854775808.0 : 0.0;
+      const double high = column == ColumnType::I64 ? 9223372036854775808.0 : 18446744073709551616.0;
+      if (is_lower) {
+        if (x < low) return {};
+        if (x > high) return nothing;
+        if (x == std::trunc(x)) return {kind, integer_form(x, column)};
+        return {UK::Included, integer_form(std::ceil(x), column)};
+      }
+      if (x < low) return nothing;
+      if (x > high) return {UK::Included, UINT64_MAX};
+      if (x == std::trunc(x)) return {kind, integer_form(x, column)};
+      return {UK::Included, integer_form(std::floor(x), column)};
+    }
+    default:
+      return nothing;
+  }
+}
+
+Result<std::unique_ptr<Scorer>> json_range(const fastfield::FastFieldReaders& ff, const std::string& path,
+                                           const TermBound& lower, const TermBound& upper, float boost,
+                                           uint32_t max_doc) {
+  auto jv = json_value(first_bounded(lower, upper).value);
+  if (!jv) return empty_scorer();
+  switch (jv->code) {
+    case 'u':
+    case 'i':
+    case 'f': {
+      static constexpr ColumnType kTypes[] = {ColumnType::F64, ColumnType::I64, ColumnType::U64};
+      auto col = ff.column_as_u64(path, std::span<const ColumnType>(kTypes));
+      if (!col) return fail(col.error());
+      if (!*col) return empty_scorer();
+      const ColumnType t = (*col)->second;
+      return u64_range_scorer(std::move((*col)->first), json_numeric_bound(lower, true, t),
+                              json_numeric_bound(upper, false, t), boost, max_doc);
+    }
+    case 'd': {
+      static constexpr ColumnType kTypes[] = {ColumnType::DateTime};
+      auto col = ff.column_as_u64(path, std::span<const ColumnType>(kTypes));
+      if (!col) return fail(col.error());
+      if (!*col) return empty_scorer();
+      auto raw = [](const TermBound& b) {
+        U64Bound out;
+        out.kind = static_cast<U64Bound::Kind>(b.kind);
+        if (b.kind != Kind::Unbounded) {
+          auto v = json_value(b.value);
+          out.value = v && v->bytes.size() == 8 ? read_be64(v->bytes) : 0;
+        }
+        return out;
+      };
+      return u64_range_scorer(std::move((*col)->first), raw(lower), raw(upper), boost, max_doc);
+    }
+    case 's': {
+      auto col = ff.str_column(path);
+      if (!col) return fail(col.error());
+      if (!*col) return empty_scorer();
+      auto text = [](const TermBound& b) {
+        schema::TermBound<std::vector<uint8_t>> out;
+        out.kind = static_cast<schema::TermBound<std::vector<uint8_t>>::Kind>(b.kind);
+        if (auto v = b.kind != Kind::Unbounded ? json_value(b.value) : std::nullopt) out.value.assign(v->bytes.begin(), v->bytes.end());
+        return out;
+      };
+      auto ords = term_bounds_to_ordinals(*(*col)->dictionary, text(lower), text(upper));
+      if (!ords) return fail(ords.error());
+      return u64_range_scorer((*col)->ords, ords->first, ords->second, boost, max_doc);
+    }
+    default: {
+      auto t = schema::value_type_from_code(jv->code);
+      return fail(FendralError::invalid_argument(
+          fmt::format("unsupported value bytes type in json term value_bytes {}",
+                      t ? schema::value_type_debug(*t) : std::string_view("unknown"))));
+    }
+  }
 }
 
 }  // namespace
@@ -151,8 +289,15 @@ Result<std::unique_ptr<Scorer>> FastFieldRangeWeight::scorer(const index::Segmen
       if (!*col) return empty_scorer();
       return ip_range_scorer(std::move(**col), *lo, *hi, boost, max_doc);
     }
-    case schema::FieldTypeTag::JsonObject:
-      return fail(FendralError::invalid_argument("RangeQuery on JSON fields is not supported yet"));
+    case schema::FieldTypeTag::JsonObject: {
+      // The term's JSON path (segment separators as they are) names the column.
+      std::string json_path = path;
+      auto v = term.serialized_value_bytes();
+      if (auto zero = std::find(v.begin(), v.end(), schema::kJsonPathEnd); zero != v.end()) {
+        json_path += "." + std::string(v.begin(), zero);
+      }
+      return json_range(**ff, json_path, lower_, upper_, boost, max_doc);
+    }
     case schema::FieldTypeTag::Facet:
       break;
   }

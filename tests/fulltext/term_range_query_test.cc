@@ -154,7 +154,7 @@ struct Row {
 };
 
 struct Fields {
-  schema::Field body, id, num, inum, tag, ip, flag, json;
+  schema::Field body, id, num, inum, tag, ip, flag, json, jf;
 };
 
 struct Corpus {
@@ -192,6 +192,8 @@ struct Corpus {
     schema::JsonObjectOptions json;
     json.indexing = schema::TextFieldIndexing{};
     f.json = b.add_field({"json", schema::FieldType::json_object(json)});
+    json.fast.enabled = true;
+    f.jf = b.add_field({"jf", schema::FieldType::json_object(json)});
     auto dir = ManagedDirectory::wrap(std::make_unique<RamDirectory>());
     EXPECT_TRUE(dir);
     index::IndexSettings settings;
@@ -229,6 +231,8 @@ struct Corpus {
         EXPECT_TRUE(d.add_field_value(f.tag, schema::OwnedValue(r.tag)));
         EXPECT_TRUE(d.add_field_value(f.ip, schema::OwnedValue(ip_of(r.ip))));
         EXPECT_TRUE(d.add_field_value(f.flag, schema::OwnedValue(r.ip % 2 == 0)));
+        schema::OwnedObject obj{{"n", schema::OwnedValue(r.inum * 2 - 3)}, {"s", schema::OwnedValue(r.tag)}};
+        EXPECT_TRUE(d.add_field_value(f.jf, schema::OwnedValue(std::move(obj))));
         EXPECT_TRUE((*w)->add_document({i, d}));
         rows.push_back(r);
         const bool gone = !dead.empty() && dead[s][i];
@@ -282,6 +286,22 @@ void check(const Corpus& c, const Query& q, const std::set<uint64_t>& want, cons
   auto n = c.searcher->count(q);
   ASSERT_TRUE(n) << what;
   ASSERT_EQ(*n, want.size()) << what;
+}
+
+// A JSON term of a path and a typed 8-byte value.
+Term json_term(schema::Field f, const char* path, schema::ValueType t, uint64_t raw) {
+  Term term = Term::from_field_json_path(f, path, false);
+  std::vector<uint8_t> be;
+  for (int i = 7; i >= 0; --i) be.push_back(static_cast<uint8_t>(raw >> (8 * i)));
+  term.append_type_and_value(t, be);
+  return term;
+}
+
+Term json_text(schema::Field f, const char* path, std::string_view text) {
+  Term term = Term::from_field_json_path(f, path, false);
+  term.append_type_and_value(schema::ValueType::Str,
+                             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  return term;
 }
 
 using B = TermBound;
@@ -409,6 +429,13 @@ TEST(QueryModel, AutomatonRangeAndPrefixEqualBruteForce) {
         check(c, rq, c.expected([&](const Row& r) { return in_range(r.ip, lk, lo, uk, hi); }),
               fmt::format("ip {} {} {} {}", lk, lo, uk, hi));
       }
+      {  // JSON path of a fast JSON field, holding inum * 2 - 3
+        const int64_t lo = static_cast<int64_t>(rng() % 90) - 45, hi = static_cast<int64_t>(rng() % 90) - 45;
+        RangeQuery rq(bound_of(lk, json_term(c.f.jf, "n", schema::ValueType::I64, schema::i64_to_u64(lo))),
+                      bound_of(uk, json_term(c.f.jf, "n", schema::ValueType::I64, schema::i64_to_u64(hi))));
+        check(c, rq, c.expected([&](const Row& r) { return in_range(r.inum * 2 - 3, lk, lo, uk, hi); }),
+              fmt::format("json n {} {} {} {}", lk, lo, uk, hi));
+      }
       {  // term set over two fields
         const std::string a = vocab[rng() % vocab.size()], t = random_word(rng, 3);
         TermSetQuery ts({Term::from_field_text(c.f.body, a), Term::from_field_text(c.f.tag, t),
@@ -509,6 +536,35 @@ TEST(QueryParser, RangeSetRegexMessages) {
     ASSERT_FALSE(q) << text;
     EXPECT_TRUE(q.error().message.starts_with(message)) << text << ": " << q.error().message;
   }
+}
+
+TEST(RangeQueries, JsonPaths) {
+  // jf.n holds -3, -1, 1, 3 and jf.s the tags a, b, c, e (docs 0 to 3).
+  Corpus c = small_corpus();
+  using VT = schema::ValueType;
+  const auto n = [&](VT t, uint64_t raw) { return json_term(c.f.jf, "n", t, raw); };
+  struct Case {
+    RangeQuery q;
+    std::set<uint64_t> want;
+    const char* what;
+  };
+  const Case cases[] = {
+      {RangeQuery(inc(n(VT::F64, schema::f64_to_u64(2.5))), B{}), {3}, "n >= 2.5"},
+      {RangeQuery(B{}, inc(n(VT::F64, schema::f64_to_u64(-2.5)))), {0}, "n <= -2.5"},
+      {RangeQuery(exc(n(VT::F64, schema::f64_to_u64(-1.0))), inc(n(VT::F64, schema::f64_to_u64(1e30)))), {2, 3},
+       "-1.0 < n <= 1e30"},
+      {RangeQuery(inc(n(VT::I64, schema::i64_to_u64(-1))), inc(n(VT::I64, schema::i64_to_u64(1)))), {1, 2},
+       "-1 <= n <= 1"},
+      {RangeQuery(inc(n(VT::U64, 1)), B{}), {2, 3}, "n >= u64 1"},
+      {RangeQuery(inc(n(VT::U64, UINT64_MAX)), B{}), {}, "n >= u64 max"},
+      {RangeQuery(inc(json_text(c.f.jf, "s", "b")), inc(json_text(c.f.jf, "s", "c"))), {1, 2}, "b <= s <= c"},
+      {RangeQuery(inc(json_text(c.f.jf, "nope", "b")), B{}), {}, "a path without column"},
+  };
+  for (const auto& cs : cases) check(c, cs.q, cs.want, cs.what);
+  RangeQuery flag(inc(n(VT::Bool, 1)), B{});
+  auto count = c.searcher->count(flag);
+  ASSERT_FALSE(count);
+  EXPECT_EQ(count.error().text(), "unsupported value bytes type in json term value_bytes Bool");
 }
 
 TEST(RangeQueries, FastFieldTermWithoutIndex) {
