@@ -225,47 +225,59 @@ std::vector<ScoredDoc> exhaustive(const core::Searcher& s, const query::Query& q
 }
 
 // BM25 in f32 from the tokens themselves, terms summed in query order.
-std::vector<ScoredDoc> direct_bm25(const Corpus& c, const std::vector<std::vector<uint32_t>>& alive, bool norms,
-                                   const std::vector<std::string>& words, size_t k) {
+struct DirectBm25 {
+  struct Posting {
+    uint32_t ord, doc, tf;
+  };
   uint64_t n_docs = 0, n_tokens = 0;
-  std::map<std::string, uint64_t> df;
-  for (const auto& seg : c.tokens) {
-    for (const auto& d : seg) {
-      ++n_docs;
-      n_tokens += d.size();
-      std::set<std::string> uniq(d.begin(), d.end());
-      for (const auto& w : uniq) ++df[w];
+  std::map<std::string, std::vector<Posting>> postings;
+  std::vector<std::vector<uint32_t>> lengths;  // [segment][doc]
+
+  explicit DirectBm25(const Corpus& c) {
+    for (uint32_t ord = 0; ord < c.tokens.size(); ++ord) {
+      lengths.emplace_back();
+      for (uint32_t doc = 0; doc < c.tokens[ord].size(); ++doc) {
+        const auto& d = c.tokens[ord][doc];
+        ++n_docs;
+        n_tokens += d.size();
+        lengths.back().push_back(static_cast<uint32_t>(d.size()));
+        std::map<std::string, uint32_t> tf;
+        for (const auto& w : d) ++tf[w];
+        for (const auto& [w, n] : tf) postings[w].push_back({ord, doc, n});
+      }
     }
   }
-  const float avg = static_cast<float>(n_tokens) / static_cast<float>(n_docs);
-  std::vector<ScoredDoc> all;
-  for (uint32_t ord = 0; ord < c.tokens.size(); ++ord) {
-    for (uint32_t doc = 0; doc < c.tokens[ord].size(); ++doc) {
-      if (ord < alive.size() && !alive[ord].empty() &&
-          !std::binary_search(alive[ord].begin(), alive[ord].end(), doc)) {
+
+  std::vector<ScoredDoc> top(const std::vector<std::vector<uint32_t>>& alive, bool norms,
+                             const std::vector<std::string>& words, size_t k) const {
+    const float avg = static_cast<float>(n_tokens) / static_cast<float>(n_docs);
+    std::map<DocAddress, float> scores;
+    for (const auto& w : words) {
+      auto it = postings.find(w);
+      if (it == postings.end()) continue;
+      const uint64_t n = it->second.size();
+      const float idf = std::log((static_cast<float>(n_docs - n) + 0.5f) / (static_cast<float>(n) + 0.5f) + 1.0f);
+      for (const auto& p : it->second) {
+        uint32_t len = norms ? fieldnorm::length_of_id(fieldnorm::id_of_length(lengths[p.ord][p.doc])) : 1;
+        float norm = ((static_cast<float>(len) * 0.75f) / avg + 0.25f) * 1.2f;
+        float t = static_cast<float>(p.tf);
+        float& s = scores[{p.ord, p.doc}];
+        s = s + (t / (norm + t)) * (2.2f * idf);
+      }
+    }
+    std::vector<ScoredDoc> all;
+    for (const auto& [a, s] : scores) {
+      if (a.segment_ord < alive.size() && !alive[a.segment_ord].empty() &&
+          !std::binary_search(alive[a.segment_ord].begin(), alive[a.segment_ord].end(), a.doc_id)) {
         continue;
       }
-      const auto& d = c.tokens[ord][doc];
-      uint32_t len = norms ? fieldnorm::length_of_id(fieldnorm::id_of_length(static_cast<uint32_t>(d.size()))) : 1;
-      float norm = ((static_cast<float>(len) * 0.75f) / avg + 0.25f) * 1.2f;
-      float score = 0.0f;
-      bool any = false;
-      for (const auto& w : words) {
-        uint32_t tf = static_cast<uint32_t>(std::count(d.begin(), d.end(), w));
-        if (tf == 0) continue;
-        any = true;
-        uint64_t n = df[w];
-        float idf = std::log((static_cast<float>(n_docs - n) + 0.5f) / (static_cast<float>(n) + 0.5f) + 1.0f);
-        float t = static_cast<float>(tf);
-        score = score + (t / (norm + t)) * (2.2f * idf);
-      }
-      if (any) all.push_back({score, {ord, doc}});
+      all.push_back({s, a});
     }
+    std::sort(all.begin(), all.end(), [](const ScoredDoc& x, const ScoredDoc& y) { return core::ranks_before(x, y); });
+    if (all.size() > k) all.resize(k);
+    return all;
   }
-  std::sort(all.begin(), all.end(), [](const ScoredDoc& a, const ScoredDoc& b) { return core::ranks_before(a, b); });
-  if (all.size() > k) all.resize(k);
-  return all;
-}
+};
 
 std::string show(const std::vector<ScoredDoc>& hits) {
   std::string s;
@@ -295,6 +307,7 @@ TEST(TopK, BlockWandEqualsExhaustiveAndDirectBm25) {
       }
     }
     auto s = c.fx.searcher(c.metas, alive);
+    const DirectBm25 model(c);
     for (int i = 0; i < 3400; ++i, ++queries) {
       const bool norms = i % 2 == 0;
       const schema::Field f = norms ? c.fx.body : c.plain;
@@ -323,7 +336,7 @@ TEST(TopK, BlockWandEqualsExhaustiveAndDirectBm25) {
                             << "\n got  " << show(*got) << "\n want " << show(want);
       if (!boosted && i < 600) {
         ++direct;
-        auto bm25 = direct_bm25(c, alive, norms, words, k);
+        auto bm25 = model.top(alive, norms, words, k);
         ASSERT_EQ(*got, bm25) << "query " << queries << " " << fmt::format("{}", fmt::join(words, " ")) << " k " << k
                               << "\n got    " << show(*got) << "\n direct " << show(bm25);
       }
