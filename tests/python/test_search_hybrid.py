@@ -111,8 +111,8 @@ def test_fill_commits_once_and_matches_per_node_inserts(tmp_path):
     g.close()
 
     # The same nodes written one commit each (index first) rank alike. Each
-    # commit adds a segment, so this side keeps to 2,000 nodes (seconds).
-    small = texts[:2000]
+    # commit adds a segment, so this side keeps to 500 nodes (seconds).
+    small = texts[:500]
     a = zudizid.Graph.in_memory()
     a_ids = fill(a, [("Doc", {"body": t}) for t in small])
     a.create_index("Doc", "body", "fulltext")
