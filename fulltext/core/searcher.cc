@@ -1,22 +1,8 @@
 #include "fulltext/core/searcher.h"
 
-#include <algorithm>
-#include <cmath>
 #include <fmt/format.h>
 
-#include "fulltext/query/term_query.h"
-
 namespace fendral::core {
-namespace {
-
-// Best first: higher score, then lower address. Scores are never NaN here
-// (BM25 of finite statistics), but compare them totally anyway.
-bool better(const ScoredDoc& a, const ScoredDoc& b) {
-  if (a.score != b.score) return std::isnan(b.score) || a.score > b.score;
-  return a.address < b.address;
-}
-
-}  // namespace
 
 Result<std::shared_ptr<const Searcher>> Searcher::create(schema::Schema schema,
                                                          std::vector<std::shared_ptr<const index::SegmentReader>> readers,
@@ -67,34 +53,16 @@ Result<uint64_t> Searcher::doc_freq(const schema::Term& term) const {
 Result<std::vector<ScoredDoc>> Searcher::search(const query::Query& query, size_t k) const {
   auto weight = query.weight(query::ScoringMode::enabled(schema_, *this));
   if (!weight) return fail(weight.error());
-  std::vector<ScoredDoc> heap;  // worst on top once full
-  if (k == 0) return heap;
-  auto worse = [](const ScoredDoc& a, const ScoredDoc& b) { return better(a, b); };
+  if (k == 0) return std::vector<ScoredDoc>{};
+  TopDocs top(k);
+  std::vector<std::vector<ScoredDoc>> per_segment;
+  per_segment.reserve(readers_.size());
   for (uint32_t ord = 0; ord < readers_.size(); ++ord) {
-    const auto& reader = *readers_[ord];
-    auto scorer = (*weight)->scorer(reader, 1.0f);
-    if (!scorer) return fail(scorer.error());
-    auto& s = **scorer;
-    for (uint32_t d = s.doc(); d != query::TERMINATED; d = s.advance()) {
-      if (d >= reader.max_doc()) {
-        return fail(FendralError::data_corruption(
-            std::nullopt, fmt::format("Postings name doc {} in a segment of {} documents", d, reader.max_doc())));
-      }
-      if (!reader.is_alive(d)) continue;
-      ScoredDoc hit{s.score(), {ord, d}};
-      if (heap.size() < k) {
-        heap.push_back(hit);
-        std::push_heap(heap.begin(), heap.end(), worse);
-      } else if (better(hit, heap.front())) {
-        std::pop_heap(heap.begin(), heap.end(), worse);
-        heap.back() = hit;
-        std::push_heap(heap.begin(), heap.end(), worse);
-      }
-    }
-    if (auto* ts = dynamic_cast<query::TermScorer*>(&s); ts && ts->error()) return fail(*ts->error());
+    auto hits = top.collect_segment(**weight, ord, *readers_[ord]);
+    if (!hits) return fail(hits.error());
+    per_segment.push_back(std::move(*hits));
   }
-  std::sort(heap.begin(), heap.end(), better);
-  return heap;
+  return top.merge_results(std::move(per_segment));
 }
 
 Result<uint64_t> Searcher::count(const query::Query& query) const {

@@ -10,23 +10,12 @@
 #include <memory>
 #include <vector>
 
+#include "fulltext/core/top_docs.h"
 #include "fulltext/index/segment_reader.h"
 #include "fulltext/query/weight.h"
 #include "fulltext/schema/document/compact_doc.h"
 
 namespace fendral::core {
-
-struct DocAddress {
-  uint32_t segment_ord = 0;
-  uint32_t doc_id = 0;
-  auto operator<=>(const DocAddress&) const = default;
-};
-
-struct ScoredDoc {
-  float score = 0.0f;
-  DocAddress address;
-  bool operator==(const ScoredDoc&) const = default;
-};
 
 class Searcher final : public query::Bm25StatisticsProvider {
  public:
@@ -45,7 +34,8 @@ class Searcher final : public query::Bm25StatisticsProvider {
   Result<uint64_t> total_num_docs() const override;
   Result<uint64_t> doc_freq(const schema::Term& term) const override;
 
-  // The k best live documents, by descending score then ascending address.
+  // The k best live documents, by descending score then ascending address,
+  // collected by TopDocs (a disjunction of terms prunes with block-WAND).
   // A posting that names a doc id >= max_doc is DataCorruption.
   Result<std::vector<ScoredDoc>> search(const query::Query& query, size_t k) const;
   // Live documents matching the query.

@@ -152,7 +152,6 @@ void BlockSegmentPostings::load_block() {
 
 void BlockSegmentPostings::advance() {
   skip_.advance();
-  block_max_score_.reset();
   loaded_ = false;
   load_block();
 }
@@ -163,10 +162,7 @@ size_t BlockSegmentPostings::seek(uint32_t target) {
     skip_.advance();
     moved = true;
   }
-  if (moved) {
-    block_max_score_.reset();
-    loaded_ = false;
-  }
+  if (moved) loaded_ = false;
   load_block();
   // Branch-free lower bound over the 128 slots (padding is TERMINATED).
   size_t start = 0;

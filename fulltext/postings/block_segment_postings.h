@@ -60,8 +60,9 @@ class BlockSegmentPostings {
   uint32_t block_last_doc() const { return skip_.last_doc_in_block(); }
   uint8_t block_max_fieldnorm_id() const { return skip_.block_max_fieldnorm_id(); }
   uint32_t block_max_term_freq() const { return skip_.block_max_term_freq(); }
-  std::optional<float> block_max_score_cache() const { return block_max_score_; }
-  void set_block_max_score_cache(float score) { block_max_score_ = score; }
+  // The skip walk of the current block; a copy may run ahead for bounds
+  // without moving this list.
+  const SkipReader& skip_reader() const { return skip_; }
 
   const std::optional<FendralError>& error() const { return error_; }
 
@@ -70,7 +71,6 @@ class BlockSegmentPostings {
   void decode_packed();
   void fail_block(const char* what);
 
-  std::optional<float> block_max_score_;
   alignas(16) std::array<uint32_t, kBlockLen> docs_{};
   size_t doc_count_ = 0;
   alignas(16) std::array<uint32_t, kBlockLen> freqs_{};

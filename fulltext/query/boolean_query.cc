@@ -1,6 +1,8 @@
 #include "fulltext/query/boolean_query.h"
 
+#include "fulltext/query/block_wand.h"
 #include "fulltext/query/intersection.h"
+#include "fulltext/query/term_query.h"
 #include "fulltext/query/union_scorer.h"
 
 namespace fendral::query {
@@ -38,9 +40,28 @@ Trivial remove_trivial(Scorers& list) {
   return t;
 }
 
-std::unique_ptr<Scorer> union_of(Scorers list, ScoreCombiner u, uint32_t num_docs) {
-  if (list.size() == 1) return std::move(list.front());
-  return std::make_unique<BufferedUnionScorer>(std::move(list), u, num_docs);
+using Combined = BooleanWeight::Combined;
+
+std::unique_ptr<Scorer> into_box(Combined c, ScoreCombiner u, uint32_t num_docs) {
+  if (c.term_union.empty()) return std::move(c.boxed);
+  Scorers members;
+  for (auto& t : c.term_union) members.push_back(std::move(t));
+  return std::make_unique<BufferedUnionScorer>(std::move(members), u, num_docs);
+}
+
+// Several term scorers that all read their frequencies stay apart, for
+// block-WAND; any other list becomes one scorer.
+Combined union_of(Scorers list, ScoreCombiner u, uint32_t num_docs) {
+  if (list.size() == 1) return {{}, std::move(list.front())};
+  bool terms = true;
+  for (const auto& s : list) {
+    auto* t = dynamic_cast<const TermScorer*>(s.get());
+    terms = terms && t && t->decodes_term_freqs();
+  }
+  if (!terms) return {{}, std::make_unique<BufferedUnionScorer>(std::move(list), u, num_docs)};
+  Combined c;
+  for (auto& s : list) c.term_union.emplace_back(static_cast<TermScorer*>(s.release()));
+  return c;
 }
 
 class BoostWeight final : public Weight {
@@ -92,10 +113,36 @@ Result<std::unique_ptr<Scorer>> BooleanWeight::scorer(const index::SegmentReader
     if (clauses_.front().first == Occur::MustNot) return std::unique_ptr<Scorer>(std::make_unique<EmptyScorer>());
     return clauses_.front().second->scorer(reader, boost);
   }
-  return combine(reader, boost, scoring_enabled_ ? combiner_ : ScoreCombiner::Unit);
+  const ScoreCombiner u = scoring_enabled_ ? combiner_ : ScoreCombiner::Unit;
+  auto c = combine(reader, boost, u);
+  if (!c) return fail(c.error());
+  return into_box(std::move(*c), u, reader.num_docs());
 }
 
-Result<std::unique_ptr<Scorer>> BooleanWeight::combine(const index::SegmentReader& reader, float boost,
+Result<void> BooleanWeight::for_each_pruning(float threshold, const index::SegmentReader& reader,
+                                             const PruningCallback& callback) const {
+  // One clause scores as that clause alone (as in scorer()); its own pruning
+  // gives the same docs and scores.
+  if (clauses_.size() == 1 && clauses_.front().first != Occur::MustNot) {
+    return clauses_.front().second->for_each_pruning(threshold, reader, callback);
+  }
+  const ScoreCombiner u = scoring_enabled_ ? combiner_ : ScoreCombiner::Unit;
+  auto c = combine(reader, 1.0f, u);
+  if (!c) return fail(c.error());
+  bool bounded = !c->term_union.empty();
+  for (const auto& t : c->term_union) bounded = bounded && t->max_score() >= 0.0f;
+  if (bounded) {
+    block_wand(c->term_union, threshold, callback);
+    for (const auto& t : c->term_union) {
+      if (t->error()) return fail(*t->error());
+    }
+    return {};
+  }
+  auto s = into_box(std::move(*c), u, reader.num_docs());
+  return for_each_scored_above(*s, threshold, callback);
+}
+
+Result<BooleanWeight::Combined> BooleanWeight::combine(const index::SegmentReader& reader, float boost,
                                                        ScoreCombiner u) const {
   Scorers must, should, must_not;
   for (const auto& [occur, w] : clauses_) {
@@ -104,7 +151,7 @@ Result<std::unique_ptr<Scorer>> BooleanWeight::combine(const index::SegmentReade
     (occur == Occur::Must ? must : occur == Occur::Should ? should : must_not).push_back(std::move(*s));
   }
   const uint32_t num_docs = reader.num_docs();
-  auto empty = [] { return Result<std::unique_ptr<Scorer>>(std::make_unique<EmptyScorer>()); };
+  auto empty = [] { return Result<Combined>(Combined{{}, std::make_unique<EmptyScorer>()}); };
   Trivial tm = remove_trivial(must);
   if (tm.empty > 0) return empty();
   Trivial ts = remove_trivial(should);
@@ -122,7 +169,7 @@ Result<std::unique_ptr<Scorer>> BooleanWeight::combine(const index::SegmentReade
     return nullptr;
   };
 
-  std::unique_ptr<Scorer> positive;
+  Combined positive;
   if (k == 0 && n > 0) {
     auto s = union_of(std::move(should), u, num_docs);
     auto r = required(std::move(must), tm.all);
@@ -131,36 +178,37 @@ Result<std::unique_ptr<Scorer>> BooleanWeight::combine(const index::SegmentReade
         positive = std::move(s);
       } else if (scoring_enabled_) {
         Scorers both;
-        both.push_back(std::move(s));
+        both.push_back(into_box(std::move(s), u, num_docs));
         both.push_back(std::make_unique<AllScorer>(reader.max_doc()));
-        positive = std::make_unique<BufferedUnionScorer>(std::move(both), u, num_docs);
+        positive.boxed = std::make_unique<BufferedUnionScorer>(std::move(both), u, num_docs);
       } else {
-        positive = std::make_unique<AllScorer>(reader.max_doc());
+        positive.boxed = std::make_unique<AllScorer>(reader.max_doc());
       }
     } else if (scoring_enabled_) {
-      positive = std::make_unique<RequiredOptionalScorer>(std::move(r), std::move(s), combiner_);
+      positive.boxed =
+          std::make_unique<RequiredOptionalScorer>(std::move(r), into_box(std::move(s), u, num_docs), combiner_);
     } else {
-      positive = std::move(r);
+      positive.boxed = std::move(r);
     }
   } else if (k == 0 || (k == n && k >= 2)) {
     for (auto& s : should) must.push_back(std::move(s));
-    positive = required(std::move(must), tm.all + a_should);
-    if (!positive) return empty();
+    positive.boxed = required(std::move(must), tm.all + a_should);
+    if (!positive.boxed) return empty();
   } else {
-    std::unique_ptr<Scorer> s = k == 1 ? union_of(std::move(should), u, num_docs)
-                                       : std::make_unique<HeapUnionScorer>(std::move(should), k, u);
+    Combined s = k == 1 ? union_of(std::move(should), u, num_docs)
+                        : Combined{{}, std::make_unique<HeapUnionScorer>(std::move(should), k, u)};
     auto r = required(std::move(must), tm.all);
     if (r) {
       Scorers both;
       both.push_back(std::move(r));
-      both.push_back(std::move(s));
-      positive = intersect_scorers(std::move(both), num_docs);
+      both.push_back(into_box(std::move(s), u, num_docs));
+      positive.boxed = intersect_scorers(std::move(both), num_docs);
     } else {
       positive = std::move(s);
     }
   }
   if (must_not.empty()) return positive;
-  return std::unique_ptr<Scorer>(std::make_unique<Exclude>(std::move(positive), std::move(must_not)));
+  return Combined{{}, std::make_unique<Exclude>(into_box(std::move(positive), u, num_docs), std::move(must_not))};
 }
 
 Result<std::unique_ptr<Weight>> BoostQuery::weight(const ScoringMode& mode) const {

@@ -19,6 +19,8 @@
 
 namespace fendral::query {
 
+class TermScorer;
+
 class BooleanQuery final : public Query {
  public:
   using Clause = std::pair<Occur, std::shared_ptr<const Query>>;
@@ -44,9 +46,20 @@ class BooleanWeight final : public Weight {
         scoring_enabled_(scoring_enabled), combiner_(combiner) {}
 
   Result<std::unique_ptr<Scorer>> scorer(const index::SegmentReader& reader, float boost) const override;
+  // A pure disjunction of term scorers runs block-WAND; any other shape
+  // scores every matching doc.
+  Result<void> for_each_pruning(float threshold, const index::SegmentReader& reader,
+                                const PruningCallback& callback) const override;
+
+  // What combining the clause scorers gives: two or more term scorers still
+  // to be united (kept apart so that top-k can prune them), or one scorer.
+  struct Combined {
+    std::vector<std::unique_ptr<TermScorer>> term_union;
+    std::unique_ptr<Scorer> boxed;
+  };
 
  private:
-  Result<std::unique_ptr<Scorer>> combine(const index::SegmentReader& reader, float boost, ScoreCombiner u) const;
+  Result<Combined> combine(const index::SegmentReader& reader, float boost, ScoreCombiner u) const;
 
   std::vector<Clause> clauses_;
   uint32_t minimum_number_should_match_;

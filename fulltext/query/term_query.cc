@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "fulltext/query/block_wand.h"
 #include "fulltext/query/range_query.h"
 
 namespace fendral::query {
@@ -10,6 +11,46 @@ float TermScorer::score() {
   uint32_t d = postings_.doc();
   uint8_t id = d < max_doc_ ? norms_.fieldnorm_id(d) : 0;
   return similarity_.score(id, postings_.term_freq());
+}
+
+bool TermScorer::decodes_term_freqs() const {
+  return const_cast<postings::SegmentPostings&>(postings_).block_cursor().freq_mode() == postings::FreqMode::Decoded;
+}
+
+void TermScorer::shallow_seek(uint32_t target) {
+  const postings::SkipReader& real = postings_.block_cursor().skip_reader();
+  // Restart from the postings' own block when the walk is behind it, or when
+  // it ran past target's block (targets are expected to rise).
+  if (target < shallow_target_ || real.last_doc_in_block() > shallow_.last_doc_in_block()) {
+    if (real.last_doc_in_block() != shallow_.last_doc_in_block()) block_bound_.reset();
+    shallow_ = real;
+  }
+  shallow_target_ = target;
+  while (shallow_.last_doc_in_block() < target) {
+    shallow_.advance();
+    block_bound_.reset();
+  }
+}
+
+float TermScorer::block_max_score() {
+  if (block_bound_) return *block_bound_;
+  if (!shallow_.on_tail()) {
+    block_bound_ = similarity_.score(shallow_.block_max_fieldnorm_id(), shallow_.block_max_term_freq());
+    return *block_bound_;
+  }
+  auto& block = postings_.block_cursor();
+  if (!block.skip_reader().on_tail()) return max_score();
+  // The postings stand on the last block, decoded: bound it by its docs.
+  float best = 0.0f;
+  auto docs = block.docs();
+  auto freqs = block.freqs();
+  for (size_t i = 0; i < docs.size(); ++i) {
+    uint8_t id = docs[i] < max_doc_ ? norms_.fieldnorm_id(docs[i]) : 0;
+    float s = similarity_.score(id, freqs[i]);
+    if (s > best) best = s;
+  }
+  block_bound_ = best;
+  return best;
 }
 
 Result<std::unique_ptr<TermWeight>> TermQuery::specialized_weight(const ScoringMode& mode) const {
@@ -70,6 +111,43 @@ Result<uint32_t> TermWeight::count(const index::SegmentReader& reader) const {
   auto info = (*inv)->terms().get(term_.serialized_value_bytes());
   if (!info) return fail(info.error());
   return info->has_value() ? (*info)->doc_freq : 0u;
+}
+
+Result<void> TermWeight::for_each_pruning(float threshold, const index::SegmentReader& reader,
+                                          const PruningCallback& callback) const {
+  auto boxed = scorer(reader, 1.0f);
+  if (!boxed) return fail(boxed.error());
+  if (dynamic_cast<EmptyScorer*>(boxed->get())) return {};
+  auto* s = dynamic_cast<TermScorer*>(boxed->get());
+  if (!s) {
+    return fail(FendralError::invalid_argument("for each pruning should only be called if scoring is enabled"));
+  }
+  // Block bounds need the stored frequencies and a weight >= 0 (not NaN).
+  if (!s->decodes_term_freqs() || !(s->max_score() >= 0.0f)) return for_each_scored_above(*s, threshold, callback);
+  uint32_t doc = s->doc();
+  while (doc != TERMINATED) {
+    while (!bound_may_beat(s->block_max_score(), threshold, 1)) {
+      uint32_t last = s->last_doc_in_block();
+      if (last == TERMINATED) return s->error() ? fail(*s->error()) : Result<void>{};
+      doc = last + 1;
+      s->shallow_seek(doc);
+    }
+    doc = s->seek(doc);
+    if (doc == TERMINATED) break;
+    const uint32_t last = s->last_doc_in_block();
+    for (;;) {
+      float score = s->score();
+      if (score > threshold) threshold = callback(doc, score);
+      if (doc >= last) break;
+      doc = s->advance();
+      if (doc == TERMINATED) break;
+    }
+    if (doc == TERMINATED) break;
+    doc = doc + 1;
+    s->shallow_seek(doc);
+  }
+  if (s->error()) return fail(*s->error());
+  return {};
 }
 
 }  // namespace fendral::query

@@ -43,8 +43,7 @@ bool BufferedUnionScorer::refill() {
       }
     }
     if (exhausted) {
-      members_[i] = std::move(members_.back());
-      members_.pop_back();
+      members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(i));
     } else {
       ++i;
     }
@@ -95,8 +94,7 @@ uint32_t BufferedUnionScorer::seek(uint32_t target) {
   if (combiner_ == ScoreCombiner::Summing) std::fill(scores_.begin(), scores_.end(), 0.0f);
   for (size_t i = 0; i < members_.size();) {
     if (members_[i]->doc() < target && members_[i]->seek(target) == TERMINATED) {
-      members_[i] = std::move(members_.back());
-      members_.pop_back();
+      members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(i));
     } else {
       ++i;
     }

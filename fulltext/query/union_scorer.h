@@ -4,8 +4,8 @@
 // 4096 documents: each member in turn marks its documents of the window in a
 // bitset and adds its score into a per-document accumulator, then the window
 // is read out in document order. A document's score is the f32 sum of its
-// members' scores in member order (the order given, changed only by the
-// swap-removal of exhausted members).
+// members' scores in the order the members were given (exhausted members
+// leave the list without reordering it), the order block-WAND sums in too.
 //
 // HeapUnionScorer: at least k of n scorers (k >= 2), from a min-heap of the
 // members' current documents; every member on an emitted document adds its

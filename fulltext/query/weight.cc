@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "fulltext/query/term_query.h"
+
 namespace fendral::query {
 
 Result<uint32_t> Weight::count(const index::SegmentReader& reader) const {
@@ -29,6 +31,22 @@ Result<void> Weight::for_each_no_score(const index::SegmentReader& reader,
     callback(std::span<const uint32_t>(buffer.data(), n));
     if (n < buffer.size()) return {};
   }
+}
+
+Result<void> for_each_scored_above(Scorer& scorer, float threshold, const PruningCallback& callback) {
+  for (uint32_t d = scorer.doc(); d != TERMINATED; d = scorer.advance()) {
+    float s = scorer.score();
+    if (s > threshold) threshold = callback(d, s);
+  }
+  if (auto* t = dynamic_cast<TermScorer*>(&scorer); t && t->error()) return fail(*t->error());
+  return {};
+}
+
+Result<void> Weight::for_each_pruning(float threshold, const index::SegmentReader& reader,
+                                      const PruningCallback& callback) const {
+  auto s = scorer(reader, 1.0f);
+  if (!s) return fail(s.error());
+  return for_each_scored_above(**s, threshold, callback);
 }
 
 }  // namespace fendral::query

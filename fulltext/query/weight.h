@@ -29,6 +29,10 @@ struct ScoringMode {
   bool is_scoring_enabled() const { return stats != nullptr; }
 };
 
+// Top-k collection: gets (doc, score) of a doc whose score is strictly above
+// the threshold in force and returns the new threshold (which only rises).
+using PruningCallback = std::function<float(uint32_t, float)>;
+
 class Weight {
  public:
   virtual ~Weight() = default;
@@ -43,7 +47,15 @@ class Weight {
   // none) ends the run. Deleted docs are included.
   virtual Result<void> for_each_no_score(const index::SegmentReader& reader,
                                          const std::function<void(std::span<const uint32_t>)>& callback) const;
+  // callback(doc, score), in increasing doc order, for matching docs (deleted
+  // ones included) whose score is strictly above the threshold in force. A
+  // weight may pass over docs that its bounds show cannot beat it.
+  virtual Result<void> for_each_pruning(float threshold, const index::SegmentReader& reader,
+                                        const PruningCallback& callback) const;
 };
+
+// The pruning loop without bounds: every doc of the scorer is scored.
+Result<void> for_each_scored_above(Scorer& scorer, float threshold, const PruningCallback& callback);
 
 class Query {
  public:

@@ -36,12 +36,13 @@ struct SearchFixture {
     return b;
   }
 
-  static SearchFixture create() {
+  // `schema` starts with "body" and "id" (see schema_builder).
+  static SearchFixture create(schema::Schema schema = make_schema()) {
     auto dir = ManagedDirectory::wrap(std::make_unique<RamDirectory>());
     EXPECT_TRUE(dir);
     index::IndexSettings settings;
     settings.docstore_compress_dedicated_thread = false;
-    auto idx = index::FendralIndex::create(*dir, make_schema(), settings);
+    auto idx = index::FendralIndex::create(*dir, std::move(schema), settings);
     EXPECT_TRUE(idx);
     return SearchFixture{std::move(*idx), 0, 1};
   }
@@ -55,10 +56,16 @@ struct SearchFixture {
 
   // Writes one segment of the given texts (ids 0, 1, ...); returns its meta.
   index::SegmentMeta write_segment(const std::vector<std::string>& texts, uint64_t first_id = 0) const {
+    std::vector<schema::CompactDoc> docs;
+    for (size_t i = 0; i < texts.size(); ++i) docs.push_back(doc(first_id + i, texts[i]));
+    return write_docs(std::move(docs));
+  }
+
+  index::SegmentMeta write_docs(std::vector<schema::CompactDoc> docs) const {
     auto w = indexer::SegmentWriter::create(20'000'000, index, index.new_segment_meta());
     EXPECT_TRUE(w) << w.error().display();
-    for (size_t i = 0; i < texts.size(); ++i) {
-      EXPECT_TRUE((*w)->add_document({i, doc(first_id + i, texts[i])}));
+    for (size_t i = 0; i < docs.size(); ++i) {
+      EXPECT_TRUE((*w)->add_document({i, std::move(docs[i])}));
     }
     auto meta = (*w)->segment().with_max_doc((*w)->max_doc());
     auto ops = indexer::SegmentWriter::finalize(std::move(*w));
@@ -66,10 +73,22 @@ struct SearchFixture {
     return meta;
   }
 
-  std::shared_ptr<const core::Searcher> searcher(const std::vector<index::SegmentMeta>& metas) const {
+  // `alive`, when given, holds one alive list per segment (empty: no deletes).
+  std::shared_ptr<const core::Searcher> searcher(const std::vector<index::SegmentMeta>& metas,
+                                                 const std::vector<std::vector<uint32_t>>& alive = {}) const {
     std::vector<std::shared_ptr<const index::SegmentReader>> readers;
-    for (const auto& m : metas) {
-      auto r = index::SegmentReader::open(index, m);
+    for (size_t i = 0; i < metas.size(); ++i) {
+      const auto& m = metas[i];
+      Result<std::shared_ptr<const index::SegmentReader>> r = fail(FendralError::invalid_argument("unset"));
+      if (i < alive.size() && !alive[i].empty()) {
+        BitSetBuilder bits(m.max_doc());
+        for (uint32_t d : alive[i]) bits.insert(d);
+        auto set = index::read_alive_bitset(OwnedBytes::from_vector(bits.serialize()), m.max_doc());
+        EXPECT_TRUE(set);
+        r = index::SegmentReader::open(index, m, std::move(*set));
+      } else {
+        r = index::SegmentReader::open(index, m);
+      }
       EXPECT_TRUE(r) << r.error().display();
       readers.push_back(*r);
     }
