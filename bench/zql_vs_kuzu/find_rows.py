@@ -1,15 +1,16 @@
-"""FIND rows of the ZQL benchmark: ZudizID against SQLite (and Kùzu when the
-npm package is installed under bench/), on one seeded Person(name, age, city)
-graph.
+"""FIND rows of the ZQL benchmark: ZudizID against SQLite and Kùzu 0.11.3
+(when ./install-kuzu has put it under this folder; kuzu_find_rows.mjs runs
+it), on one seeded Person(name, age, city) graph.
 
   find-index  1,000 x FIND n.age FROM (n:Person) WHERE n.name = $x
               (hash index on Person.name; SQLite index on name)
   group-by    10 x FIND n.city, count(n), avg(n.age) FROM (n:Person) GROUP BY n.city
 
 Run: PYTHONPATH=build/src/python /usr/bin/python3 bench/zql_vs_kuzu/find_rows.py [--persons N]
-Prints the median of five runs per system and the ratio ours / peer.
+Prints the median of five runs per system and the ratios ours / peer.
 """
 import argparse
+import json
 import os
 import random
 import shutil
@@ -21,6 +22,7 @@ import time
 
 import zudizid
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 CITIES = [f"city{i}" for i in range(50)]
 
 
@@ -36,6 +38,21 @@ def median_time(fn, runs=5):
         fn()
         times.append(time.perf_counter() - t)
     return statistics.median(times)
+
+
+def run_kuzu(tmp, rows, lookups):
+    """Kùzu's median seconds per row, or the reason there are none."""
+    if not shutil.which("node") or not os.path.isdir(os.path.join(HERE, "node_modules", "kuzu")):
+        return "not installed (run ./install-kuzu)"
+    with open(os.path.join(tmp, "person.csv"), "w") as f:
+        f.writelines(f"{name},{age},{city}\n" for name, age, city in rows)
+    with open(os.path.join(tmp, "lookups.json"), "w") as f:
+        json.dump(lookups, f)
+    run = subprocess.run(["node", os.path.join(HERE, "kuzu_find_rows.mjs"), tmp], capture_output=True, text=True,
+                         cwd=HERE)
+    if run.returncode != 0:
+        return "failed: " + run.stderr.strip()[-300:]
+    return json.loads(run.stdout.strip().splitlines()[-1])
 
 
 def main():
@@ -79,12 +96,13 @@ def main():
             for _ in range(10):
                 assert len(db.execute("SELECT city, count(*), avg(age) FROM person GROUP BY city").fetchall()) == 50
 
-        kuzu = shutil.which("node") and os.path.isdir(os.path.join(os.path.dirname(__file__), "..", "node_modules", "kuzu"))
+        kuzu = run_kuzu(tmp, rows, lookups)
         print(f"persons={args.persons}  load average {os.getloadavg()[0]:.1f}")
         for row, ours, peer, goal in [("find-index", ours_find, peer_find, 2.0), ("group-by", ours_group, peer_group, 3.0)]:
             a, b = median_time(ours), median_time(peer)
+            k = kuzu.get(row) if isinstance(kuzu, dict) else None
             print(f"{row:11s} zudizid {a * 1000:9.1f} ms  sqlite {b * 1000:9.1f} ms  ratio {a / b:6.2f}x (goal <= {goal}x)"
-                  + ("" if kuzu else "  kuzu: not installed"))
+                  + (f"  kuzu {k * 1000:9.1f} ms  ratio {a / k:6.2f}x" if k else f"  kuzu: {kuzu}"))
         g.close()
         db.close()
     finally:

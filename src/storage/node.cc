@@ -8,6 +8,7 @@
 #include "storage/assign_field.h"
 #include "storage/json_fields.h"
 #include "storage/msgpack_fields.h"
+#include "storage/node_fields.h"
 
 namespace zudizid {
 namespace {
@@ -71,7 +72,9 @@ mp::Result<NodeKind> kind_from_msgpack(mp::Reader& reader, const mp::Head& head)
   return *kind;
 }
 
-mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::Head& head) {
+// With `only`, properties not named there are skipped undecoded.
+mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::Head& head,
+                                                const std::vector<std::string>* only = nullptr) {
   if (head.kind != Kind::Map) return std::unexpected(invalid_type_reading(reader, head, "a map"));
   if (auto e = reader.enter(); !e) return std::unexpected(e.error());
   PropertyMap out;
@@ -81,6 +84,10 @@ mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::He
     if (!key_head) return std::unexpected(key_head.error());
     auto name = read_string(reader, *key_head);
     if (!name) return std::unexpected(name.error());
+    if (only && std::find(only->begin(), only->end(), *name) == only->end()) {
+      if (auto skipped = reader.skip_value(); !skipped) return std::unexpected(skipped.error());
+      continue;
+    }
     auto value = reader.read_value();
     if (!value) return std::unexpected(value.error());
     auto pv = PropertyValue::from_msgpack(*value);
@@ -89,6 +96,20 @@ mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::He
   }
   reader.leave();
   return out;
+}
+
+mp::Result<Node> node_from_msgpack(mp::Reader& reader, const mp::Head& head, const std::vector<std::string>* only) {
+  Node node;
+  auto r = read_struct(reader, head, kNodeShape, [&](size_t field, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
+    switch (field) {
+      case 0: return assign(node.id, read_uuid(rd, h));
+      case 1: return assign(node.label, read_string(rd, h));
+      case 2: return assign(node.properties, properties_from_msgpack(rd, h, only));
+      default: return assign(node.kind, kind_from_msgpack(rd, h));
+    }
+  });
+  if (!r) return std::unexpected(r.error());
+  return node;
 }
 
 js::Result<NodeKind> kind_from_json_name(js::Reader& reader, std::string_view name) {
@@ -264,17 +285,13 @@ mp::Result<Node> Node::from_msgpack(mp::Reader& reader) {
 }
 
 mp::Result<Node> Node::from_msgpack(mp::Reader& reader, const mp::Head& head) {
-  Node node;
-  auto r = read_struct(reader, head, kNodeShape, [&](size_t field, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
-    switch (field) {
-      case 0: return assign(node.id, read_uuid(rd, h));
-      case 1: return assign(node.label, read_string(rd, h));
-      case 2: return assign(node.properties, properties_from_msgpack(rd, h));
-      default: return assign(node.kind, kind_from_msgpack(rd, h));
-    }
-  });
-  if (!r) return std::unexpected(r.error());
-  return node;
+  return node_from_msgpack(reader, head, nullptr);
+}
+
+mp::Result<Node> node_from_msgpack_with(mp::Reader& reader, const std::vector<std::string>& properties) {
+  auto head = reader.read_head();
+  if (!head) return std::unexpected(head.error());
+  return node_from_msgpack(reader, *head, &properties);
 }
 
 void Node::to_json(js::Writer& w, std::string_view key, const Node& node) {

@@ -6,6 +6,7 @@
 #include <fmt/ranges.h>
 
 #include "common/log.h"
+#include "storage/node_fields.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
 
@@ -15,9 +16,10 @@ namespace {
 
 constexpr const char* kTarget = "zudizid::storage";
 
-DbResult<Node> decode_node(const kelm::IVec& value) {
+// With `only`, just the properties named there (node_fields.h).
+DbResult<Node> decode_node(const kelm::IVec& value, const std::vector<std::string>* only = nullptr) {
   common::msgpack::Reader reader(value.bytes());
-  auto node = Node::from_msgpack(reader);
+  auto node = only ? node_from_msgpack_with(reader, *only) : Node::from_msgpack(reader);
   if (!node) return std::unexpected(DbError::msgpack_decode(node.error().message));
   return std::move(*node);
 }
@@ -155,19 +157,23 @@ Cursor<Node> Storage::node_records() const {
   });
 }
 
-DbResult<Storage::NodeBatch> Storage::node_record_batch(const std::optional<std::string>& after, size_t limit,
-                                                        const std::optional<std::string>& label) const {
-  NodeBatch batch;
+namespace {
+
+// node_record_batch, with `only` as in decode_node.
+DbResult<Storage::NodeBatch> record_batch(const kelm::Db& db, const std::optional<std::string>& after, size_t limit,
+                                          const std::optional<std::string>& label,
+                                          const std::vector<std::string>* only) {
+  Storage::NodeBatch batch;
   if (limit == 0) return batch;
   kelm::Bound lo = after ? kelm::Bound::excluded(kelm::IVec::from_slice(*after))
                          : kelm::Bound::included(kelm::IVec::from_slice(keys::kNodePrefix));
-  auto it = db_.default_tree().range(std::move(lo), kelm::Bound::unbounded());
+  auto it = db.default_tree().range(std::move(lo), kelm::Bound::unbounded());
   while (auto next = it.next()) {
     if (!*next) return std::unexpected(DbError((*next).error()));
     const auto& [key, value] = **next;
     if (!key.view().starts_with(keys::kNodePrefix)) break;  // past the node records
     if (!is_current_node_key(key)) continue;
-    auto node = decode_node(value);
+    auto node = decode_node(value, only);
     if (!node) return std::unexpected(std::move(node.error()));
     if (label && node->label != *label) continue;
     batch.nodes.push_back(std::move(*node));
@@ -177,6 +183,19 @@ DbResult<Storage::NodeBatch> Storage::node_record_batch(const std::optional<std:
     }
   }
   return batch;
+}
+
+}  // namespace
+
+DbResult<Storage::NodeBatch> Storage::node_record_batch(const std::optional<std::string>& after, size_t limit,
+                                                        const std::optional<std::string>& label) const {
+  return record_batch(db_, after, limit, label, nullptr);
+}
+
+DbResult<Storage::NodeBatch> node_record_batch_with(const Storage& storage, const std::optional<std::string>& after,
+                                                    size_t limit, const std::optional<std::string>& label,
+                                                    const std::vector<std::string>& properties) {
+  return record_batch(storage.db(), after, limit, label, &properties);
 }
 
 DbResult<uint64_t> Storage::count_node_records() const {

@@ -169,3 +169,64 @@ def test_export_failure_keeps_file(graph, tmp_path):
         graph.execute_zql(f"FIND n.i FROM (n:T) EXPORT JSON WITH path = '{missing}'")
     assert str(e.value).startswith(f"Query execution error: Failed to write JSON export to '{missing}': ")
     assert graph.execute_zql("FIND n.i FROM (n:T) EXPORT JSON").content == '[{"n.i":1}]'
+
+
+WORDS = ["cat", "dog", "bird", "fish"]
+
+
+def hybrid_graph():
+    """Docs d0..d11 with texts over WORDS, 2-d embeddings under 'm' at spread
+    angles, a full-text index on Doc(body); d12 has no embedding."""
+    import math
+
+    g = zudizid.Graph.in_memory()
+    tx = g.begin_transaction()
+    ids = [tx.add_node("Doc", {"name": f"d{i}", "body": f"{WORDS[i % 4]} {WORDS[(i * 3) % 4]} w{i}"})
+           for i in range(13)]
+    tx.commit()
+    for i, node_id in enumerate(ids[:12]):
+        g.add_node_embedding(node_id, [math.cos(i * 0.25), math.sin(i * 0.25)], "m")
+    return g, {node_id: f"d{i}" for i, node_id in enumerate(ids)}
+
+
+def test_hybrid_matches_search_hybrid():
+    g, names = hybrid_graph()
+    try:
+        with pytest.raises(RuntimeError) as missing:
+            g.search_hybrid(text="cat", vector=[1.0, 0.0], model="m")
+        with pytest.raises(RuntimeError) as e:
+            g.execute_zql("FIND n.name FROM (n:Doc) WHERE hybrid(n, 'cat', 'd0', 'm')")
+        assert str(e.value) == str(missing.value), "the search's own error passes unchanged"
+        g.create_index("Doc", "body", "fulltext")
+
+        def found(text, k):
+            return sorted(names[h["node_id"]] for h in g.search_hybrid(text=text, vector=[1.0, 0.0], model="m", k=k))
+
+        def zql(where, tail=""):
+            return [r["n.name"] for r in g.execute_zql(f"FIND n.name FROM (n:Doc) WHERE {where} ORDER BY n.name{tail}")]
+
+        everyone = sorted(names.values())
+        for text in ["cat", "bird OR fish", "w7", "nothing"]:
+            call = f"hybrid(n, '{text}', 'd0', 'm')"
+            assert zql(call) == found(text, 10), text
+            # k = limit + offset: the page after the first is there.
+            assert zql(call, " LIMIT 2 OFFSET 1") == found(text, 3)[1:3], text
+            # Membership, not a hard filter: OR and NOT see every node.
+            assert zql(f"{call} OR n.name = 'd12'") == sorted(set(found(text, 10)) | {"d12"}), text
+            assert zql(f"!{call}") == [n for n in everyone if n not in found(text, 10)], text
+            assert zql(f"n.name != 'd1' AND {call}") == [n for n in found(text, 10) if n != "d1"], text
+        errors = {
+            "hybrid(n, 'cat', 'zz', 'm')": "Query execution error: hybrid: reference node 'zz' not found",
+            "hybrid(n, 'cat', 'd12', 'm')":
+                "Query execution error: hybrid: reference node 'd12' has no embedding for model 'm'",
+            "hybrid(n, 'cat', 'd0', 'q')":
+                "Query execution error: hybrid: reference node 'd0' has no embedding for model 'q'",
+        }
+        for where, message in errors.items():
+            with pytest.raises(RuntimeError) as e:
+                zql(where)
+            assert str(e.value) == message
+        # Text arguments that are not literals: no search, the call restricts nothing.
+        assert zql("hybrid(n, n.body, 'zz', 'm')") == everyone
+    finally:
+        g.close()

@@ -87,6 +87,10 @@ const Case kCases[] = {
      "Query(Query { export: None, find: FindClause { projections: [Expression { expr: " P("n", "name")
      ", alias: Some(\"who\") }, Expression { expr: " P("n", "age") ", alias: None }], distinct: true }, " FROM_N
      ", " Q_TAIL " })"},
+    // v.* is the All projection; it takes no alias, and a path before * does not parse.
+    {Show::Statement, "FIND n.*, n . * , m.a FROM (n)",
+     "Query(Query { export: None, find: FindClause { projections: [All(\"n\"), All(\"n\"), Expression { expr: "
+     P("m", "a") ", alias: None }], distinct: false }, " FROM_N ", " Q_TAIL " })"},
     {Show::Statement,
      "FIND * FROM (n) WHERE n.a > 1 INIT 'a = 0' INIT \"b = 'x'\" GATHER 'a = a + 1' RETURN 'a\\'b' "
      "GROUP BY n.city, n.age HAVING count(*) > 1 ORDER BY n.age desc, n.name LIMIT 10 OFFSET 5 "
@@ -240,6 +244,15 @@ const Case kCases[] = {
 TEST(ZqlBuilder, CaseTable) {
   for (const Case& c : kCases) {
     EXPECT_EQ(show(c.how, c.text), c.want) << c.text;
+  }
+}
+
+TEST(ZqlBuilder, AllProjectionIsOnlyVariableDotStar) {
+  for (const char* text : {"FIND n.* AS x FROM (n)", "FIND n.a.* FROM (n)", "FIND n.*.a FROM (n)",
+                           "FIND n.* + 1 FROM (n)", "FIND *.n FROM (n)", "UPDATE (n) SET n.* = 1"}) {
+    auto s = parse_statement(text);
+    ASSERT_FALSE(s) << text;
+    EXPECT_EQ(s.error().display().rfind("Query parse error: Parse error: ", 0), 0u) << s.error().display();
   }
 }
 

@@ -67,6 +67,23 @@ TEST_F(OperatorsTest, ScanSkipsVersionKeys) {
   EXPECT_TRUE(g().storage()->db().get(storage::keys::node_versions(nodes[0].id)).value());
 }
 
+TEST_F(OperatorsTest, ScanDecodesOnlyTheNamedProperties) {
+  write("ADD (n:P {name: 'Ann', age: 30, city: 'Oslo'})");
+  write("ADD (n:P {name: 'Bob', note: 'a longer text than fits inline', ok: true, w: 1.5})");
+  NodeScanOperator full(g(), "P");
+  auto whole = all(full);
+  for (const std::vector<std::string>& names : {std::vector<std::string>{"age", "nope"}, std::vector<std::string>{}}) {
+    NodeScanOperator some(g(), "P", /*batch_size=*/1, names);
+    auto nodes = all(some);
+    ASSERT_EQ(nodes.size(), whole.size());
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      Node want = whole[i];
+      std::erase_if(want.properties, [&](const auto& p) { return std::ranges::find(names, p.first) == names.end(); });
+      EXPECT_EQ(nodes[i], want);
+    }
+  }
+}
+
 TEST_F(OperatorsTest, FiltersAndProjections) {
   write("ADD (n:P {name: 'Ann', age: 30})");
   write("ADD (n:P {name: 'Bob'})");

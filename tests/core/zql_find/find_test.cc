@@ -62,6 +62,10 @@ TEST_F(Find, ColumnsAndRows) {
       << "ORDER BY key removed after sorting";
   EXPECT_EQ(rows("FIND n.name FROM (:Pet)"), (Rows{"n.name", "n.name=String(\"rex\")"}));
   EXPECT_EQ(rows("FIND n.name FROM (n:Nobody)"), (Rows{"n.name"}));
+  // n.* and all(n) are one projection: the column n.*, which no row fills.
+  EXPECT_EQ(rows("FIND n.*, n.name FROM (n:Pet)"), (Rows{"n.*,n.name", "n.*=- n.name=String(\"rex\")"}));
+  EXPECT_EQ(rows("FIND n.*, n.name FROM (n:Pet)"), rows("FIND ALL(n), n.name FROM (n:Pet)"));
+  EXPECT_EQ(rows("FIND DISTINCT n.* FROM (n:Person) WHERE n.age = 30"), rows("FIND DISTINCT all(n) FROM (n:Person) WHERE n.age = 30"));
 }
 
 TEST_F(Find, LimitAppliesLastAndDistinctComparesValues) {

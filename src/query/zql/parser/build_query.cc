@@ -26,6 +26,8 @@ DbResult<ast::Projection> build_projection(const ParseNode& node) {
       alias = std::string(c.text());
     }
   }
+  // v.* leaves only the variable's identifier.
+  if (!expr && alias) return ast::AllProjection{std::move(*alias)};
   if (!expr) return build_error("Invalid projection");
   return ast::ExpressionProjection{std::move(*expr), std::move(alias)};
 }

@@ -43,7 +43,8 @@ const std::vector<RuleDef> kRules = {
   {R::find_clause,               N, N, R"~(^"find" distinct_kw? projection_list)~"},
   {R::distinct_kw,               N, N, R"~(^"distinct")~"},
   {R::projection_list,           N, N, R"~("*" | projection ("," projection)*)~"},
-  {R::projection,                N, N, R"~(expression (^"as" identifier)?)~"},
+  // v.* (the All projection) is tried first: no expression starts with it.
+  {R::projection,                N, N, R"~(identifier "." "*" | expression (^"as" identifier)?)~"},
   {R::from_clause,               N, N, R"~(^"from" pattern_list)~"},
   // Patterns.
   {R::pattern_list,              N, N, R"~(pattern ("," pattern)*)~"},

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
+#include <iterator>
 
 #include <fmt/format.h>
 
@@ -160,6 +160,26 @@ DbResult<PropertyValue> embedding_similarity(std::span<const Node> nodes, const 
 
 // ---- groups -----------------------------------------------------------------
 
+// group_key_text appended to `out`.
+void append_group_key_text(std::string& out, const PropertyValue* v) {
+  if (!v) {
+    out += "null";
+    return;
+  }
+  switch (v->kind()) {
+    case PropertyValue::Kind::Null: out += "null"; return;
+    case PropertyValue::Kind::Bool: out += v->as_bool() ? "true" : "false"; return;
+    case PropertyValue::Kind::Int: fmt::format_to(std::back_inserter(out), "{}", v->as_int()); return;
+    case PropertyValue::Kind::Float: out += common::float_display(v->as_float()); return;
+    case PropertyValue::Kind::String: out += v->as_string(); return;
+    case PropertyValue::Kind::Bytes: out += "<bytes>"; return;
+    case PropertyValue::Kind::Object: out += "<object>"; return;
+    case PropertyValue::Kind::List: out += "<list>"; return;
+  }
+  out += "null";
+}
+
+
 struct GroupKey {
   std::string text;  // the key texts joined by "|"
   std::vector<PropertyValue> values;
@@ -170,6 +190,17 @@ struct GroupKeyLess {
     if (a.text != b.text) return a.text < b.text;
     return std::lexicographical_compare(a.values.begin(), a.values.end(), b.values.begin(), b.values.end(),
                                         PropertyValue::total_less);
+  }
+};
+
+// Hashing and equality that agree with GroupKeyLess: equal keys have equal
+// texts, and equivalence is that order's.
+struct GroupKeyHash {
+  size_t operator()(const GroupKey& k) const { return std::hash<std::string>{}(k.text); }
+};
+struct GroupKeyEquivalent {
+  bool operator()(const GroupKey& a, const GroupKey& b) const {
+    return a.text == b.text && !GroupKeyLess{}(a, b) && !GroupKeyLess{}(b, a);
   }
 };
 
@@ -229,18 +260,30 @@ class GroupScope final : public ConditionScope {
 DbResult<QueryResult> execute_group_by(std::vector<Node> nodes, const graph::Graph& graph, const ast::Query& query,
                                        std::string_view variable, const std::vector<Expr>& group_exprs,
                                        AggregationContext& context) {
-  std::map<GroupKey, Group, GroupKeyLess> groups;
+  // Nodes gather under their key through a hash map; the groups are put in
+  // key order once at the end. One scratch key serves every lookup.
+  std::unordered_map<GroupKey, size_t, GroupKeyHash, GroupKeyEquivalent> slots;
+  std::vector<std::pair<GroupKey, Group>> groups;
+  GroupKey scratch;
   for (Node& n : nodes) {
-    GroupKey key;
+    scratch.text.clear();
+    scratch.values.clear();
     for (const Expr& e : group_exprs) {
       auto v = group_value(e, n, variable);
       if (!v) return std::unexpected(std::move(v.error()));
-      if (!key.values.empty()) key.text += '|';
-      key.text += group_key_text(&*v);
-      key.values.push_back(std::move(*v));
+      if (!scratch.values.empty()) scratch.text += '|';
+      append_group_key_text(scratch.text, &*v);
+      scratch.values.push_back(std::move(*v));
     }
-    groups[std::move(key)].nodes.push_back(std::move(n));
+    auto slot = slots.find(scratch);
+    if (slot == slots.end()) {
+      slot = slots.emplace(scratch, groups.size()).first;
+      groups.emplace_back(scratch, Group{});
+    }
+    groups[slot->second].second.nodes.push_back(std::move(n));
   }
+  std::sort(groups.begin(), groups.end(),
+            [](const auto& a, const auto& b) { return GroupKeyLess{}(a.first, b.first); });
 
   QueryResult result;
   const std::string id_column = fmt::format("{}.id", variable);
@@ -328,18 +371,9 @@ bool is_aggregation_call(const Expr& e) {
 }
 
 std::string group_key_text(const PropertyValue* v) {
-  if (!v) return "null";
-  switch (v->kind()) {
-    case PropertyValue::Kind::Null: return "null";
-    case PropertyValue::Kind::Bool: return v->as_bool() ? "true" : "false";
-    case PropertyValue::Kind::Int: return std::to_string(v->as_int());
-    case PropertyValue::Kind::Float: return common::float_display(v->as_float());
-    case PropertyValue::Kind::String: return v->as_string();
-    case PropertyValue::Kind::Bytes: return "<bytes>";
-    case PropertyValue::Kind::Object: return "<object>";
-    case PropertyValue::Kind::List: return "<list>";
-  }
-  return "null";
+  std::string out;
+  append_group_key_text(out, v);
+  return out;
 }
 
 DbResult<std::pair<std::string, PropertyValue>> evaluate_function(std::span<const Node> nodes,

@@ -22,6 +22,7 @@
 #include "common/ascii.h"
 #include "common/log.h"
 #include "graph/embeddings.h"
+#include "graph/hybrid/hybrid.h"
 #include "graph/reads.h"
 #include "graph/vector/index_cache.h"
 #include "graph/vector/live_search.h"
@@ -100,12 +101,22 @@ DbResult<std::unordered_set<Uuid>> run_search(graph::Graph& graph, const SearchC
   if (!embedding)
     return std::unexpected(exec_error(
         fmt::format("{}: reference node '{}' has no embedding for model '{}'", fn, s.reference, s.model)));
-  if (s.hybrid) return std::unexpected(exec_error("hybrid: full-text and vector search is not available in this build"));
+  std::unordered_set<Uuid> ids;
+  if (s.hybrid) {
+    graph::hybrid::HybridRequest request;
+    request.text = s.text;
+    request.vector.emplace(std::move(embedding->vector), s.model);
+    request.k = k;
+    request.rrf_k = 60.0f;
+    auto hits = graph::hybrid::search_hybrid(graph, request);
+    if (!hits) return std::unexpected(std::move(hits.error()));
+    for (const auto& hit : *hits) ids.insert(hit.node_id);
+    return ids;
+  }
   auto index = graph::embedding_index_for_model(graph, s.model);
   if (!index) return std::unexpected(std::move(index.error()));
   auto hits = graph::search_live_nodes(graph, **index, embedding->vector, k, graph::kDefaultSearchEf);
   if (!hits) return std::unexpected(std::move(hits.error()));
-  std::unordered_set<Uuid> ids;
   for (const auto& hit : *hits) ids.insert(hit.first);
   return ids;
 }
@@ -193,6 +204,48 @@ bool is_single_wildcard(const ast::Query& query) {
   return query.find.projections.size() == 1 && std::holds_alternative<ast::WildcardProjection>(query.find.projections[0]);
 }
 
+// The properties of `variable` that the query reads, so that a label scan
+// decodes only those; none (every property) when it may read others: a *
+// or v.* projection, or a call other than the aggregates, whose reads are
+// not known here.
+std::optional<std::vector<std::string>> properties_read(const ast::Query& query, const ast::NodePattern& node,
+                                                        std::string_view variable) {
+  std::vector<std::string> names;
+  auto add = [&](const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
+  bool any = false;
+  auto visit = [&](const Expr& e) {
+    if (const auto* p = e.get_if<Expr::Property>()) {
+      if (p->variable == variable && !p->property.empty()) add(p->property);
+      return ast::Walk::Descend;
+    }
+    if (const auto* c = e.get_if<Expr::FunctionCall>()) {
+      if (common::ascii_iequals(c->name, "count")) return ast::Walk::Skip;  // its argument is not read
+      if (aggregations::is_aggregation_call(e)) return ast::Walk::Descend;
+    }
+    if (e.kind() == Expr::Kind::FunctionCall || e.kind() == Expr::Kind::Wildcard) {
+      any = true;
+      return ast::Walk::Stop;
+    }
+    return ast::Walk::Descend;
+  };
+  for (const auto& projection : query.find.projections) {
+    const auto* ep = std::get_if<ast::ExpressionProjection>(&projection);
+    if (!ep) return std::nullopt;
+    ast::walk_expr(ep->expr, visit);
+  }
+  if (query.filter) ast::walk_expr(query.filter->condition, visit);
+  if (query.group_by)
+    for (const Expr& e : query.group_by->expressions) ast::walk_expr(e, visit);
+  if (query.having) ast::walk_expr(query.having->condition, visit);
+  if (query.order_by)
+    for (const auto& item : query.order_by->items) ast::walk_expr(item.expression, visit);
+  if (any) return std::nullopt;
+  for (const auto& [name, value] : node.properties) add(name);
+  return names;
+}
+
 DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& query) {
   auto pattern = node_pattern_of(query);
   if (!pattern) return std::unexpected(std::move(pattern.error()));
@@ -201,7 +254,7 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
   const Expr* where = query.filter ? &query.filter->condition : nullptr;
   graph::Graph& graph = context.graph;
 
-  auto start = operators::select_start_nodes(graph, node, variable, where);
+  auto start = operators::select_start_nodes(graph, node, variable, where, properties_read(query, node, variable));
   if (!start) return std::unexpected(std::move(start.error()));
   NodeStream stream = std::move(start->nodes);
 

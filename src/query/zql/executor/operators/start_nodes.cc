@@ -78,7 +78,8 @@ NodeStream with_inline_map(NodeStream nodes, const ast::NodePattern& pattern) {
 }  // namespace
 
 DbResult<StartNodes> select_start_nodes(const graph::Graph& graph, const ast::NodePattern& pattern,
-                                        std::string_view variable, const ast::Expr* where) {
+                                        std::string_view variable, const ast::Expr* where,
+                                        const std::optional<std::vector<std::string>>& properties) {
   std::vector<Equality> equalities;
   for (const auto& [name, value] : pattern.properties) equalities.push_back({name, &value});
   if (where) {
@@ -108,7 +109,7 @@ DbResult<StartNodes> select_start_nodes(const graph::Graph& graph, const ast::No
       return StartNodes{with_inline_map(std::move(seeded), pattern), StartSeed::Index};
     }
   }
-  NodeStream scan = std::make_unique<NodeScanOperator>(graph, pattern.label);
+  NodeStream scan = std::make_unique<NodeScanOperator>(graph, pattern.label, NodeScanOperator::kBatchSize, properties);
   return StartNodes{with_inline_map(std::move(scan), pattern), StartSeed::LabelScan};
 }
 
