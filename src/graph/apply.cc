@@ -32,6 +32,9 @@ void add_once(std::vector<Uuid>& list, const Uuid& id) {
 }  // namespace
 
 DbResult<void> Graph::apply_write_op(const WriteOp& op) {
+  // Only holders of storage_write_lock raise graph_version, so a change
+  // from here on is this write's own.
+  const uint64_t version = graph_version_->load(std::memory_order_acquire);
   storage::WriteSet w(storage_->db());
   IndexChanges changes;
   std::optional<uint64_t> clock;
@@ -53,7 +56,14 @@ DbResult<void> Graph::apply_write_op(const WriteOp& op) {
       },
       op.op);
   if (!staged) return staged;
-  return store(w, changes, clock);
+  if (auto r = store(w, changes, clock); !r) return r;
+  // As for a commit: the staging raised graph_version before the batch
+  // landed, so raise it again now that it has, leaving stale every result
+  // stamped in between.
+  if (graph_version_->load(std::memory_order_acquire) != version) {
+    graph_version_->fetch_add(1, std::memory_order_release);
+  }
+  return {};
 }
 
 DbResult<void> Graph::store(storage::WriteSet& w, const IndexChanges& changes, std::optional<uint64_t> clock) {

@@ -38,16 +38,6 @@ DbResult<Uuid> node_id_of(std::span<const uint8_t> record) {
   return node->id;
 }
 
-DbResult<algorithms::EdgeEnds> edge_ends_of(std::span<const uint8_t> record) {
-  if (!record.empty() && record[0] == 0x95 && bin16_at(record, 1) && bin16_at(record, 19) && bin16_at(record, 37)) {
-    return algorithms::EdgeEnds{uuid_at(record, 19), uuid_at(record, 37)};
-  }
-  common::msgpack::Reader reader(record);
-  auto edge = Edge::from_msgpack(reader);
-  if (!edge) return std::unexpected(DbError::msgpack_decode(edge.error().message));
-  return algorithms::EdgeEnds{edge->source, edge->target};
-}
-
 // decode(value) of every entry of `it` whose key `keep` accepts, in order;
 // the first failure ends the scan.
 template <class T, class Keep, class Decode>
@@ -97,6 +87,99 @@ DbResult<std::vector<T>> parallel_scan(const kelm::Tree& tree, std::string_view 
   return out;
 }
 
+// One end of an edge as an adjacency list names it: the edge id as two
+// big-endian words (integer order is id order, the edges tree's key order)
+// and the node at that end.
+struct ListedEnd {
+  uint64_t hi, lo;
+  Uuid node;
+};
+
+uint64_t word_at(const Uuid::Bytes& b, size_t at) {
+  uint64_t w = 0;
+  for (size_t i = 0; i < 8; ++i) w = (w << 8) | b[at + i];
+  return w;
+}
+
+Uuid id_of(const ListedEnd& e) {
+  Uuid::Bytes b;
+  for (size_t i = 0; i < 8; ++i) {
+    b[i] = static_cast<uint8_t>(e.hi >> (56 - 8 * i));
+    b[8 + i] = static_cast<uint8_t>(e.lo >> (56 - 8 * i));
+  }
+  return Uuid(b);
+}
+
+bool same_edge(const ListedEnd& a, const ListedEnd& b) { return a.hi == b.hi && a.lo == b.lo; }
+
+bool before(const ListedEnd& a, const ListedEnd& b) {
+  if (a.hi != b.hi) return a.hi < b.hi;
+  if (a.lo != b.lo) return a.lo < b.lo;
+  return a.node < b.node;
+}
+
+// Every (edge, node) pair of `adjacency`, sorted by edge id, then node.
+// The caller holds the map's read lock.
+std::vector<ListedEnd> listed_ends(const AdjacencyMap& adjacency) {
+  size_t total = 0;
+  for (const auto& [_, list] : adjacency) total += list.size();
+  std::vector<ListedEnd> ends;
+  ends.reserve(total);
+  for (const auto& [node, list] : adjacency) {
+    for (const Uuid& edge : list) ends.push_back({word_at(edge.bytes(), 0), word_at(edge.bytes(), 8), node});
+  }
+  return ends;
+}
+
+// [at, end of the run of entries naming the edge at `at`), and whether
+// they all name one node.
+std::pair<size_t, bool> run_of(const std::vector<ListedEnd>& ends, size_t at) {
+  size_t end = at + 1;
+  bool one_node = true;
+  while (end < ends.size() && same_edge(ends[end], ends[at])) one_node &= ends[end++].node == ends[at].node;
+  return {end, one_node};
+}
+
+// The stored edges as the in-memory adjacency lists them, in edge id order:
+// each edge's source from the outgoing lists, its target from the incoming
+// lists. An edge named by one side only, or under more than one node on a
+// side (a bulk load that wrote an edge id again with other ends), is taken
+// from its record, and left out when it has none.
+DbResult<std::vector<algorithms::EdgeEnds>> listed_edges(const Graph& graph) {
+  std::vector<ListedEnd> sources, targets;
+  {
+    std::shared_lock out(graph.outgoing_adjacency().mu);
+    std::shared_lock in(graph.incoming_adjacency().mu);
+    sources = listed_ends(graph.outgoing_adjacency().map);
+    targets = listed_ends(graph.incoming_adjacency().map);
+  }
+  algorithms::for_each_block(2, [&](size_t side) { algorithms::parallel_sort(side ? targets : sources, before); });
+  std::vector<algorithms::EdgeEnds> edges;
+  edges.reserve(std::max(sources.size(), targets.size()));
+  size_t s = 0, t = 0;
+  while (s < sources.size() || t < targets.size()) {
+    const bool from_sources = t == targets.size() || (s < sources.size() && !before(targets[t], sources[s]));
+    const ListedEnd& head = from_sources ? sources[s] : targets[t];
+    const bool in_sources = s < sources.size() && same_edge(sources[s], head);
+    const bool in_targets = t < targets.size() && same_edge(targets[t], head);
+    auto [s_end, one_source] = in_sources ? run_of(sources, s) : std::pair{s, false};
+    auto [t_end, one_target] = in_targets ? run_of(targets, t) : std::pair{t, false};
+    if (one_source && one_target) {
+      edges.push_back({sources[s].node, targets[t].node});
+    } else {
+      auto edge = graph.storage()->get_edge(id_of(head));
+      if (edge) {
+        edges.push_back({edge->source, edge->target});
+      } else if (edge.error().kind() != DbError::Kind::EdgeNotFound) {
+        return std::unexpected(std::move(edge.error()));
+      }
+    }
+    s = s_end;
+    t = t_end;
+  }
+  return edges;
+}
+
 }  // namespace
 
 GraphView GraphView::whole_graph(const Graph& graph) { return GraphView(graph, std::nullopt); }
@@ -127,12 +210,7 @@ DbResult<std::vector<Uuid>> GraphView::nodes() const {
 }
 
 DbResult<std::vector<algorithms::EdgeEnds>> GraphView::edges() const {
-  if (!ids_) {
-    auto tree = graph_->storage()->db().open_tree(storage::keys::kEdgesTree);
-    if (!tree) return std::unexpected(DbError(tree.error()));
-    return parallel_scan<algorithms::EdgeEnds>(
-        *tree, "", [](std::string_view) { return true; }, edge_ends_of);
-  }
+  if (!ids_) return listed_edges(*graph_);
   std::vector<algorithms::EdgeEnds> out;
   for (const Uuid& id : *ids_) {
     auto listed = graph_->get_outgoing_edges(id);

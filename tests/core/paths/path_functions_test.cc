@@ -9,6 +9,7 @@
 #include "graph/embeddings.h"
 #include "query/zql/executor/paths/path_embeddings.h"
 #include "query/zql/executor/paths/path_functions.h"
+#include "query/zql/executor/paths/path_keys.h"
 #include "query/zql/executor/paths/semantic_filters.h"
 #include "query/zql/parser/build_statement.h"
 #include "tests/core/graph/graph_fixture.h"
@@ -109,6 +110,41 @@ TEST(PathReducers, Table) {
   for (const Case& c : cases) {
     const PathBinding p = chain(c.ws);
     EXPECT_EQ(outcome(eval_path_reducer(p.edges, c.fn, "w")), c.want) << c.fn;
+  }
+}
+
+// Column names of path-query projections and the canonical call keys of
+// the embedding functions.
+TEST(PathKeys, ColumnsAndCanonicalKeys) {
+  auto stmt = parser::parse_statement(
+      "FIND all(b), a.name, b, path_sum('w'), PATH_MAX('w') AS m, path_eval('total * 2'), "
+      "path_embedding('nm', 'em'), path_knn_references('nm', 'em', 3, 0.25), count(*), path.result "
+      "FROM (a)-[:R]->(b)");
+  ASSERT_TRUE(stmt) << stmt.error().display();
+  const auto& projections = std::get<ast::Query>(stmt->node).find.projections;
+  EXPECT_EQ(path_projection_columns(projections),
+            (std::vector<std::string>{"b.*", "a.name", "b", "path_sum(\"w\")", "m",
+                                      "path_eval(\"total * 2\")", "path_embedding(\"nm\", \"em\")",
+                                      "path_knn_references(\"nm\", \"em\", 3, 0.25)", "path.result"}));
+  EXPECT_EQ(path_plain_keys(projections), (std::vector<std::string>{"b.*", "a.name", "b", "path.result"}));
+
+  struct Case {
+    std::vector<Expr> args;
+    std::string want;
+  };
+  const std::vector<Case> cases = {
+      {{}, "ok: f()"},
+      {{Expr::literal(PV::null()), Expr::literal(PV::boolean(true)), Expr::literal(PV::integer(kMin))},
+       "ok: f(null, true, -9223372036854775808)"},
+      {{Expr::literal(PV::float64(2.0)), Expr::literal(PV::float64(0.25)), Expr::literal(PV::float64(-0.0))},
+       "ok: f(2, 0.25, -0)"},
+      {{Expr::literal(PV::string("a \"q\" \\"))}, "ok: f(\"a \\\"q\\\" \\\\\")"},
+      {{Expr::literal(PV::list({}))}, "f uses unsupported projection literal List([]) in path/pattern embedding projections"},
+      {{Expr::wildcard()}, "f requires literal arguments for canonical projection keys; got Wildcard"},
+  };
+  for (const Case& c : cases) {
+    auto key = canonical_call_key("f", c.args);
+    EXPECT_EQ(key ? "ok: " + *key : key.error().text(), c.want);
   }
 }
 

@@ -2,10 +2,14 @@
 // and refuses, the integer extremes, NaN and -0.0, the contexts, and
 // short-circuiting over undefined variables.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
+#include "query/zql/executor/paths/path_functions.h"
 #include "query/zql/executor/paths/vm.h"
 #include "query/zql/parser/vm_parser.h"
 
@@ -216,6 +220,63 @@ TEST(PathVm, LongOperatorChains) {
   Fixture f;
   EXPECT_EQ(message(eval_vm_expr(sum, f.record, f.init)), "ok: Int(200000)");
   EXPECT_EQ(message(eval_vm_expr(conj, f.record, f.init)), "ok: Bool(true)");
+}
+
+// Integer overflow in a child process: every case wraps or has its defined
+// value, with no signal (x86 traps on INT64_MIN / -1 and INT64_MIN % -1 done
+// in integers) and, under the sanitizer build, no report (reports end the
+// child with a non-zero status and go to its stderr, which is checked).
+TEST(PathVm, OverflowInAChildProcessWrapsWithoutSignalOrReport) {
+  int err[2];
+  ASSERT_EQ(::pipe(err), 0);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(err[1], 2);
+    ::close(err[0]);
+    Fixture f;
+    f.record.state.assign("min", PV::integer(kMin));
+    f.record.state.assign("max", PV::integer(kMax));
+    const std::pair<std::string, std::string> cases[] = {
+        {"max + 1", "ok: Int(-9223372036854775808)"},
+        {"min - 1", "ok: Int(9223372036854775807)"},
+        {"max * 2", "ok: Int(-2)"},
+        {"min * -1", "ok: Int(-9223372036854775808)"},
+        {"-min", "ok: Int(-9223372036854775808)"},
+        {"-max - 2", "ok: Int(9223372036854775807)"},
+        {"min / -1", "ok: Float(9.223372036854776e18)"},
+        {"min % -1", "ok: Int(0)"},
+    };
+    int wrong = 0;
+    auto check = [&](const std::string& what, const DbResult<PV>& got, const std::string& want) {
+      const std::string text = got ? "ok: " + got->debug_string() : got.error().text();
+      if (text != want) {
+        std::fprintf(stderr, "%s: %s, want %s\n", what.c_str(), text.c_str(), want.c_str());
+        ++wrong;
+      }
+    };
+    for (const auto& [text, want] : cases) check(text, eval_text(text, f.record, f.init), want);
+    std::vector<Edge> edges;
+    for (int64_t w : {kMax, int64_t{1}, kMin, kMin}) {
+      Edge e = f.e;
+      e.properties["w"] = PV::integer(w);
+      edges.push_back(std::move(e));
+    }
+    check("path_sum", eval_path_reducer(edges, "path_sum", "w"), "ok: Int(-9223372036854775808)");
+    std::fflush(stderr);
+    ::_exit(wrong);
+  }
+  ::close(err[1]);
+  std::string reported;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) reported.append(buf, static_cast<size_t>(n));
+  ::close(err[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "signal " << WTERMSIG(status) << "\n" << reported;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << reported;
+  EXPECT_EQ(reported.find("runtime error"), std::string::npos) << reported;
 }
 
 }  // namespace
