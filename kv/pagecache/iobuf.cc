@@ -314,42 +314,94 @@ Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf) {
   const uint64_t total = maxed ? buf->capacity : bytes;
   File& file = *options_.config.file;
   if (auto r = write_all_at(file, buf->data(), total, buf->log_offset); !r) return std::unexpected(Error::io(r.error()));
-  if (!options_.config.temporary && total > 0) {
-    // sync_file_range only starts writeback; fdatasync makes the bytes (and
-    // a grown file size) durable, which is what stable lsn promises.
-    file.sync_range_hint(buf->log_offset, total);
-    if (auto r = file.sync_data(); !r) return std::unexpected(Error::io(r.error()));
-  }
+  Written w{buf->lsn, 0, buf->segment_header_stable_lsn};
   if (total > 0) {
-    const uint64_t complete_len =
+    w.complete_len =
         maxed ? static_cast<uint64_t>((buf->lsn / static_cast<Lsn>(S) + 1) * static_cast<Lsn>(S) - buf->lsn) : total;
     ZLOG(Debug, kIoTarget, "wrote lsns {}-{} to disk at offsets {}-{}, maxed {} complete_len {}", buf->lsn,
-         buf->lsn + static_cast<Lsn>(total) - 1, buf->log_offset, buf->log_offset + total - 1, maxed, complete_len);
-    Result<Lsn> marked = [&] {
-      std::lock_guard lock(intervals_mu_);
-      auto r = intervals_->mark_interval(buf->lsn, complete_len);
-      if (r) stable_lsn_.store(*r);
-      return r;
-    }();
-    stability_.notify_all();
-    if (!marked) return std::unexpected(marked.error());
+         buf->lsn + static_cast<Lsn>(total) - 1, buf->log_offset, buf->log_offset + total - 1, maxed, w.complete_len);
   }
-  const Lsn header_stable = buf->segment_header_stable_lsn;
-  // A weak reference: a deferred task must not keep the log (and its file
-  // lock) alive after the engine is gone.
-  auto raise = [weak = weak_from_this(), header_stable] {
-    auto self = weak.lock();
-    if (!self) return;
-    ZLOG(Trace, kIoTarget, "bumping atomic header lsn to {}", header_stable);
-    atomic_max(self->max_header_stable_lsn_, header_stable);
-  };
-  if (options_.defer)
-    options_.defer(raise);
-  else
-    raise();
+  if (options_.config.temporary) {
+    std::vector<Written> one{w};
+    return mark_durable(one, true);
+  }
+  // The sync is shared: the written range waits for the next sync of the
+  // file (a flush, a reader or waiter that needs it, the periodic flusher,
+  // or this job once the backlog grows large) and only then counts.
+  if (total > 0) file.sync_range_hint(buf->log_offset, total);
+  bool backlog_full = false;
+  {
+    std::lock_guard lock(unsynced_mu_);
+    unsynced_.push_back(w);
+    unsynced_bytes_ += total;
+    backlog_full = unsynced_bytes_ >= kUnsyncedLimitSegments * S;
+  }
+  wake_waiters();
+  if (backlog_full) {
+    if (auto r = sync_written(true); !r) return std::unexpected(Error::io(r.error()));
+  }
+  return {};
+}
+
+IoResult<void> IoBufs::sync_written(bool block_on_accountant) {
+  std::vector<Written> ws;
+  {
+    std::lock_guard lock(unsynced_mu_);
+    ws.swap(unsynced_);
+    unsynced_bytes_ = 0;
+  }
+  if (options_.config.temporary) return {};
+  // Only ranges written before this sync began are taken, so the sync covers
+  // every one of them.
+  if (auto r = options_.config.file->sync_data(); !r) {
+    ZLOG(Error, kIoTarget, "hit error while syncing written iobufs: {}", r.error().display());
+    (void)stop_with(Error::io(r.error()));
+    return r;
+  }
+  if (ws.empty()) return {};
+  if (auto r = mark_durable(ws, block_on_accountant); !r) {
+    options_.errors->set(r.error());
+    wake_waiters();
+  }
+  return {};
+}
+
+Result<void> IoBufs::mark_durable(std::span<const Written> ws, bool block_on_accountant) {
+  for (const Written& w : ws) {
+    if (w.complete_len > 0) {
+      Result<Lsn> marked = [&] {
+        std::lock_guard lock(intervals_mu_);
+        auto r = intervals_->mark_interval(w.lsn, w.complete_len);
+        if (r) stable_lsn_.store(*r);
+        return r;
+      }();
+      stability_.notify_all();
+      if (!marked) return std::unexpected(marked.error());
+    }
+    const Lsn header_stable = w.header_stable;
+    // A weak reference: a deferred task must not keep the log (and its file
+    // lock) alive after the engine is gone.
+    auto raise = [weak = weak_from_this(), header_stable] {
+      auto self = weak.lock();
+      if (!self) return;
+      ZLOG(Trace, kIoTarget, "bumping atomic header lsn to {}", header_stable);
+      atomic_max(self->max_header_stable_lsn_, header_stable);
+    };
+    if (options_.defer)
+      options_.defer(raise);
+    else
+      raise();
+  }
 
   const Lsn mhs = max_header_stable_lsn_.load();
-  std::lock_guard lock(sa_mu_);
+  // A waiter may already hold the accountant (page-cache accounting); then
+  // the next writer or sync retires the segments.
+  std::unique_lock lock(sa_mu_, std::defer_lock);
+  if (block_on_accountant) {
+    lock.lock();
+  } else if (!lock.try_lock()) {
+    return {};
+  }
   if (auto r = apply_pending(); !r) return r;
   return sa_->stabilize(mhs);
 }
@@ -423,6 +475,14 @@ Result<uint64_t> IoBufs::make_stable(Lsn lsn, bool accept_written) {
     if (stable >= lsn) {
       ZLOG(Debug, kIoTarget, "make_stable({}) returning", lsn);
       return static_cast<uint64_t>(stable - first);
+    }
+    // Written ranges wait for a sync: this caller needs one now. Checked
+    // under the intervals lock, which a writer takes to wake waiters after
+    // it queued its range, so no wake-up is lost.
+    if (has_unsynced()) {
+      lock.unlock();
+      if (auto r = sync_written(false); !r) return std::unexpected(stored_error().value_or(Error::io(r.error())));
+      continue;
     }
     ZLOG(Trace, kIoTarget, "waiting on cond var for make_stable({})", lsn);
     stability_.wait_for(lock, std::chrono::seconds(1));

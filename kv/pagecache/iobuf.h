@@ -4,9 +4,11 @@
 // the buffer's header word, fills it (header, then body) and releases it. A
 // buffer is sealed when a claim does not fit, when a caller needs its bytes
 // durable (make_stable), or when it is rolled; the last writer to leave a
-// sealed buffer hands it to the IO pool, which writes it at its file offset,
-// syncs it (fdatasync) and marks its lsn range written. The stable lsn is the
-// contiguous written prefix, held back by unfinished batches.
+// sealed buffer hands it to the IO pool, which writes it at its file offset.
+// Its lsn range counts as written once a later sync of the file covers it
+// (sync_written: one fdatasync for every buffer written before it). The
+// stable lsn is the contiguous written prefix, held back by unfinished
+// batches.
 //
 // Header word of a buffer:
 //   bits 0-23  offset claimed so far (includes the segment header)
@@ -28,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "kv/error.h"
 #include "kv/pagecache/error_slot.h"
@@ -139,6 +142,14 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   // stopped on an error. Idempotent.
   void shutdown();
 
+  // Syncs the file once and marks every buffer written before the sync as
+  // durable. Written buffers of a persistent log wait for this: one sync
+  // serves all the buffers written since the last (the periodic flusher,
+  // make_stable and a large backlog call it). A failed sync stops the log.
+  // With block_on_accountant false, segment retirement is left to the next
+  // sync when the accountant is busy.
+  IoResult<void> sync_written(bool block_on_accountant);
+
   // Used by reservations.
   Result<void> exit_reservation(const std::shared_ptr<IoBuf>& buf);
   Result<void> maybe_seal_and_write(const std::shared_ptr<IoBuf>& buf, uint64_t h, bool from_reserve);
@@ -150,6 +161,24 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   void wake_waiters();
   void submit_write(std::shared_ptr<IoBuf> buf, bool from_seal);
   Result<void> write_to_log(const std::shared_ptr<IoBuf>& buf);
+
+  // One buffer written to the file: its lsn, the lsn count it completes and
+  // the header-stable lsn it carries.
+  struct Written {
+    Lsn lsn;
+    uint64_t complete_len;
+    Lsn header_stable;
+  };
+  // Unsynced bytes (in segments) at which the writing job syncs itself, so
+  // that pages wait for durability only briefly without a flusher.
+  static constexpr uint64_t kUnsyncedLimitSegments = 4;
+  // Marks the ranges durable, raises the header-stable lsn and retires the
+  // segments below it.
+  Result<void> mark_durable(std::span<const Written> ws, bool block_on_accountant);
+  bool has_unsynced() {
+    std::lock_guard lock(unsynced_mu_);
+    return !unsynced_.empty();
+  }
 
   Options options_;
   std::unique_ptr<SegmentAccountant> sa_;
@@ -170,6 +199,10 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   std::vector<PendingOp> pending_;
 
   std::atomic<bool> shut_down_{false};
+
+  std::mutex unsynced_mu_;
+  std::vector<Written> unsynced_;
+  uint64_t unsynced_bytes_ = 0;
 };
 
 // One claimed slot. The caller records the message with the segment

@@ -282,7 +282,7 @@ std::unique_ptr<FlusherHandle> SegmentedBackend::start_flusher(Log& log, CleanSt
   };
   hooks.sync = [shared]() -> IoResult<void> {
     if (shared->config().temporary) return {};
-    return shared->config().file->sync_all();
+    return shared->sync_written(true);
   };
   hooks.set_global_error = [shared](const Error& e) { shared->errors()->set(e); };
   auto f = flusher::Flusher::start(period_ms, std::move(hooks));

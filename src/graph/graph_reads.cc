@@ -5,6 +5,7 @@
 
 #include "common/log.h"
 #include "graph/graph.h"
+#include "storage/ordered_reads.h"
 
 namespace zudizid::graph {
 
@@ -52,15 +53,12 @@ NodeCursor Graph::nodes_with_label(std::string_view label) const {
       return std::nullopt;
     });
   }
-  return NodeCursor([storage = storage_, ids = labels_->ids(label), label = std::string(label),
-                     i = size_t{0}]() mutable -> std::optional<DbResult<Node>> {
-    while (i < ids.size()) {
-      auto node = storage->get_node(ids[i++]);
-      if (!node) {
-        if (node.error().kind() == DbError::Kind::NodeNotFound) continue;  // deleted since
-        return node;
-      }
-      if (node->label == label) return node;
+  // The ids come out ascending, as the records lie: one ordered pass reads
+  // them (an id whose record is gone was deleted since).
+  return NodeCursor([records = storage::node_records_of(*storage_, labels_->ids(label)),
+                     label = std::string(label)]() mutable -> std::optional<DbResult<Node>> {
+    while (auto node = records.next()) {
+      if (!*node || (*node)->label == label) return node;
     }
     return std::nullopt;
   });

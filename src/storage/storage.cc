@@ -6,7 +6,9 @@
 #include <fmt/ranges.h>
 
 #include "common/log.h"
+#include "kv/tree/leaf_reads.h"
 #include "storage/node_fields.h"
+#include "storage/ordered_reads.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
 
@@ -137,8 +139,7 @@ DbResult<bool> Storage::close_node_version(const Uuid& id, uint64_t t) const {
 namespace {
 
 // "node:{id}" only: the version keys share the prefix.
-bool is_current_node_key(const kelm::IVec& key) {
-  const std::string_view text = key.view();
+bool is_current_node_key(std::string_view text) {
   return text.find(":v") == std::string_view::npos && text.find(":current") == std::string_view::npos;
 }
 
@@ -150,7 +151,7 @@ Cursor<Node> Storage::node_records() const {
     while (auto next = it->next()) {
       if (!*next) return DbResult<Node>(std::unexpected(DbError((*next).error())));
       const auto& [key, value] = **next;
-      if (!is_current_node_key(key)) continue;
+      if (!is_current_node_key(key.view())) continue;
       return decode_node(value);
     }
     return std::nullopt;
@@ -172,7 +173,7 @@ DbResult<Storage::NodeBatch> record_batch(const kelm::Db& db, const std::optiona
     if (!*next) return std::unexpected(DbError((*next).error()));
     const auto& [key, value] = **next;
     if (!key.view().starts_with(keys::kNodePrefix)) break;  // past the node records
-    if (!is_current_node_key(key)) continue;
+    if (!is_current_node_key(key.view())) continue;
     auto node = decode_node(value, only);
     if (!node) return std::unexpected(std::move(node.error()));
     if (label && node->label != *label) continue;
@@ -198,14 +199,26 @@ DbResult<Storage::NodeBatch> node_record_batch_with(const Storage& storage, cons
   return record_batch(storage.db(), after, limit, label, &properties);
 }
 
+Cursor<Node> node_records_of(const Storage& storage, std::vector<Uuid> ids) {
+  auto reader = std::make_shared<kelm::AscendingReader>(storage.db().default_tree());
+  return Cursor<Node>([reader, ids = std::move(ids), i = size_t{0}]() mutable -> std::optional<DbResult<Node>> {
+    while (i < ids.size()) {
+      auto value = reader->get(kelm::Tree::as_bytes(keys::node(ids[i++])));
+      if (!value) return DbResult<Node>(std::unexpected(DbError(value.error())));
+      if (*value) return decode_node(**value);
+    }
+    return std::nullopt;
+  });
+}
+
 DbResult<uint64_t> Storage::count_node_records() const {
-  uint64_t n = 0;
-  auto it = db_.scan_prefix(keys::kNodePrefix);
-  while (auto next = it.next()) {
-    if (!*next) return std::unexpected(DbError((*next).error()));
-    if (is_current_node_key((**next).first)) ++n;
-  }
-  return n;
+  auto n = kelm::count_keys(db_.default_tree(), kelm::Tree::as_bytes(keys::kNodePrefix),
+                            kelm::Tree::as_bytes(std::string_view("node;")), [](kelm::Bytes key) {
+                              return is_current_node_key(
+                                  std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
+                            });
+  if (!n) return std::unexpected(DbError(n.error()));
+  return *n;
 }
 
 DbResult<std::vector<Node>> Storage::scan_current_nodes() const {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/log.h"
+#include "kv/tree/leaf_reads.h"
 #include "storage/storage.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
@@ -79,13 +80,9 @@ Cursor<Edge> Storage::edge_records() const {
 DbResult<uint64_t> Storage::count_edge_records() const {
   auto edges = tree(keys::kEdgesTree);
   if (!edges) return std::unexpected(std::move(edges.error()));
-  uint64_t n = 0;
-  auto it = edges->iter();
-  while (auto next = it.next()) {
-    if (!*next) return std::unexpected(DbError((*next).error()));
-    ++n;
-  }
-  return n;
+  auto n = kelm::count_keys(*edges, {}, {});
+  if (!n) return std::unexpected(DbError(n.error()));
+  return *n;
 }
 
 DbResult<std::vector<Edge>> Storage::scan_edges() const { return edge_records().collect(); }

@@ -1,4 +1,6 @@
 """Graph.execute_zql and the result classes ZqlResult, QueryResult and the row iterator."""
+import os
+
 import pytest
 
 import zudizid
@@ -36,6 +38,26 @@ def test_write_result(graph):
     u = graph.execute_zql("UPDATE (n:Person {name: 'Bob'}) SET n.age = 41, n.city = 'Oslo'")
     assert u.summary.endswith("1 nodes updated, 0 edges updated")
     assert u.write["properties_changed"] == 2
+
+
+def test_writes_matching_nothing_log_nothing(db_path):
+    g = G.open(db_path)
+    wal = os.path.join(db_path, "zovov.wal")
+    g.execute_zql("ADD (a:Person {name: 'Ann'})-[:KNOWS]->(b:Person {name: 'Bob'})")
+    before = os.path.getsize(wal)
+    for text, key in [("UPDATE (n:Person {name: 'Nobody'}) SET n.age = 1", "nodes_updated"),
+                      ("DELETE (n:Person {name: 'Nobody'})", "nodes_deleted"),
+                      ("DELETE (a:Person {name: 'Bob'})-[:KNOWS]->(b:Person)", "edges_deleted")]:
+        r = g.execute_zql(text)
+        assert r.kind == "write" and r.write[key] == 0, text
+        assert os.path.getsize(wal) == before, text
+    u = g.execute_zql("UPDATE (n:Person {name: 'Ann'}) SET n.age = 2")
+    assert u.write["nodes_updated"] == 1 and os.path.getsize(wal) > before
+    g.close()
+    g = G.open(db_path)
+    assert g.node_count() == 2
+    assert find_or_skip(g, "FIND n.age FROM (n:Person {name: 'Ann'})")[0] == {"n.age": 2}
+    g.close()
 
 
 def test_index_and_message_results(graph):

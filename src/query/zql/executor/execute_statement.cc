@@ -19,15 +19,28 @@ namespace {
 using Kind = ast::Statement::Kind;
 using transaction::Transaction;
 
+bool writes_nothing(const Transaction& tx) {
+  return tx.buffered_nodes().empty() && tx.buffered_edges().empty() && tx.deleted_nodes().empty() &&
+         tx.deleted_edges().empty();
+}
+
 // ADD, UPDATE, DELETE: validated first, then one transaction each,
 // committed when the body succeeds; on an error it is dropped (rolled back)
-// with everything buffered.
+// with everything buffered. A statement that matched nothing has nothing to
+// make durable: its transaction (never Serializable here, so no validation
+// could fail it) ends without a log write, as its commit would have ended
+// but for the Begin and Commit records.
 template <class Stmt, class Body>
 DbResult<StatementResult> in_transaction(QueryContext& context, const Stmt& stmt, Body body) {
   if (auto checked = validate(ast::Statement{stmt}); !checked) return std::unexpected(std::move(checked.error()));
   std::unique_ptr<Transaction> tx = Transaction::begin(std::make_shared<graph::Graph>(context.graph.clone()));
   auto summary = body(context, stmt, *tx);
   if (!summary) return std::unexpected(std::move(summary.error()));
+  if (writes_nothing(*tx) && tx->isolation() != transaction::IsolationLevel::Serializable) {
+    if (auto stop = context.graph.write_stop()) return std::unexpected(std::move(*stop));
+    tx->rollback();
+    return StatementResult::write(std::move(*summary));
+  }
   if (auto committed = Transaction::commit(std::move(tx)); !committed)
     return std::unexpected(std::move(committed.error()));
   return StatementResult::write(std::move(*summary));
