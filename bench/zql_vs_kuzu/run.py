@@ -12,6 +12,14 @@ Rows:
   update   2,000 durable  UPDATE (n:Person {name: $x}) SET n.age = $k
            vs Kùzu  MATCH (n:Person {name: $x}) SET n.age = $k
            vs SQLite UPDATE person SET age = $k WHERE name = $x (one commit each)
+  hop1     1,000 x FIND count(*) FROM (a:Person {name: $x})-[:KNOWS]->(b)
+           vs Kùzu  MATCH (a:Person {name: $x})-[:KNOWS]->(b) RETURN count(*)
+           vs SQLite count(*) over person JOIN knows (index on knows.src)
+  hop2     100 x FIND DISTINCT c.name FROM (a:Person {name: $x})-[:KNOWS]->(b)-[:KNOWS]->(c)
+           vs Kùzu  MATCH ...-[:KNOWS]->(b)-[:KNOWS]->(c) RETURN DISTINCT c.name
+           vs SQLite SELECT DISTINCT c.name over two joins of knows
+The hop rows take the same names in every system and check that the sums
+of their answers (counts; numbers of distinct names) agree.
 
 usage: ./install-kuzu; PYTHONPATH=build/src/python bench/zql_vs_kuzu/run.py [--large] [--runs 3]
 """
@@ -71,7 +79,42 @@ def load_sqlite(path, people, knows):
     db.executemany("INSERT INTO knows VALUES (?,?,?)", knows)
     db.execute("COMMIT")
     db.execute("CREATE INDEX person_name ON person(name)")
+    db.execute("CREATE INDEX knows_src ON knows(src)")
     return db
+
+
+HOP1 = "FIND count(*) FROM (a:Person {{name: '{}'}})-[:KNOWS]->(b)"
+HOP2 = "FIND DISTINCT c.name FROM (a:Person {{name: '{}'}})-[:KNOWS]->(b)-[:KNOWS]->(c)"
+SQL_HOP1 = "SELECT count(*) FROM person a JOIN knows k ON k.src = a.id WHERE a.name = ?"
+SQL_HOP2 = ("SELECT DISTINCT c.name FROM person a JOIN knows k1 ON k1.src = a.id JOIN knows k2 ON k2.src = k1.dst "
+            "JOIN person c ON c.id = k2.dst WHERE a.name = ?")
+
+
+def hop_rows(g, db, hops, runs, rows, sums):
+    """Times hop1 and hop2 in ZudizID and SQLite; keeps each system's answer sums."""
+    def ours_hop1(x):
+        return next(iter(dict(next(iter(g.execute_zql(HOP1.format(x))))).values()))
+
+    def ours_hop2(x):
+        return len(g.execute_zql(HOP2.format(x)))
+
+    def lite_hop1(x):
+        return db.execute(SQL_HOP1, (x,)).fetchone()[0]
+
+    def lite_hop2(x):
+        return len(db.execute(SQL_HOP2, (x,)).fetchall())
+
+    for name, ours_fn, lite_fn in [("hop1", ours_hop1, lite_hop1), ("hop2", ours_hop2, lite_hop2)]:
+        names = hops[name]
+        ours, lite = [], []
+        for _ in range(runs):
+            got = []
+            ours.append(timed(lambda: got.extend(ours_fn(x) for x in names)))
+            sums.setdefault(name, {})["ours"] = sum(got)
+            got = []
+            lite.append(timed(lambda: got.extend(lite_fn(x) for x in names)))
+            sums[name]["sqlite"] = sum(got)
+        rows[name] = {"ours": statistics.median(ours), "sqlite": statistics.median(lite)}
 
 
 def timed(fn):
@@ -88,11 +131,14 @@ def main():
     args = ap.parse_args()
     nodes, edges = (1_000_000, 5_000_000) if args.large else (20_000, 100_000)
     people, knows = seeded_graph(nodes, edges)
+    pick = random.Random(11)
+    hops = {"hop1": [people[pick.randrange(nodes)][0] for _ in range(1000)],
+            "hop2": [people[pick.randrange(nodes)][0] for _ in range(100)]}
     tmp = tempfile.mkdtemp(prefix="zql_vs_kuzu_")
     try:
         data = os.path.join(tmp, "graph.json")
         with open(data, "w") as f:
-            json.dump({"people": people, "knows": knows}, f)
+            json.dump({"people": people, "knows": knows, "hops": hops}, f)
         start = time.perf_counter()
         g = load_ours(os.path.join(tmp, "ours"), people, knows)
         db = load_sqlite(os.path.join(tmp, "peer.sqlite"), people, knows)
@@ -107,6 +153,8 @@ def main():
             lite.append(timed(lambda: [db.execute("UPDATE person SET age = ? WHERE name = ?", (k, x))
                                        for x, k in work]))
         rows["update"] = {"ours": statistics.median(ours), "sqlite": statistics.median(lite)}
+        sums = {}
+        hop_rows(g, db, hops, args.runs, rows, sums)
         g.close()
         db.close()
 
@@ -115,14 +163,20 @@ def main():
         if kuzu.returncode != 0:
             print("Kùzu run failed (run ./install-kuzu first):", kuzu.stderr.strip()[-400:])
         else:
-            for name, secs in json.loads(kuzu.stdout.strip().splitlines()[-1]).items():
+            report = json.loads(kuzu.stdout.strip().splitlines()[-1])
+            for name, secs in report["times"].items():
                 rows.setdefault(name, {})["kuzu"] = secs
+            for name, total in report["sums"].items():
+                sums.setdefault(name, {})["kuzu"] = total
 
         print(f"{'row':8} {'ZudizID s':>10} {'Kùzu s':>10} {'SQLite s':>10} {'ours/Kùzu':>10} {'ours/SQLite':>12}")
         for name, r in rows.items():
             k, s = r.get("kuzu"), r.get("sqlite")
             print(f"{name:8} {r['ours']:10.3f} {k if k is None else round(k, 3)!s:>10} {s:10.3f} "
                   f"{'-' if not k else round(r['ours'] / k, 2)!s:>10} {round(r['ours'] / s, 2)!s:>12}")
+        for name, by_system in sums.items():
+            agree = len(set(by_system.values())) == 1
+            print(f"{name} answer sums {by_system}: {'agree' if agree else 'DIFFER'}")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
