@@ -4,6 +4,7 @@ PROFILE counters against a Python enumeration over networkx multigraphs
 aggregation (against sqlite3 GROUP BY/HAVING); joins of several patterns;
 the refusals; every table run with and without an index on the start
 property."""
+import contextlib
 import itertools
 import os
 import random
@@ -226,22 +227,29 @@ HOP_CASES = [
     ("FIND b.city, count(r) AS c FROM (a:Person)-[r:KNOWS]->(b) WHERE a.name = 'ann' GROUP BY b.city",
      [{"b.city": "Lima", "c": 2}, {"b.city": "Oslo", "c": 1}]),
     ("FIND count(b.city) AS c FROM (a:Person)-[:KNOWS]->(b) WHERE a.name = 'bob'", [{"c": 1}]),
-    ("FIND a.name, count(*) AS c FROM (a:Person)-[:KNOWS]->(b) GROUP BY a.name HAVING a.age + 1 > 40",
+    ("FIND a.name, count(*) AS c FROM (a:Person)-[:KNOWS]->(b) GROUP BY a.name, a.age HAVING a.age + 1 > 40",
      [{"a.name": "cid", "c": 1}]),
 ]
 
 
-@pytest.mark.parametrize("index", [None, "HASH", "BTREE"])
-def test_single_hop_table(index):
+@contextlib.contextmanager
+def social_graph(index):
+    """The social graph, with an index of type `index` on Person.name (or none)."""
     g = zudizid.Graph.in_memory()
     try:
         social(g)
         if index:
             g.execute_zql(f"CREATE INDEX ON Person(name) TYPE {index}")
-        for zql, want in HOP_CASES:
-            assert rows(g.execute_zql(zql)) == want, zql
+        yield g
     finally:
         g.close()
+
+
+@pytest.mark.parametrize("index", [None, "HASH", "BTREE"])
+def test_single_hop_table(index):
+    with social_graph(index) as g:
+        for zql, want in HOP_CASES:
+            assert rows(g.execute_zql(zql)) == want, zql
 
 
 @pytest.mark.parametrize("seed", [5, 6])
@@ -326,45 +334,39 @@ JOIN_CASES = [
 ]
 
 
-@pytest.mark.parametrize("index", [None, "HASH"])
+@pytest.mark.parametrize("index", [None, "HASH", "BTREE"])
 def test_join_table(index):
-    g = zudizid.Graph.in_memory()
-    try:
-        social(g)
-        if index:
-            g.execute_zql(f"CREATE INDEX ON Person(name) TYPE {index}")
+    with social_graph(index) as g:
         for zql, want in JOIN_CASES:
-            got = [tuple(r.values()) for r in g.execute_zql(zql)]
-            assert got == want, zql
-    finally:
-        g.close()
+            assert [tuple(r.values()) for r in g.execute_zql(zql)] == want, zql
 
 
 # ---- refusals
 
+E = "Query execution error: "
 REFUSALS = [
-    ("FIND count(*) FROM (a)-[:KNOWS]->(b), (c)", "Pattern aggregations for multi-pattern queries are not supported yet"),
+    ("FIND count(*) FROM (a)-[:KNOWS]->(b), (c)", E + "Pattern aggregations for multi-pattern queries are not supported yet"),
     ("FIND path_sum('w') FROM (a)-[:KNOWS]->(b), (c)",
-     "Path reducers (path_sum, path_min, path_max, path_avg) are not supported in multi-pattern queries in Path "
-     "Queries F3"),
+     E + "Path reducers (path_sum, path_min, path_max, path_avg) are not supported in multi-pattern queries in Path "
+         "Queries F3"),
+    ("FIND path_eval('1') FROM (a)-[:KNOWS]->(b), (c)",
+     E + "INIT/GATHER/path_eval are not supported in multi-pattern queries in Path Queries F4-B"),
     ("FIND a.name FROM (a)-[:KNOWS]->(b), (c) RETURN '1'",
-     "RETURN clause is not supported in multi-pattern queries in Path Queries F4-C"),
-    ("FIND a.name FROM (a)-[:KNOWS]->(b), (c) INIT 'x = 1'",
-     "INIT/GATHER/path_eval are not supported in multi-pattern queries in Path Queries F4-B"),
+     "Semantic validation error: RETURN requires a path pattern with at least one relationship in Path Queries F4-C"),
     ("FIND count(*) FROM (a)-[:KNOWS]->(b)-[:KNOWS]->(c)",
-     "Pattern aggregations for multi-hop queries are not supported yet"),
+     E + "Pattern aggregations for multi-hop queries are not supported yet"),
+    ("FIND count(*) FROM (a)-[:KNOWS]->{1,1}(b)", E + "Pattern aggregations for multi-hop queries are not supported yet"),
     ("FIND b.name FROM (a)-[:KNOWS]->{1,2}(b) ORDER BY path_sum('w')",
-     "Path reducers (path_sum, path_min, path_max, path_avg) are not supported in ORDER BY in Path Queries F3"),
+     "Semantic validation error: Path reducers (path_sum, path_min, path_max, path_avg) are not supported in ORDER BY "
+     "in Path Queries F3"),
     ("FIND a.name, median(r.w) FROM (a)-[r:KNOWS]->(b) GROUP BY a.name",
-     "Unsupported aggregation for relationship patterns: median"),
-    ("FIND sum() FROM (a)-[r:KNOWS]->(b)", "sum() requires an argument"),
-    ("FIND * , count(*) FROM (a)-[r:KNOWS]->(b)",
-     "Wildcard/all() projections are not supported with pattern aggregations"),
-    ("FIND b.name FROM (a)-[r:KNOWS]->(b) WHERE foo(b.name) = 1", "Unknown function in WHERE: foo"),
+     E + "Unsupported aggregation for relationship patterns: median"),
+    ("FIND *, count(*) FROM (a)-[r:KNOWS]->(b)", E + "Wildcard/all() projections are not supported with pattern aggregations"),
+    ("FIND b.name FROM (a)-[r:KNOWS]->(b) WHERE foo(b.name) = 1", E + "Unknown function in WHERE: foo"),
     ("FIND b.name FROM (a)-[:KNOWS]->{0,2}(b)",
-     "Zero-hop quantifiers ({0} or {0,n}) are not supported in Path Queries F1; min must be >= 1"),
+     E + "Zero-hop quantifiers ({0} or {0,n}) are not supported in Path Queries F1; min must be >= 1"),
     ("FIND b.name FROM (a)-[r:KNOWS]->{1,2}(b)",
-     "Relationship variables on quantified hops are not supported in Path Queries F1"),
+     E + "Relationship variables on quantified hops are not supported in Path Queries F1"),
 ]
 
 
@@ -373,7 +375,7 @@ def test_refusals(graph):
     for zql, message in REFUSALS:
         with pytest.raises(RuntimeError) as err:
             graph.execute_zql(zql)
-        assert str(err.value) == "Query execution error: " + message, zql
+        assert str(err.value) == message, zql
 
 
 # ---- K10 with {1,9} under an address-space limit

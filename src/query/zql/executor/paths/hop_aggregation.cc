@@ -132,7 +132,10 @@ DbResult<QueryResult> aggregate_hop_bindings(QueryContext& context, operators::B
     const GroupKeys keys{group_exprs, group.key_values};
     if (query.having) {
       const GroupCallValue value = [&](const Expr::FunctionCall& call) -> DbResult<PropertyValue> {
-        return group.aggregates[*plan.slot(call)].value(first, names, *cache);
+        // Calls nested in another call's arguments have no slot of their own.
+        const auto slot = plan.slot(call);
+        if (!slot) return eval_binding_aggregate(Expr(call), {}, names, *cache);
+        return group.aggregates[*slot].value(first, names, *cache);
       };
       auto keep = eval_group_condition(query.having->condition, first, names, keys, value);
       if (!keep) return std::unexpected(std::move(keep.error()));
@@ -156,15 +159,7 @@ DbResult<QueryResult> aggregate_hop_bindings(QueryContext& context, operators::B
     result.rows.push_back(std::move(row));
   }
 
-  if (query.find.distinct) apply_distinct(result);
-  if (query.order_by)
-    std::stable_sort(result.rows.begin(), result.rows.end(),
-                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
-  if (query.limit) {
-    const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());
-    result.rows.erase(result.rows.begin(), result.rows.begin() + static_cast<std::ptrdiff_t>(offset));
-    if (result.rows.size() > query.limit->limit) result.rows.resize(query.limit->limit);
-  }
+  finish_rows(result, query);
   return result;
 }
 

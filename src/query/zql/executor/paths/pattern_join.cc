@@ -46,14 +46,18 @@ SharedNames shared_names(const PathBinding& a, const PathBinding& b) {
 
 std::string join_key(const PathBinding& p, const SharedNames& shared) {
   std::string key;
-  key.reserve(16 * (shared.nodes.size() + shared.edges.size()));
+  key.reserve(17 * (shared.nodes.size() + shared.edges.size()));
+  auto add = [&key](const Uuid* id) {
+    key.push_back(id != nullptr ? '+' : '-');
+    if (id != nullptr) key.append(reinterpret_cast<const char*>(id->bytes().data()), id->bytes().size());
+  };
   for (const auto& n : shared.nodes) {
-    const auto& bytes = p.node_var(n)->id.bytes();
-    key.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const Node* node = p.node_var(n);
+    add(node != nullptr ? &node->id : nullptr);
   }
   for (const auto& e : shared.edges) {
-    const auto& bytes = p.edge_var(e)->id.bytes();
-    key.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const Edge* edge = p.edge_var(e);
+    add(edge != nullptr ? &edge->id : nullptr);
   }
   return key;
 }
