@@ -112,7 +112,7 @@ DbResult<QueryResult> aggregate_hop_bindings(QueryContext& context, operators::B
       if (!keep) return std::unexpected(std::move(keep.error()));
       if (!*keep) continue;
     }
-    Group* group = &groups.front();
+    Group* group = query.group_by ? nullptr : &groups.front();
     if (query.group_by) {
       std::vector<PropertyValue> values;
       for (const Expr& g : group_exprs) values.push_back(eval_binding_expr(b, g, names).value_or(PropertyValue::null()));
