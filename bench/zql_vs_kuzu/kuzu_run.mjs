@@ -1,8 +1,8 @@
 // The Kùzu side of run.py: loads graph.json into a fresh database (Person
 // with name as primary key, KNOWS(w)) and times the rows run.py names, in
-// the same seeded order; prints one JSON line of median seconds per row.
-// The path-sum row also prints, per start node, the sorted sums of w over
-// its acyclic paths of one or two KNOWS edges, for run.py to compare.
+// the same seeded order; prints one JSON line: {"times": median seconds per
+// row, "sums": the sum of each hop row's answers, "path_sums": per start
+// node, the sorted sums of w over its acyclic paths of one or two KNOWS edges}.
 // usage: node kuzu_run.mjs graph.json dbdir runs updates starts.json
 import fs from "node:fs";
 import path from "node:path";
@@ -11,7 +11,7 @@ import kuzu from "kuzu";
 const [data, dir, runsText, updatesText, startsFile] = process.argv.slice(2);
 const runs = Number(runsText);
 const updateCount = Number(updatesText);
-const { people, knows } = JSON.parse(fs.readFileSync(data, "utf8"));
+const { people, knows, hops } = JSON.parse(fs.readFileSync(data, "utf8"));
 
 // The same generator as Python's random.Random is not available here, so the
 // update keys come from a small seeded LCG; the work per statement is alike.
@@ -47,7 +47,7 @@ for (let run = 0; run < runs; ++run) {
 
 const starts = JSON.parse(fs.readFileSync(startsFile, "utf8"));
 const sumTimes = [];
-let sums = {};
+let pathSums = {};
 for (let run = 0; run < runs; ++run) {
   const got = {};
   const start = process.hrtime.bigint();
@@ -62,7 +62,30 @@ for (let run = 0; run < runs; ++run) {
     got[x] = (await result.getAll()).map((r) => r.s);
   }
   sumTimes.push(Number(process.hrtime.bigint() - start) / 1e9);
-  sums = got;
+  pathSums = got;
 }
-for (const x of Object.keys(sums)) sums[x].sort((a, b) => a - b);
-console.log(JSON.stringify({ update: median(times), "path-sum": median(sumTimes), path_sums: sums }));
+for (const x of Object.keys(pathSums)) pathSums[x].sort((a, b) => a - b);
+const result = { times: { update: median(times), "path-sum": median(sumTimes) }, sums: {}, path_sums: pathSums };
+
+// hop1: the number of KNOWS out of a; hop2: the distinct names two hops away.
+const hopRows = [
+  ["hop1", (x) => `MATCH (a:Person {name: '${x}'})-[:KNOWS]->(b) RETURN count(*)`,
+   (rows) => Number(Object.values(rows[0])[0])],
+  ["hop2", (x) => `MATCH (a:Person {name: '${x}'})-[:KNOWS]->(b:Person)-[:KNOWS]->(c:Person) RETURN DISTINCT c.name`,
+   (rows) => rows.length],
+];
+for (const [name, text, answer] of hopRows) {
+  const hopTimes = [];
+  for (let run = 0; run < runs; ++run) {
+    let sum = 0;
+    const start = process.hrtime.bigint();
+    for (const x of hops[name]) {
+      const res = await conn.query(text(x));
+      sum += answer(await res.getAll());
+    }
+    hopTimes.push(Number(process.hrtime.bigint() - start) / 1e9);
+    result.sums[name] = sum;
+  }
+  result.times[name] = median(hopTimes);
+}
+console.log(JSON.stringify(result));

@@ -21,6 +21,14 @@ Rows:
   path-vm  the same sums through INIT 'total = 0' GATHER 'total = total + edge.w'
            RETURN 'total' (FIND path.result), vs the same Kùzu statement
   The sums of every start node must agree with Kùzu's (as multisets).
+  hop1     1,000 x FIND count(*) FROM (a:Person {name: $x})-[:KNOWS]->(b)
+           vs Kùzu  MATCH (a:Person {name: $x})-[:KNOWS]->(b) RETURN count(*)
+           vs SQLite count(*) over person JOIN knows (index on knows.src)
+  hop2     100 x FIND DISTINCT c.name FROM (a:Person {name: $x})-[:KNOWS]->(b)-[:KNOWS]->(c)
+           vs Kùzu  MATCH ...-[:KNOWS]->(b)-[:KNOWS]->(c) RETURN DISTINCT c.name
+           vs SQLite SELECT DISTINCT c.name over two joins of knows
+The hop rows take the same names in every system and check that the sums
+of their answers (counts; numbers of distinct names) agree.
 
 usage: ./install-kuzu; PYTHONPATH=build/src/python bench/zql_vs_kuzu/run.py [--large] [--runs 3]
 """
@@ -80,6 +88,7 @@ def load_sqlite(path, people, knows):
     db.executemany("INSERT INTO knows VALUES (?,?,?)", knows)
     db.execute("COMMIT")
     db.execute("CREATE INDEX person_name ON person(name)")
+    db.execute("CREATE INDEX knows_src ON knows(src)")
     return db
 
 
@@ -102,6 +111,38 @@ def sums_agree(ours, peer):
     return ours.keys() == peer.keys() and all(
         len(ours[x]) == len(peer[x]) and all(abs(a - b) <= 1e-9 * max(1.0, abs(b)) for a, b in zip(ours[x], peer[x]))
         for x in ours)
+HOP1 = "FIND count(*) FROM (a:Person {{name: '{}'}})-[:KNOWS]->(b)"
+HOP2 = "FIND DISTINCT c.name FROM (a:Person {{name: '{}'}})-[:KNOWS]->(b)-[:KNOWS]->(c)"
+SQL_HOP1 = "SELECT count(*) FROM person a JOIN knows k ON k.src = a.id WHERE a.name = ?"
+SQL_HOP2 = ("SELECT DISTINCT c.name FROM person a JOIN knows k1 ON k1.src = a.id JOIN knows k2 ON k2.src = k1.dst "
+            "JOIN person c ON c.id = k2.dst WHERE a.name = ?")
+
+
+def hop_rows(g, db, hops, runs, rows, sums):
+    """Times hop1 and hop2 in ZudizID and SQLite; keeps each system's answer sums."""
+    def ours_hop1(x):
+        return next(iter(dict(next(iter(g.execute_zql(HOP1.format(x))))).values()))
+
+    def ours_hop2(x):
+        return len(g.execute_zql(HOP2.format(x)))
+
+    def lite_hop1(x):
+        return db.execute(SQL_HOP1, (x,)).fetchone()[0]
+
+    def lite_hop2(x):
+        return len(db.execute(SQL_HOP2, (x,)).fetchall())
+
+    for name, ours_fn, lite_fn in [("hop1", ours_hop1, lite_hop1), ("hop2", ours_hop2, lite_hop2)]:
+        names = hops[name]
+        ours, lite = [], []
+        for _ in range(runs):
+            got = []
+            ours.append(timed(lambda: got.extend(ours_fn(x) for x in names)))
+            sums.setdefault(name, {})["ours"] = sum(got)
+            got = []
+            lite.append(timed(lambda: got.extend(lite_fn(x) for x in names)))
+            sums[name]["sqlite"] = sum(got)
+        rows[name] = {"ours": statistics.median(ours), "sqlite": statistics.median(lite)}
 
 
 def timed(fn):
@@ -118,11 +159,14 @@ def main():
     args = ap.parse_args()
     nodes, edges = (1_000_000, 5_000_000) if args.large else (20_000, 100_000)
     people, knows = seeded_graph(nodes, edges)
+    pick = random.Random(11)
+    hops = {"hop1": [people[pick.randrange(nodes)][0] for _ in range(1000)],
+            "hop2": [people[pick.randrange(nodes)][0] for _ in range(100)]}
     tmp = tempfile.mkdtemp(prefix="zql_vs_kuzu_")
     try:
         data = os.path.join(tmp, "graph.json")
         with open(data, "w") as f:
-            json.dump({"people": people, "knows": knows}, f)
+            json.dump({"people": people, "knows": knows, "hops": hops}, f)
         start = time.perf_counter()
         g = load_ours(os.path.join(tmp, "ours"), people, knows)
         db = load_sqlite(os.path.join(tmp, "peer.sqlite"), people, knows)
@@ -148,6 +192,8 @@ def main():
             rows[name] = {"ours": statistics.median(times)}
         if sums["path-sum"] != sums["path-vm"]:
             print("MISMATCH: path_sum and the INIT/GATHER/RETURN program give different sums")
+        hop_sums = {}
+        hop_rows(g, db, hops, args.runs, rows, hop_sums)
         g.close()
         db.close()
 
@@ -157,11 +203,13 @@ def main():
         if kuzu.returncode != 0:
             print("Kùzu run failed (run ./install-kuzu first):", kuzu.stderr.strip()[-400:])
         else:
-            peer = json.loads(kuzu.stdout.strip().splitlines()[-1])
-            peer_sums = peer.pop("path_sums")
-            for name, secs in peer.items():
+            report = json.loads(kuzu.stdout.strip().splitlines()[-1])
+            peer_sums = report["path_sums"]
+            for name, secs in report["times"].items():
                 rows.setdefault(name, {})["kuzu"] = secs
-            rows["path-vm"]["kuzu"] = peer["path-sum"]
+            rows["path-vm"]["kuzu"] = report["times"]["path-sum"]
+            for name, total in report["sums"].items():
+                hop_sums.setdefault(name, {})["kuzu"] = total
             for name in ("path-sum", "path-vm"):
                 agree = sums_agree(sums[name], peer_sums)
                 print(f"{name}: sums over {sum(map(len, peer_sums.values()))} Kùzu paths "
@@ -176,6 +224,9 @@ def main():
             print(f"{name:8} {r['ours']:10.3f} {'-' if k is None else round(k, 3)!s:>10} "
                   f"{'-' if s is None else round(s, 3)!s:>10} "
                   f"{'-' if not k else round(r['ours'] / k, 2)!s:>10} {'-' if not s else round(r['ours'] / s, 2)!s:>12}")
+        for name, by_system in hop_sums.items():
+            agree = len(set(by_system.values())) == 1
+            print(f"{name} answer sums {by_system}: {'agree' if agree else 'DIFFER'}")
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 

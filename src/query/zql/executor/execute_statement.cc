@@ -69,7 +69,7 @@ DbResult<StatementResult> run_profile(QueryContext& context, const ast::ProfileS
   ProfileResult p;
   p.plan = std::move(*plan);
   p.columns = result->columns;
-  p.path_metrics = context.take_path_metrics();
+  p.path_metrics = PathProfile::metrics(context);
   p.path_query = p.path_metrics.has_value();
   p.execution_ms = elapsed.count();
   p.rows_returned = result->rows.size();

@@ -17,11 +17,11 @@ PropertyValue PathProfile::to_value() const {
   return PropertyValue::object(std::move(o));
 }
 
-std::optional<PropertyValue> QueryContext::take_path_metrics() {
+std::optional<PropertyValue> PathProfile::metrics(QueryContext& context) {
   std::optional<PathProfile> taken;
   {
-    std::lock_guard lock(path_profile_mu);
-    taken = std::exchange(path_profile, std::nullopt);
+    std::lock_guard lock(context.path_profile_mu);
+    taken = std::exchange(context.path_profile, std::nullopt);
   }
   if (!taken) return std::nullopt;
   return taken->to_value();

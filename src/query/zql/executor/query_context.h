@@ -12,6 +12,8 @@
 
 namespace zudizid::query::zql::executor {
 
+struct QueryContext;
+
 // The counters of one path query, filled by the pattern executor.
 struct PathProfile {
   uint64_t bindings_examined = 0;
@@ -22,6 +24,10 @@ struct PathProfile {
 
   // The counters as an Object of five Int entries in the order above.
   PropertyValue to_value() const;
+
+  // Takes the counters out of the context's slot (leaving it empty) as
+  // to_value(), or none when no path query ran: PROFILE's path metrics.
+  static std::optional<PropertyValue> metrics(QueryContext& context);
 };
 
 struct QueryContext {
@@ -34,9 +40,9 @@ struct QueryContext {
   std::mutex path_profile_mu;
   std::optional<PathProfile> path_profile;
 
-  // Takes the counters out (leaving none) as PathProfile::to_value, or none
-  // when no path query ran.
-  std::optional<PropertyValue> take_path_metrics();
+  // Bindings the single-hop road of FIND pulled from its traversal, over
+  // the statement (read by tests: LIMIT stops the pull).
+  uint64_t hop_bindings_pulled = 0;
 
   // Test seam: called by UPDATE and DELETE before they write their n-th
   // target (n from 0); an error fails the statement there, as any write

@@ -178,9 +178,6 @@ DbResult<const ast::NodePattern*> node_pattern_of(const ast::Query& query) {
   if (elements.size() > 1) return std::unexpected(exec_error("Relationship patterns need execute_pattern_query()"));
   const auto* node = std::get_if<ast::NodePattern>(&elements[0]);
   if (!node) return std::unexpected(exec_error("Pattern cannot start with relationship"));
-  if (query.from.patterns.size() > 1)
-    return std::unexpected(exec_error(
-        "Several node patterns in FROM are not supported: use one node pattern, or connect them with a relationship"));
   return node;
 }
 
@@ -366,7 +363,8 @@ DbResult<QueryResult> execute_query(QueryContext& context, ast::Query query) {
     return std::unexpected(
         exec_error("AT TIMESTAMP is not supported: FIND reads the current data only"));
   ZLOG(Info, kLog, "Executing ZQL query with {} patterns", query.from.patterns.size());
-  if (is_relational(query)) return execute_pattern_query(context, std::move(query));
+  // Several patterns, node-only ones included, are joined on the pattern road.
+  if (is_relational(query) || query.from.patterns.size() > 1) return execute_pattern_query(context, std::move(query));
   return run_node_query(context, query);
 }
 

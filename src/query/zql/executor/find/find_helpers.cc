@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "common/ascii.h"
+#include "query/zql/executor/ordering.h"
 #include "query/zql/executor/where/condition.h"
 #include "query/zql/parser/expr_walk.h"
 
@@ -125,6 +126,18 @@ void strip_extra_columns(QueryResult& result, const std::vector<std::string>& ex
                 [&](const std::string& c) { return std::find(extras.begin(), extras.end(), c) != extras.end(); });
   for (Row& row : result.rows)
     for (const std::string& e : extras) row.erase(e);
+}
+
+void finish_rows(QueryResult& result, const ast::Query& query) {
+  if (query.find.distinct) apply_distinct(result);
+  if (query.order_by)
+    std::stable_sort(result.rows.begin(), result.rows.end(),
+                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
+  if (query.limit) {
+    const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());
+    result.rows.erase(result.rows.begin(), result.rows.begin() + static_cast<std::ptrdiff_t>(offset));
+    if (result.rows.size() > query.limit->limit) result.rows.resize(query.limit->limit);
+  }
 }
 
 DbResult<void> check_path_metadata(const ast::Query& query) {

@@ -30,6 +30,9 @@ std::vector<std::string> order_by_extra_columns(const ast::Query& query);
 // row, a "v.*" column every key under "v.").
 void apply_distinct(QueryResult& result);
 void strip_extra_columns(QueryResult& result, const std::vector<std::string>& extras);
+// The query's DISTINCT, then its ORDER BY (a stable sort), then OFFSET and
+// LIMIT, over rows already built.
+void finish_rows(QueryResult& result, const ast::Query& query);
 
 // ---- path metadata
 

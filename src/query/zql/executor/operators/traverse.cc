@@ -36,7 +36,7 @@ DbResult<std::deque<Edge>> TraverseStream::edges_of(const Node& node) const {
     if (!incoming) return std::unexpected(std::move(incoming.error()));
     for (Edge& e : *incoming) {
       // Both: a self-loop was met among the outgoing edges already.
-      if (direction_ == graph::Direction::Both && e.source == e.target) continue;
+      if (direction_ == graph::Direction::Both && e.source == e.target && !self_loops_twice_) continue;
       out.push_back(std::move(e));
     }
   }

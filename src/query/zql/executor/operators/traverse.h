@@ -4,7 +4,8 @@
 // - Outgoing follows edges whose source is the node, Incoming edges whose
 //   target is the node (the binding's target is then the edge's source),
 //   Both the outgoing edges first, then the incoming ones; a self-loop is
-//   yielded once under Both.
+//   yielded once under Both (twice, once from each list, after
+//   list_self_loops_twice(), as FIND's pattern roads match it).
 // - Edges are taken in adjacency order; only those of `edge_type` (when
 //   given) whose properties hold `edge_props`, to a node of `target_label`
 //   (when given) whose properties hold `target_props`.
@@ -40,6 +41,8 @@ class TraverseStream final : public BindingOperator {
 
   std::optional<DbResult<Binding>> next() override;
 
+  void list_self_loops_twice() { self_loops_twice_ = true; }
+
  private:
   // The edges of `node` in this stream's direction.
   DbResult<std::deque<Edge>> edges_of(const Node& node) const;
@@ -53,6 +56,7 @@ class TraverseStream final : public BindingOperator {
   ast::PropertyMap edge_props_;
   std::optional<Node> current_source_;
   std::deque<Edge> pending_edges_;
+  bool self_loops_twice_ = false;
 };
 
 // Every binding of one hop from the nodes of `source_label` (every node when

@@ -271,16 +271,7 @@ DbResult<QueryResult> run_path_pipeline(QueryContext& context, PathCursor paths,
     if (context.path_profile) context.path_profile->bindings_emitted = emitted;
   }
 
-  if (query.find.distinct) apply_distinct(result);
-  if (query.order_by) {
-    std::stable_sort(result.rows.begin(), result.rows.end(),
-                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
-  }
-  if (query.limit) {
-    const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());
-    result.rows.erase(result.rows.begin(), result.rows.begin() + static_cast<std::ptrdiff_t>(offset));
-    if (result.rows.size() > query.limit->limit) result.rows.resize(query.limit->limit);
-  }
+  finish_rows(result, query);
   strip_extra_columns(result, extras);
   return result;
 }
