@@ -1,6 +1,6 @@
-// Forward range iteration: each step finds its leaf afresh from the root
-// (or reuses the private copy of the previous leaf) under the shared side of
-// the concurrency control.
+// Forward range iteration: each step reuses the private copy of the previous
+// leaf, steps to its right sibling, or finds its leaf afresh from the root,
+// under the shared side of the concurrency control.
 #include "common/log.h"
 #include "kv/sync/concurrency_control.h"
 #include "kv/tree/tree.h"
@@ -91,6 +91,17 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
       }
       if (node.hi.empty()) return std::nullopt;
       lo_ = Bound::included(node.hi);
+      // The right sibling usually starts at this leaf's hi: step to it
+      // instead of descending from the root. The checks above send a
+      // sibling that no longer covers lo_ back through a descent.
+      if (node.next != 0 && !node.merging) {
+        auto sib = t.view_for_pid(node.next, guard);
+        if (!sib) return Item(std::unexpected(sib.error()));
+        if (*sib && (*sib)->node().is_leaf() && !(*sib)->node().merging) {
+          cur = std::pair<PageId, Node>{node.next, (*sib)->node().clone()};
+          continue;
+        }
+      }
       auto r = lookup(lo_.key.bytes());
       if (!r) return Item(std::unexpected(r.error()));
       cur = std::move(*r);

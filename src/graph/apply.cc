@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "common/log.h"
+#include "graph/adjacency_load.h"
 #include "graph/graph.h"
 
 namespace zudizid::graph {
@@ -351,12 +352,7 @@ DbResult<void> Graph::flush_adjacency() {
   std::lock_guard write(storage_write_lock());
   std::shared_lock out_lock(outgoing_adjacency_->mu);
   std::shared_lock in_lock(incoming_adjacency_->mu);
-  for (const auto& [id, list] : outgoing_adjacency_->map) {
-    if (auto r = storage_->put_out_adjacency(id, list); !r) return r;
-  }
-  for (const auto& [id, list] : incoming_adjacency_->map) {
-    if (auto r = storage_->put_in_adjacency(id, list); !r) return r;
-  }
+  if (auto r = store_adjacency(*storage_, outgoing_adjacency_->map, incoming_adjacency_->map); !r) return r;
   ZLOG(Info, kTarget, "Flushed {} nodes to disk", outgoing_adjacency_->map.size());
   return {};
 }

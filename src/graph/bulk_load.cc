@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
 #include "common/log.h"
+#include "graph/adjacency_load.h"
+#include "hnsw/hnsw/parallel.h"
 #include "storage/storage_lists.h"
 
 namespace zudizid::graph {
@@ -21,6 +25,41 @@ void put_id_list(kelm::Batch& batch, std::string_view prefix, const Uuid& id, co
   std::string key(prefix);
   id.append_to(key);
   batch.insert(as_bytes(key), records::encode_id_list(ids));
+}
+
+// One write batch of `items`, each encoded by `encode(item)` into a
+// DbResult of (key, value). The encoding runs in parallel pieces on the
+// data-parallel pool when there is enough of it; the batch is the one the
+// items inserted in order would make (a later key replaces an earlier one),
+// and a failure is that of the first item in order that fails.
+template <class T, class F>
+DbResult<kelm::Batch> encode_batch(const std::vector<T>& items, F&& encode) {
+  constexpr std::size_t kPiece = 1024;
+  const std::size_t pieces = (items.size() + kPiece - 1) / kPiece;
+  std::vector<std::pair<kelm::IVec, kelm::IVec>> encoded(items.size());
+  std::vector<std::optional<DbError>> failures(pieces);
+  auto run_piece = [&](std::size_t p) {
+    for (std::size_t i = p * kPiece, end = std::min(items.size(), i + kPiece); i < end; ++i) {
+      auto kv = encode(items[i]);
+      if (!kv) {
+        failures[p] = std::move(kv.error());
+        return;
+      }
+      encoded[i] = std::move(*kv);
+    }
+  };
+  if (pieces <= 1) {
+    if (pieces == 1) run_piece(0);
+  } else {
+    vantor::parallel_for_each_index(pieces, run_piece);
+  }
+  for (auto& f : failures) {
+    if (f) return std::unexpected(std::move(*f));
+  }
+  kelm::Batch batch;
+  batch.writes.reserve(items.size());
+  for (auto& [k, v] : encoded) batch.writes.insert_or_assign(std::move(k), std::move(v));
+  return batch;
 }
 
 // Puts `failed` back in front of whatever `buffer` holds now.
@@ -38,6 +77,12 @@ BulkLoader::BulkLoader(const Graph& graph, std::uint64_t batch_size)
   const auto room = static_cast<std::size_t>(std::min(batch_size_, kMaxReserved));
   node_buffer_.reserve(room);
   edge_buffer_.reserve(room);
+}
+
+BulkLoader::~BulkLoader() {
+  if (auto r = store_lists(); !r) {
+    ZLOG(Error, "zudizid::graph", "Storing the adjacency lists of a bulk load failed: {}", r.error().display());
+  }
 }
 
 bool BulkLoader::add_node(Node node) {
@@ -93,15 +138,16 @@ DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
       earlier[n.id] = &n;
     }
   }
-  kelm::Batch batch;
-  batch.writes.reserve(3 * nodes.size());
-  for (const Node& n : nodes) {
+  auto encoded = encode_batch(nodes, [](const Node& n) -> DbResult<std::pair<kelm::IVec, kelm::IVec>> {
     auto bytes = n.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
     std::string key = "node:";
     n.id.append_to(key);
-    batch.insert(as_bytes(key), std::move(*bytes));
-  }
+    return std::pair{kelm::IVec::from_slice(key), kelm::IVec::from_vec(std::move(*bytes))};
+  });
+  if (!encoded) return std::unexpected(std::move(encoded.error()));
+  kelm::Batch batch = std::move(*encoded);
+  batch.writes.reserve(3 * nodes.size());
   {
     // Only holders of storage_write_lock change the lists, so reading them
     // here and creating the entries after the write sees no interleaving.
@@ -128,7 +174,11 @@ DbResult<void> BulkLoader::write_nodes(const std::vector<Node>& nodes) {
       graph_.incoming_adjacency().map.try_emplace(n.id);
     }
   }
-  for (const Node& n : nodes) graph_.labels().add(n.label, n.id);
+  for (const Node& n : nodes) {
+    graph_.labels().add(n.label, n.id);
+    unstored_out_.erase(n.id);  // stored just now, from memory
+    unstored_in_.erase(n.id);
+  }
   for (size_t i = 0; i < replaced.size(); ++i) {
     if (auto r = indexes->update_node(replaced[i] ? &*replaced[i] : nullptr, &nodes[i]); !r) return r;
   }
@@ -148,56 +198,37 @@ DbResult<void> BulkLoader::flush_edges() {
   return {};
 }
 
-// The edge records, then the endpoints' stored adjacency (here as well, not
-// only at close: a crash or a drop without close must not lose these edges),
-// and only then the in-memory lists. A failure in between leaves memory
-// untouched, so a retry rewrites the same records and lists.
+// The edge records go in one atomic batch; only then do the in-memory lists
+// grow. The endpoints' stored lists are not rewritten here (a long list would
+// be rewritten by every flush that touches it): they are written at close,
+// and an open that finds an edge record missing from the stored lists
+// rebuilds them all from the "edges" tree, so a crash or a drop without
+// close loses no flushed edge. A failure leaves memory untouched, so a retry
+// rewrites the same records.
 DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
   std::lock_guard storage_guard(graph_.storage_write_lock());
 
   auto tree = graph_.storage()->db().open_tree("edges");
   if (!tree) return std::unexpected(DbError(tree.error()));
-  kelm::Batch records;
-  records.writes.reserve(edges.size());
-  for (const Edge& e : edges) {
+  auto records = encode_batch(edges, [](const Edge& e) -> DbResult<std::pair<kelm::IVec, kelm::IVec>> {
     auto bytes = e.to_msgpack();
     if (!bytes) return std::unexpected(std::move(bytes.error()));
-    records.insert(as_bytes(e.id.to_string()), std::move(*bytes));
-  }
-
-  // The lists as they will be: the current ones with this batch appended.
-  std::unordered_map<Uuid, std::vector<Uuid>> out_lists, in_lists;
-  out_lists.reserve(edges.size());
-  in_lists.reserve(edges.size());
-  {
-    std::shared_lock out_guard(graph_.outgoing_adjacency().mu);
-    std::shared_lock in_guard(graph_.incoming_adjacency().mu);
-    auto grow = [](std::unordered_map<Uuid, std::vector<Uuid>>& lists, const AdjacencyLock& adj, const Uuid& node,
-                   const Uuid& edge) {
-      auto [it, fresh] = lists.try_emplace(node);
-      if (fresh) {
-        if (auto cur = adj.map.find(node); cur != adj.map.end()) it->second = cur->second;
-      }
-      it->second.push_back(edge);
-    };
-    for (const Edge& e : edges) {
-      grow(out_lists, graph_.outgoing_adjacency(), e.source, e.id);
-      grow(in_lists, graph_.incoming_adjacency(), e.target, e.id);
-    }
-  }
-  kelm::Batch adjacency;
-  adjacency.writes.reserve(out_lists.size() + in_lists.size());
-  for (const auto& [id, ids] : out_lists) put_id_list(adjacency, "idx:out:", id, ids);
-  for (const auto& [id, ids] : in_lists) put_id_list(adjacency, "idx:in:", id, ids);
-
-  if (auto r = tree->apply_batch(std::move(records)); !r) return std::unexpected(DbError(r.error()));
+    return std::pair{kelm::IVec::from_slice(e.id.to_string()), kelm::IVec::from_vec(std::move(*bytes))};
+  });
+  if (!records) return std::unexpected(std::move(records.error()));
+  if (auto r = tree->apply_batch(std::move(*records)); !r) return std::unexpected(DbError(r.error()));
   ZLOG(Debug, "zudizid::storage", "Batch inserted {} edges to edges tree", edges.size());
-  if (auto r = graph_.storage()->db().apply_batch(std::move(adjacency)); !r) return std::unexpected(DbError(r.error()));
   {
     std::unique_lock out_guard(graph_.outgoing_adjacency().mu);
     std::unique_lock in_guard(graph_.incoming_adjacency().mu);
-    for (auto& [id, ids] : out_lists) graph_.outgoing_adjacency().map[id] = std::move(ids);
-    for (auto& [id, ids] : in_lists) graph_.incoming_adjacency().map[id] = std::move(ids);
+    for (const Edge& e : edges) {
+      graph_.outgoing_adjacency().map[e.source].push_back(e.id);
+      graph_.incoming_adjacency().map[e.target].push_back(e.id);
+    }
+  }
+  for (const Edge& e : edges) {
+    unstored_out_.insert(e.source);
+    unstored_in_.insert(e.target);
   }
   graph_.graph_version().fetch_add(1);
   return {};
@@ -205,7 +236,31 @@ DbResult<void> BulkLoader::write_edges(const std::vector<Edge>& edges) {
 
 DbResult<void> BulkLoader::finish() {
   if (auto r = flush_nodes(); !r) return r;
-  return flush_edges();
+  if (auto r = flush_edges(); !r) return r;
+  return store_lists();
+}
+
+DbResult<void> BulkLoader::store_lists() {
+  if (unstored_out_.empty() && unstored_in_.empty()) return {};
+  std::lock_guard storage_guard(graph_.storage_write_lock());
+  // Only holders of storage_write_lock change the lists: the copies stay
+  // current while they are written.
+  storage::AdjacencyMap out, in;
+  {
+    std::shared_lock out_guard(graph_.outgoing_adjacency().mu);
+    std::shared_lock in_guard(graph_.incoming_adjacency().mu);
+    auto copy = [](const std::unordered_set<Uuid>& ids, const AdjacencyLock& adj, storage::AdjacencyMap& into) {
+      into.reserve(ids.size());
+      for (const Uuid& id : ids) {
+        if (auto it = adj.map.find(id); it != adj.map.end()) into.emplace(id, it->second);
+      }
+    };
+    copy(unstored_out_, graph_.outgoing_adjacency(), out);
+    copy(unstored_in_, graph_.incoming_adjacency(), in);
+  }
+  if (auto r = store_adjacency(*graph_.storage(), out, in); !r) return r;
+  lists_stored();
+  return {};
 }
 
 }  // namespace zudizid::graph

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 #include "graph/graph.h"
@@ -29,6 +30,11 @@ class BulkLoader {
 
   // Keeps its own clone of the handle for as long as it lives.
   BulkLoader(const Graph& graph, std::uint64_t batch_size);
+  // Stores the lists its edge flushes grew (store_lists); a failure is
+  // logged.
+  ~BulkLoader();
+  BulkLoader(const BulkLoader&) = delete;
+  BulkLoader& operator=(const BulkLoader&) = delete;
 
   // Buffers one record; true once the buffer has reached batch_size.
   bool add_node(Node node);
@@ -41,8 +47,18 @@ class BulkLoader {
   // and the totals are unchanged.
   DbResult<void> flush_nodes();
   DbResult<void> flush_edges();
-  // Nodes first, then edges.
+  // Nodes first, then edges, then store_lists.
   DbResult<void> finish();
+  // Writes, once each, the stored lists ("idx:out:", "idx:in:") of every
+  // node whose in-memory list an edge flush of this loader grew since the
+  // last call, from the in-memory lists.
+  DbResult<void> store_lists();
+  // The caller has just stored every list of the graph
+  // (Graph::flush_adjacency): nothing is left for store_lists.
+  void lists_stored() {
+    unstored_out_.clear();
+    unstored_in_.clear();
+  }
 
   std::uint64_t batch_size() const { return batch_size_; }
   std::uint64_t total_nodes() const { return total_nodes_; }
@@ -63,6 +79,9 @@ class BulkLoader {
   std::uint64_t batch_size_;
   std::uint64_t total_nodes_ = 0;
   std::uint64_t total_edges_ = 0;
+  // Endpoints whose stored list lags the in-memory one.
+  std::unordered_set<Uuid> unstored_out_;
+  std::unordered_set<Uuid> unstored_in_;
 };
 
 }  // namespace zudizid::graph

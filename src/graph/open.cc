@@ -115,6 +115,13 @@ DbResult<Graph> open_directory(const std::filesystem::path& path, Profile profil
 
   auto adjacency = load_adjacency_at_open(*storage);
   if (!adjacency) return std::unexpected(std::move(adjacency.error()));
+  // A committed log rebuilds the lists from the edges anyway.
+  bool stale_lists = false;
+  if (analysis.committed.empty() && (!adjacency->outgoing.empty() || !adjacency->incoming.empty())) {
+    auto covered = stored_lists_cover_edges(*storage, *adjacency);
+    if (!covered) return std::unexpected(std::move(covered.error()));
+    stale_lists = !*covered;
+  }
 
   auto stored_ts = storage::Storage::get_counter(storage->db(), storage::keys::kNextTimestamp);
   if (!stored_ts) return std::unexpected(std::move(stored_ts.error()));
@@ -142,8 +149,10 @@ DbResult<Graph> open_directory(const std::filesystem::path& path, Profile profil
   if (analysis.total_records > 0) {
     if (auto r = replay_wal(graph, *records); !r) return std::unexpected(std::move(r.error()));
   }
-  if (!analysis.committed.empty()) {
+  if (!analysis.committed.empty() || stale_lists) {
     if (auto r = rebuild_adjacency(graph); !r) return std::unexpected(std::move(r.error()));
+  }
+  if (!analysis.committed.empty()) {
     if (auto r = mark_replayed(graph, analysis.max_timestamp); !r) return std::unexpected(std::move(r.error()));
   }
 

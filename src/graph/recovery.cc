@@ -1,6 +1,7 @@
 #include "graph/recovery.h"
 
 #include "common/log.h"
+#include "graph/adjacency_load.h"
 #include "storage/storage_keys.h"
 #include "storage/storage_lists.h"
 #include "storage/versioned.h"
@@ -145,12 +146,7 @@ DbResult<void> rebuild_adjacency(Graph& graph) {
     graph.outgoing_adjacency().map = fresh->outgoing;
     graph.incoming_adjacency().map = fresh->incoming;
   }
-  for (const auto& [node, ids] : fresh->outgoing) {
-    if (auto r = st.put_out_adjacency(node, ids); !r) return r;
-  }
-  for (const auto& [node, ids] : fresh->incoming) {
-    if (auto r = st.put_in_adjacency(node, ids); !r) return r;
-  }
+  if (auto r = store_adjacency(st, fresh->outgoing, fresh->incoming); !r) return r;
   graph.graph_version().fetch_add(1);
   return {};
 }

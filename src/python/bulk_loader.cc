@@ -102,6 +102,7 @@ std::optional<DbResult<LoadStats>> finish_loader(LoaderSlot& slot) {
     if (auto r = loader.flush_nodes(); !r) return std::unexpected(std::move(r.error()));
     if (auto r = loader.flush_edges(); !r) return std::unexpected(std::move(r.error()));
     if (auto r = graph::Graph(loader.graph()).flush_adjacency(); !r) return std::unexpected(std::move(r.error()));
+    loader.lists_stored();
     auto elapsed = std::max(std::chrono::steady_clock::now() - loader.start_time(),
                             std::chrono::steady_clock::duration::zero());
     LoadStats stats{loader.total_nodes(), loader.total_edges(), std::chrono::duration<double>(elapsed).count(), 0.0};

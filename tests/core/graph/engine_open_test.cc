@@ -1,5 +1,6 @@
 // Opening directories and in-memory databases, recovery at open, and the
-// crash test: acknowledged commits survive SIGKILL and reopen twice.
+// crash tests: acknowledged commits survive SIGKILL and reopen twice, and so
+// does every bulk-loaded batch that reached the store.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <shared_mutex>
 #include <random>
 #include <thread>
 
@@ -246,36 +249,48 @@ TEST(EngineCrash, Child) {
   run_child(dir, 3);
 }
 
-TEST(EngineCrash, AcknowledgedCommitsPresentAndTraversableAfterSigkill) {
+// Runs this test binary's `filter` as a child on `dir` (the child finds the
+// directory in ZUDIZID_ENGINE_CRASH_DIR and reports on fd 3), kills it with
+// SIGKILL a while after its first report, and returns every int it reported.
+std::vector<int> run_and_kill(const char* filter, const fs::path& dir) {
   std::mt19937 rng(std::random_device{}());
-  TempDir tmp;
   int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
+  if (::pipe(fds) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  std::string env_dir = "ZUDIZID_ENGINE_CRASH_DIR=" + tmp.path().string();
+  std::string env_dir = "ZUDIZID_ENGINE_CRASH_DIR=" + dir.string();
+  std::string arg1 = std::string("--gtest_filter=") + filter;
   char arg0[] = "engine_tests";
-  char arg1[] = "--gtest_filter=EngineCrash.Child";
-  char* argv[] = {arg0, arg1, nullptr};
+  char* argv[] = {arg0, arg1.data(), nullptr};
   char* envp[] = {env_dir.data(), nullptr};
   pid_t child = 0;
-  ASSERT_EQ(::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp), 0);
+  const int spawned = ::posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv, envp);
   posix_spawn_file_actions_destroy(&actions);
   ::close(fds[1]);
-  // Kill only once the child has acknowledged something: on a loaded machine
+  std::vector<int> reported;
+  if (spawned != 0) {
+    ::close(fds[0]);
+    return reported;
+  }
+  // Kill only once the child has reported something: on a loaded machine
   // it may need a while just to start.
-  std::vector<int> acknowledged;
   int k;
-  if (::read(fds[0], &k, sizeof k) == sizeof k) acknowledged.push_back(k);
+  if (::read(fds[0], &k, sizeof k) == sizeof k) reported.push_back(k);
   std::this_thread::sleep_for(std::chrono::milliseconds(400 + rng() % 400));
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
-  while (::read(fds[0], &k, sizeof k) == sizeof k) acknowledged.push_back(k);
+  while (::read(fds[0], &k, sizeof k) == sizeof k) reported.push_back(k);
   ::close(fds[0]);
+  return reported;
+}
+
+TEST(EngineCrash, AcknowledgedCommitsPresentAndTraversableAfterSigkill) {
+  TempDir tmp;
+  const std::vector<int> acknowledged = run_and_kill("EngineCrash.Child", tmp.path());
   ASSERT_FALSE(acknowledged.empty());
 
   for (int round = 0; round < 2; ++round) {
@@ -297,6 +312,70 @@ TEST(EngineCrash, AcknowledgedCommitsPresentAndTraversableAfterSigkill) {
       ASSERT_TRUE(out.has_value());
       ASSERT_EQ(out->size(), 1u) << k;
       EXPECT_EQ((*out)[0].target, id(2 * k + 1));
+    }
+  }
+}
+
+// Bulk edge batches of kBulkBatch edges each, many of them on a few hub
+// nodes (long lists), with a node batch now and then.
+constexpr int kBulkBatch = 400, kBulkNodes = 600;
+
+Uuid bulk_edge_id(int batch, int i) {
+  Uuid::Bytes b{};
+  b[0] = 0xbe;
+  for (int k = 0; k < 4; ++k) {
+    b[8 + k] = static_cast<uint8_t>(batch >> (24 - 8 * k));
+    b[12 + k] = static_cast<uint8_t>(i >> (24 - 8 * k));
+  }
+  return Uuid(b);
+}
+
+TEST(EngineCrash, BulkChild) {
+  const char* dir = std::getenv("ZUDIZID_ENGINE_CRASH_DIR");
+  if (dir == nullptr) GTEST_SKIP() << "runs only as the bulk crash test's child";
+  Graph g = must_open(dir);
+  BulkLoader loader(g, kBulkBatch);
+  std::mt19937 rng(11);
+  for (int b = 0;; ++b) {
+    for (int i = 0; i < kBulkBatch; ++i) {
+      // Every third edge leaves one of four hubs.
+      const int source = i % 3 == 0 ? static_cast<int>(rng() % 4) : static_cast<int>(rng() % kBulkNodes);
+      loader.add_edge(Edge{bulk_edge_id(b, i), id(source), id(static_cast<int>(rng() % kBulkNodes)), "E", {}});
+    }
+    if (!loader.flush_edges()) ::_exit(4);
+    if (b % 5 == 0) {
+      for (int n = 0; n < 20; ++n) loader.add_node(node((b * 20 + n) % kBulkNodes));
+      if (!loader.flush_nodes()) ::_exit(5);
+    }
+    if (::write(3, &b, sizeof b) != sizeof b) ::_exit(3);
+  }
+}
+
+// SIGKILL during a bulk load: after reopening (twice), every edge batch is
+// whole or absent, and every stored edge is listed by both its endpoints.
+TEST(EngineCrash, BulkLoadedBatchesWholeAndTraversableAfterSigkill) {
+  TempDir tmp;
+  const std::vector<int> flushed = run_and_kill("EngineCrash.BulkChild", tmp.path());
+  ASSERT_FALSE(flushed.empty());
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    Graph g = must_open(tmp.path());
+    auto edges = g.storage()->scan_edges();
+    ASSERT_TRUE(edges.has_value()) << edges.error().display();
+    std::map<int, int> per_batch;
+    for (const Edge& e : *edges) {
+      const auto& b = e.id.bytes();
+      ++per_batch[(b[8] << 24) | (b[9] << 16) | (b[10] << 8) | b[11]];
+    }
+    for (const auto& [batch, count] : per_batch) EXPECT_EQ(count, kBulkBatch) << "batch " << batch;
+    auto listed = [](const AdjacencyLock& adj, const Uuid& node, const Uuid& edge) {
+      std::shared_lock lock(adj.mu);
+      auto it = adj.map.find(node);
+      return it != adj.map.end() && std::count(it->second.begin(), it->second.end(), edge) == 1;
+    };
+    for (const Edge& e : *edges) {
+      ASSERT_TRUE(listed(g.outgoing_adjacency(), e.source, e.id)) << e.id.to_string();
+      ASSERT_TRUE(listed(g.incoming_adjacency(), e.target, e.id)) << e.id.to_string();
     }
   }
 }
