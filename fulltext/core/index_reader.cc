@@ -34,9 +34,6 @@ std::shared_ptr<const Searcher> IndexReader::Shared::searcher() const {
 }
 
 Result<std::shared_ptr<const Searcher>> IndexReader::Shared::create_searcher() {
-  const auto& dir = index.directory();
-  auto meta_lock_held = dir.acquire_lock(meta_lock());
-  if (!meta_lock_held) return fail(FendralError::lock_failure(meta_lock_held.error(), std::nullopt));
   auto meta = index.load_metas();
   if (!meta) return fail(meta.error());
   auto previous = searcher();
@@ -57,7 +54,6 @@ Result<std::shared_ptr<const Searcher>> IndexReader::Shared::create_searcher() {
     generation.segments[reuse->segment_id()] = reuse->meta().delete_opstamp();
     readers.push_back(std::move(reuse));
   }
-  meta_lock_held = DirectoryLock();  // released once every segment reader is open
   generation.generation_id = generation_counter.fetch_add(1);
   auto tracked = inventory->track(std::move(generation));
   auto searcher = Searcher::create(index.schema(), std::move(readers), meta->opstamp, std::move(tracked),

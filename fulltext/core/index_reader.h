@@ -11,9 +11,8 @@
 //
 // Every searcher built gets the next searcher generation id (0 first); an
 // id is consumed once the segment readers are open, even when the build
-// fails later. Segment readers are opened under the meta lock, so garbage
-// collection cannot delete their files meanwhile; a reader whose segment id
-// and delete opstamp are unchanged is reused. A reload never replaces a
+// fails later. A segment reader whose segment id and delete opstamp are
+// unchanged is reused. A reload never replaces a
 // searcher by one built from an older commit, so overlapping reloads cannot
 // hide an acknowledged commit. A failed reload keeps the current searcher.
 #pragma once
