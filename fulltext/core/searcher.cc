@@ -7,9 +7,25 @@ namespace fendral::core {
 Result<std::shared_ptr<const Searcher>> Searcher::create(schema::Schema schema,
                                                          std::vector<std::shared_ptr<const index::SegmentReader>> readers,
                                                          uint64_t opstamp) {
+  return create(std::move(schema), std::move(readers), opstamp, nullptr, 100);
+}
+
+Result<std::shared_ptr<const Searcher>> Searcher::create(schema::Schema schema,
+                                                         std::vector<std::shared_ptr<const index::SegmentReader>> readers,
+                                                         uint64_t opstamp,
+                                                         std::shared_ptr<const SearcherGeneration> generation,
+                                                         size_t doc_store_cache_num_blocks) {
+  if (generation) {
+    std::map<index::SegmentId, std::optional<uint64_t>> segments;
+    for (const auto& r : readers) segments[r->segment_id()] = r->meta().delete_opstamp();
+    if (segments != generation->segments) {
+      contract_violation("Set of segments referenced by this Searcher and its SearcherGeneration must match");
+    }
+  }
   std::shared_ptr<Searcher> s(new Searcher(std::move(schema), std::move(readers), opstamp));
+  s->generation_ = std::move(generation);
   for (const auto& r : s->readers_) {
-    auto store = r->open_store(100);
+    auto store = r->open_store(doc_store_cache_num_blocks);
     if (!store) return fail(store.error());
     s->stores_.push_back(std::make_unique<store::StoreReader>(std::move(*store)));
   }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "fulltext/core/searcher_generation.h"
 #include "fulltext/core/top_docs.h"
 #include "fulltext/index/segment_reader.h"
 #include "fulltext/query/weight.h"
@@ -23,10 +24,20 @@ class Searcher final : public query::Bm25StatisticsProvider {
   static Result<std::shared_ptr<const Searcher>> create(schema::Schema schema,
                                                         std::vector<std::shared_ptr<const index::SegmentReader>> readers,
                                                         uint64_t opstamp);
+  // As above, holding the generation the readers were opened as (its
+  // segment map must equal the readers' ids and delete opstamps) and caching
+  // that many store blocks per segment.
+  static Result<std::shared_ptr<const Searcher>> create(schema::Schema schema,
+                                                        std::vector<std::shared_ptr<const index::SegmentReader>> readers,
+                                                        uint64_t opstamp,
+                                                        std::shared_ptr<const SearcherGeneration> generation,
+                                                        size_t doc_store_cache_num_blocks);
 
   const schema::Schema& schema() const { return schema_; }
   const std::vector<std::shared_ptr<const index::SegmentReader>>& segment_readers() const { return readers_; }
   uint64_t opstamp() const { return opstamp_; }
+  // Null for a searcher built without an index reader.
+  const SearcherGeneration* generation() const { return generation_.get(); }
   // Live documents over all segments.
   uint64_t num_docs() const;
 
@@ -50,6 +61,7 @@ class Searcher final : public query::Bm25StatisticsProvider {
   std::vector<std::shared_ptr<const index::SegmentReader>> readers_;
   std::vector<std::unique_ptr<store::StoreReader>> stores_;
   uint64_t opstamp_;
+  std::shared_ptr<const SearcherGeneration> generation_;
 };
 
 }  // namespace fendral::core

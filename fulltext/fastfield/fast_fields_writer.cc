@@ -119,6 +119,8 @@ Result<void> FastFieldsWriter::record_text(uint32_t doc, columnar::Name column, 
 
 Result<void> FastFieldsWriter::add_document(uint32_t doc, const schema::CompactDoc& document) {
   for (size_t i = 0; i < document.num_entries(); ++i) {
+    schema::Field field = document.entry_field(i);
+    if (field >= fields_.size() || !fields_[field].column) continue;  // not fast: nothing to decode
     auto value = document.entry_value(i);
     if (!value) return std::unexpected(value.error());
     if (auto r = add_doc_value(doc, document.entry_field(i), *value); !r) return r;

@@ -58,7 +58,7 @@ struct IndexWriter::Generation {
 Result<std::unique_ptr<IndexWriter>> IndexWriter::create(const index::FendralIndex& index, size_t memory_budget) {
   unsigned parallelism = std::thread::hardware_concurrency();
   if (parallelism == 0) return fail(IoError(IoErrorKind::Other, "available parallelism is unknown"));
-  return create_with_workers(index, memory_budget, std::min<size_t>(parallelism, 3));
+  return create_with_workers(index, memory_budget, default_worker_count(parallelism));
 }
 
 Result<std::unique_ptr<IndexWriter>> IndexWriter::create_with_workers(const index::FendralIndex& index,
@@ -150,9 +150,7 @@ Result<void> IndexWriter::join_workers() {
 }
 
 Result<uint64_t> IndexWriter::add_document(schema::CompactDoc doc) {
-  auto values = doc.field_values();
-  if (!values) return fail(values.error());
-  if (auto ok = check_field_values(index_.schema(), *values); !ok) return fail(ok.error());
+  if (auto ok = check_document(index_.schema(), doc); !ok) return fail(ok.error());
   uint64_t opstamp = opstamp_->fetch_add(1);
   if (generation_->alive && generation_->channel.send(AddOperation{opstamp, std::move(doc)})) return opstamp;
   return fail(FendralError::error_in_thread(

@@ -20,6 +20,7 @@
 // refused by add_document itself and touch nothing.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -36,7 +37,9 @@ namespace fendral::indexer {
 
 class IndexWriter {
  public:
+  // min(available parallelism, 3) workers, each with memory_budget / workers.
   static Result<std::unique_ptr<IndexWriter>> create(const index::FendralIndex& index, size_t memory_budget);
+  static size_t default_worker_count(unsigned parallelism) { return std::min<size_t>(parallelism, 3); }
   // Same, with an explicit worker count (at least 1).
   static Result<std::unique_ptr<IndexWriter>> create_with_workers(const index::FendralIndex& index,
                                                                   size_t memory_budget, size_t workers);

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "common/log.h"
+#include "fulltext/core/json_utils.h"
 #include "fulltext/postings/serialize_postings.h"
 #include "fulltext/schema/term.h"
 
@@ -18,41 +19,49 @@ std::string_view value_type_name(schema::FieldTypeTag tag) {
   return kNames[static_cast<size_t>(tag)];
 }
 
-// Whether a value fits a non-text field (text and JSON take any value).
-bool value_matches(schema::FieldTypeTag tag, const schema::OwnedValue& value) {
-  using T = schema::FieldTypeTag;
-  switch (tag) {
-    case T::U64: return std::holds_alternative<uint64_t>(value.v);
-    case T::I64: return std::holds_alternative<int64_t>(value.v);
-    case T::F64: return std::holds_alternative<double>(value.v);
-    case T::Bool: return std::holds_alternative<bool>(value.v);
-    case T::Date: return std::holds_alternative<schema::DateValue>(value.v);
-    case T::Facet: return std::holds_alternative<schema::FacetValue>(value.v);
-    case T::Bytes: return std::holds_alternative<schema::BytesValue>(value.v);
-    case T::IpAddr: return std::holds_alternative<schema::IpValue>(value.v);
-    case T::Str:
-    case T::JsonObject: return true;
-  }
-  return true;
+// The message of a value that has no term form inside a JSON field, or
+// null when the whole value can be indexed.
+const char* json_unsupported(const schema::OwnedValue& value) {
+  return std::visit(
+      [](const auto& x) -> const char* {
+        using V = std::decay_t<decltype(x)>;
+        if constexpr (std::is_same_v<V, schema::FacetValue>) {
+          return "not implemented: Facet support in dynamic fields is not yet implemented";
+        } else if constexpr (std::is_same_v<V, schema::BytesValue>) {
+          return "not implemented: Bytes support in dynamic fields is not yet implemented";
+        } else if constexpr (std::is_same_v<V, schema::IpValue>) {
+          return "not implemented: IP address support in dynamic fields is not yet implemented";
+        } else if constexpr (std::is_same_v<V, tokenizer::PreTokenizedString>) {
+          return "not implemented: Pre-tokenized string support in dynamic fields is not yet implemented";
+        } else if constexpr (std::is_same_v<V, schema::OwnedArray>) {
+          for (const auto& e : x) {
+            if (const char* m = json_unsupported(e)) return m;
+          }
+          return nullptr;
+        } else if constexpr (std::is_same_v<V, schema::OwnedObject>) {
+          for (const auto& [key, e] : x) {
+            if (key.find('\0') != std::string::npos) continue;  // skipped with its subtree
+            if (const char* m = json_unsupported(e)) return m;
+          }
+          return nullptr;
+        } else {
+          return nullptr;
+        }
+      },
+      value.v);
 }
 
-void append_u64_be(postings::IndexingTerm& term, uint64_t v) {
-  uint8_t b[8];
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
-  term.append_bytes(b);
-}
-
-// The term image of a non-text value (checked by value_matches).
+// The term image of a non-text value (its type checked by check_document).
 void append_value(postings::IndexingTerm& term, const schema::OwnedValue& value) {
   std::visit(
       [&](const auto& x) {
         using V = std::decay_t<decltype(x)>;
-        if constexpr (std::is_same_v<V, uint64_t>) append_u64_be(term, x);
-        else if constexpr (std::is_same_v<V, int64_t>) append_u64_be(term, schema::i64_to_u64(x));
-        else if constexpr (std::is_same_v<V, double>) append_u64_be(term, schema::f64_to_u64(x));
-        else if constexpr (std::is_same_v<V, bool>) append_u64_be(term, x ? 1 : 0);
+        if constexpr (std::is_same_v<V, uint64_t>) term.append_u64_be(x);
+        else if constexpr (std::is_same_v<V, int64_t>) term.append_u64_be(schema::i64_to_u64(x));
+        else if constexpr (std::is_same_v<V, double>) term.append_u64_be(schema::f64_to_u64(x));
+        else if constexpr (std::is_same_v<V, bool>) term.append_u64_be(x ? 1 : 0);
         else if constexpr (std::is_same_v<V, schema::DateValue>)
-          append_u64_be(term, schema::i64_to_u64(x.nanos / 1'000'000'000 * 1'000'000'000));
+          term.append_u64_be(schema::i64_to_u64(x.nanos / 1'000'000'000 * 1'000'000'000));
         else if constexpr (std::is_same_v<V, schema::BytesValue>) term.append_bytes(x.bytes);
         else if constexpr (std::is_same_v<V, schema::IpValue>) term.append_bytes(x);
       },
@@ -94,31 +103,60 @@ Result<std::unique_ptr<SegmentWriter>> SegmentWriter::create(size_t budget, cons
   return w;
 }
 
-Result<void> check_field_values(const schema::Schema& schema,
-                                const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values) {
-  for (const auto& [field, value] : values) {
+namespace {
+
+// Whether a top node of this kind fits the field (text and JSON take any
+// value); each kind decodes to the value type of the field it fits.
+bool kind_matches(schema::FieldTypeTag tag, schema::NodeKind kind) {
+  using T = schema::FieldTypeTag;
+  using K = schema::NodeKind;
+  switch (tag) {
+    case T::U64: return kind == K::U64;
+    case T::I64: return kind == K::I64;
+    case T::F64: return kind == K::F64;
+    case T::Bool: return kind == K::Bool;
+    case T::Date: return kind == K::Date;
+    case T::Facet: return kind == K::Facet;
+    case T::Bytes: return kind == K::Bytes;
+    case T::IpAddr: return kind == K::IpAddr;
+    case T::Str:
+    case T::JsonObject: return true;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<void> check_document(const schema::Schema& schema, const schema::CompactDoc& doc) {
+  for (size_t i = 0; i < doc.num_entries(); ++i) {
+    schema::Field field = doc.entry_field(i);
     if (field >= schema.num_fields()) {
       return fail(FendralError::schema_error(fmt::format("Document names field id {}, not in the schema", field)));
     }
     const auto& entry = schema.get_field_entry(field);
     if (!entry.is_indexed()) continue;
     auto tag = entry.field_type.tag();
-    if (!value_matches(tag, value)) {
+    if (!kind_matches(tag, doc.entry_kind(i))) {
       return fail(FendralError::schema_error(
           fmt::format("Expected a {} for field {:?}", value_type_name(tag), entry.name)));
+    }
+    if (tag == schema::FieldTypeTag::JsonObject) {
+      auto value = doc.entry_value(i);
+      if (!value) return fail(value.error());
+      if (const char* message = json_unsupported(*value)) return fail(FendralError::invalid_argument(message));
     }
   }
   return {};
 }
 
 Result<void> SegmentWriter::add_document(const AddOperation& op) {
+  if (auto ok = check_document(index_.schema(), op.document); !ok) return ok;
   auto values = op.document.field_values();
   if (!values) return fail(values.error());
-  if (auto ok = check_field_values(index_.schema(), *values); !ok) return ok;
   if (auto ok = fast_.add_document(max_doc_, op.document); !ok) return ok;
   doc_opstamps_.push_back(op.opstamp);
   if (auto ok = index_document(max_doc_, *values); !ok) return ok;
-  if (auto ok = serializer_->store().store_document(op.document, index_.schema()); !ok) return ok;
+  if (auto ok = serializer_->store().store_document(*values, index_.schema()); !ok) return ok;
   ++max_doc_;
   return {};
 }
@@ -171,9 +209,20 @@ Result<void> SegmentWriter::index_document(uint32_t doc,
         }
         break;
       }
-      case T::JsonObject:
-        // JSON values are stored but not yet indexed.
+      case T::JsonObject: {
+        const auto& options = std::get<schema::JsonObjectOptions>(entry.field_type.options());
+        json_path_.set_expand_dots(options.expand_dots_enabled);
+        json_positions_.clear();
+        for (size_t j = i; j < end; ++j) {
+          json_path_.clear();
+          if (auto ok = core::json_utils::index_json_value(doc, values[order[j]].second, *analyzers_[field], term,
+                                                           json_path_, *writer, ctx_, json_positions_);
+              !ok) {
+            return ok;
+          }
+        }
         break;
+      }
       default:
         for (size_t j = i; j < end; ++j) {
           term.truncate_value_bytes(0);

@@ -11,6 +11,11 @@
 // that document alone (SchemaError "Expected a {} for field {}"), and the
 // writer stays usable.
 //
+// JSON fields: each value is walked by core::json_utils::index_json_value
+// (paths, typed terms, text positions continuing per path within a
+// document). A value that has no JSON term form (facet, bytes, IP address,
+// pre-tokenized text) refuses the document before anything is written.
+//
 // Fast fields: every value of a fast field is recorded on the segment's
 // FastFieldsWriter and written as the ".fast" file at finalize.
 #pragma once
@@ -20,6 +25,7 @@
 #include <optional>
 #include <vector>
 
+#include "fulltext/core/json_utils.h"
 #include "fulltext/error/error.h"
 #include "fulltext/fastfield/fast_fields_writer.h"
 #include "fulltext/fieldnorm/fieldnorms_writer.h"
@@ -68,13 +74,16 @@ class SegmentWriter {
   postings::IndexingContext ctx_;
   fieldnorm::FieldNormsWriter norms_;
   fastfield::FastFieldsWriter fast_;
+  JsonPathWriter json_path_;                          // reused by every JSON value
+  core::json_utils::IndexingPositionsPerPath json_positions_;  // per JSON field and document
   std::vector<uint64_t> doc_opstamps_;
   uint32_t max_doc_ = 0;
 };
 
 // Refuses values of the wrong type for indexed non-text fields and field ids
-// outside the schema (SchemaError).
-Result<void> check_field_values(const schema::Schema& schema,
-                                const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values);
+// outside the schema (SchemaError), and JSON values that hold a leaf without
+// a JSON term form (InvalidArgument "not implemented: ..."). Only JSON
+// values are decoded.
+Result<void> check_document(const schema::Schema& schema, const schema::CompactDoc& doc);
 
 }  // namespace fendral::indexer

@@ -39,7 +39,7 @@ class SpecializedPostingsWriter final : public PostingsWriter {
     }
     ++num_tokens_;
     Result<void> status;
-    std::function<R(std::optional<R>)> update = [&](std::optional<R> current) {
+    auto update = [&](std::optional<R> current) {
       R rec = current.value_or(R{});
       status = rec.record(!current.has_value(), doc, position, ctx.arena);
       return rec;
@@ -169,9 +169,31 @@ void IndexingTerm::set_field(schema::Field field) {
                  static_cast<uint8_t>(field >> 8), static_cast<uint8_t>(field)});
 }
 
-uint32_t IndexingContext::path_id(const std::string& path) {
-  auto [it, inserted] = path_to_unordered_id.try_emplace(path, static_cast<uint32_t>(path_to_unordered_id.size()));
-  return it->second;
+void IndexingTerm::append_u32_be(uint32_t v) {
+  const uint8_t b[4] = {static_cast<uint8_t>(v >> 24), static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                        static_cast<uint8_t>(v)};
+  append_bytes(b);
+}
+
+void IndexingTerm::append_u64_be(uint64_t v) {
+  uint8_t b[8];
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
+  append_bytes(b);
+}
+
+void IndexingTerm::append_u64(uint64_t v) {
+  append_type_code(schema::ValueType::U64);
+  append_u64_be(v);
+}
+
+void IndexingTerm::append_i64(int64_t v) {
+  append_type_code(schema::ValueType::I64);
+  append_u64_be(schema::i64_to_u64(v));
+}
+
+void IndexingTerm::append_f64(double v) {
+  append_type_code(schema::ValueType::F64);
+  append_u64_be(schema::f64_to_u64(v));
 }
 
 void warn_dropped_token(size_t len, size_t limit) {

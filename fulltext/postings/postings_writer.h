@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "fulltext/error/error.h"
+#include "fulltext/indexer/path_to_unordered_id.h"
 #include "fulltext/postings/field_serializer.h"
 #include "fulltext/postings/recorder.h"
 #include "fulltext/schema/schema.h"
+#include "fulltext/schema/term.h"
 #include "fulltext/stacker/shared_arena_hashmap.h"
 #include "fulltext/tokenizer/token.h"
 
@@ -41,6 +43,14 @@ class IndexingTerm {
   void truncate_value_bytes(size_t value_len) { bytes_.resize(4 + value_len); }
   void append_bytes(std::span<const uint8_t> b) { bytes_.insert(bytes_.end(), b.begin(), b.end()); }
   void append_text(std::string_view t) { append_bytes({reinterpret_cast<const uint8_t*>(t.data()), t.size()}); }
+  void append_u32_be(uint32_t v);
+  void append_u64_be(uint64_t v);
+  // Type code and 8-byte image: 'u' and v; 'i' and the sign-flipped image;
+  // 'f' and the order-preserving image of the float.
+  void append_u64(uint64_t v);
+  void append_i64(int64_t v);
+  void append_f64(double v);
+  void append_type_code(schema::ValueType t) { bytes_.push_back(static_cast<uint8_t>(t)); }
   size_t len() const { return bytes_.size(); }
   size_t value_len() const { return bytes_.size() - 4; }
   std::span<const uint8_t> bytes() const { return bytes_; }
@@ -54,10 +64,7 @@ struct IndexingContext {
   explicit IndexingContext(size_t term_map_capacity) : term_index(term_map_capacity) {}
   stacker::ArenaHashMap term_index;  // term bytes -> recorder
   stacker::MemoryArena arena;        // the recorders' lists
-  std::unordered_map<std::string, uint32_t> path_to_unordered_id;
-
-  // The id of a JSON path, given in order of first appearance.
-  uint32_t path_id(const std::string& path);
+  indexer::PathToUnorderedId path_to_unordered_id;  // JSON paths of the segment
   size_t mem_usage() const { return term_index.mem_usage() + arena.mem_usage(); }
 };
 

@@ -1,6 +1,7 @@
 #include "fulltext/postings/serialize_postings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace fendral::postings {
@@ -11,22 +12,20 @@ uint32_t be32(const uint8_t* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} <
 struct Entry {
   schema::Field field;
   TermEntry term;
+  uint64_t prefix;  // the term's first 8 bytes, big-endian, zero-padded: orders most pairs at once
 };
+
+uint64_t prefix_of(std::span<const uint8_t> term) {
+  uint64_t p = 0;
+  for (size_t i = 0; i < 8; ++i) p = p << 8 | (i < term.size() ? term[i] : 0);
+  return p;
+}
 }  // namespace
 
 Result<void> serialize_postings(const IndexingContext& ctx, const schema::Schema& schema,
                                 const std::vector<std::unique_ptr<PostingsWriter>>& writers,
                                 const fieldnorm::FieldNormReaders& norms, indexer::InvertedIndexSerializer& out) {
-  std::vector<std::pair<std::string, uint32_t>> paths(ctx.path_to_unordered_id.begin(),
-                                                      ctx.path_to_unordered_id.end());
-  std::sort(paths.begin(), paths.end());
-  std::vector<uint32_t> ordered_id(paths.size());
-  std::vector<std::string> ordered_paths;
-  for (size_t rank = 0; rank < paths.size(); ++rank) {
-    if (paths[rank].second >= ordered_id.size()) contract_violation("JSON path ids are not dense");
-    ordered_id[paths[rank].second] = static_cast<uint32_t>(rank);
-    ordered_paths.push_back(paths[rank].first);
-  }
+  auto [ordered_paths, ordered_id] = ctx.path_to_unordered_id.ordered();
 
   std::vector<Entry> entries;
   entries.reserve(ctx.term_index.len());
@@ -34,7 +33,7 @@ Result<void> serialize_postings(const IndexingContext& ctx, const schema::Schema
     if (key.size() < 4) contract_violation("indexing term shorter than its field header");
     schema::Field field = be32(key.data());
     if (field >= schema.num_fields()) contract_violation("indexing term of an unknown field");
-    Entry e{field, {}};
+    Entry e{field, {}, 0};
     e.term.recorder = addr;
     if (schema.get_field_entry(field).field_type.tag() == schema::FieldTypeTag::JsonObject) {
       if (key.size() < 8) contract_violation("JSON indexing term shorter than its path header");
@@ -45,13 +44,19 @@ Result<void> serialize_postings(const IndexingContext& ctx, const schema::Schema
     } else {
       e.term.term = key.subspan(4);
     }
+    e.prefix = prefix_of(e.term.term);
     entries.push_back(e);
   }
+  // (field, path, term bytes); bytes compare unsigned, a prefix first.
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     if (a.field != b.field) return a.field < b.field;
     if (a.term.path != b.term.path) return a.term.path < b.term.path;
-    return std::lexicographical_compare(a.term.term.begin(), a.term.term.end(), b.term.term.begin(),
-                                        b.term.term.end());
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    const size_t common = std::min(a.term.term.size(), b.term.term.size());
+    if (common > 0) {
+      if (int c = std::memcmp(a.term.term.data(), b.term.term.data(), common); c != 0) return c < 0;
+    }
+    return a.term.term.size() < b.term.term.size();
   });
 
   std::vector<TermEntry> run;

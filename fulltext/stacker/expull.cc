@@ -9,6 +9,15 @@ namespace fendral::stacker {
 static uint32_t block_size(uint32_t block_num) { return uint32_t{1} << std::min<uint32_t>(block_num, 15); }
 
 Result<void> ExpUnrolledLinkedList::extend_from_slice(MemoryArena& arena, std::span<const uint8_t> bytes) {
+  if (bytes.size() <= remaining_cap) {
+    // The common case, a VInt or two that fit the current block: no new
+    // block, and a byte loop instead of a library copy.
+    uint8_t* p = arena.ptr(tail);
+    for (size_t i = 0; i < bytes.size(); ++i) p[i] = bytes[i];
+    tail = tail.offset(static_cast<uint32_t>(bytes.size()));
+    remaining_cap = static_cast<uint16_t>(remaining_cap - bytes.size());
+    return {};
+  }
   while (!bytes.empty()) {
     if (remaining_cap == 0) {
       if (block_num == 0xFFFFFFFF) {

@@ -25,9 +25,10 @@ class SharedArenaHashMap {
 
   // Finds or creates the key's entry and replaces its value with what
   // updater returns (given the current value, or nullopt for a new key).
-  template <class V>
-  Result<V> mutate_or_create(std::span<const uint8_t> key, MemoryArena& arena,
-                             const std::function<V(std::optional<V>)>& updater);
+  // The updater is any callable V(std::optional<V>); it is called in place,
+  // never wrapped, as this runs once per indexed token.
+  template <class V, class F>
+  Result<V> mutate_or_create(std::span<const uint8_t> key, MemoryArena& arena, F&& updater);
 
   // (key, value address) of every entry, in table order.
   std::vector<std::pair<std::span<const uint8_t>, Addr>> iter(const MemoryArena& arena) const;
@@ -51,9 +52,9 @@ class SharedArenaHashMap {
 class ArenaHashMap {
  public:
   explicit ArenaHashMap(size_t capacity) : map_(capacity) {}
-  template <class V>
-  Result<V> mutate_or_create(std::span<const uint8_t> key, const std::function<V(std::optional<V>)>& updater) {
-    return map_.mutate_or_create<V>(key, arena_, updater);
+  template <class V, class F>
+  Result<V> mutate_or_create(std::span<const uint8_t> key, F&& updater) {
+    return map_.mutate_or_create<V>(key, arena_, std::forward<F>(updater));
   }
   std::vector<std::pair<std::span<const uint8_t>, Addr>> iter() const { return map_.iter(arena_); }
   size_t len() const { return map_.len(); }
@@ -67,9 +68,8 @@ class ArenaHashMap {
   MemoryArena arena_;
 };
 
-template <class V>
-Result<V> SharedArenaHashMap::mutate_or_create(std::span<const uint8_t> key, MemoryArena& arena,
-                                               const std::function<V(std::optional<V>)>& updater) {
+template <class V, class F>
+Result<V> SharedArenaHashMap::mutate_or_create(std::span<const uint8_t> key, MemoryArena& arena, F&& updater) {
   static_assert(std::is_trivially_copyable_v<V>);
   if (table_.size() <= 2 * len_) resize();
   if (key.size() > 0xFFFF) key = key.first(0xFFFF);
@@ -78,7 +78,7 @@ Result<V> SharedArenaHashMap::mutate_or_create(std::span<const uint8_t> key, Mem
   while (true) {
     Slot& slot = table_[probe & mask_];
     if (slot.addr.is_null()) {
-      V value = updater(std::nullopt);
+      V value = updater(std::optional<V>());
       auto addr = arena.allocate_space(2 + key.size() + sizeof(V));
       if (!addr) return std::unexpected(addr.error());
       uint16_t klen = static_cast<uint16_t>(key.size());
@@ -95,7 +95,7 @@ Result<V> SharedArenaHashMap::mutate_or_create(std::span<const uint8_t> key, Mem
       uint16_t klen = arena.read<uint16_t>(slot.addr);
       if (klen == key.size() && (klen == 0 || std::memcmp(arena.ptr(slot.addr.offset(2)), key.data(), klen) == 0)) {
         Addr value_addr = slot.addr.offset(2 + klen);
-        V value = updater(arena.read<V>(value_addr));
+        V value = updater(std::optional<V>(arena.read<V>(value_addr)));
         arena.write<V>(value_addr, value);
         return value;
       }

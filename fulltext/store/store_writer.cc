@@ -23,6 +23,14 @@ Result<void> StoreWriter::store_document(const schema::CompactDoc& doc, const sc
   return after_document();
 }
 
+Result<void> StoreWriter::store_document(const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values,
+                                        const schema::Schema& schema) {
+  offsets_.push_back(static_cast<uint32_t>(block_.size()));
+  auto r = schema::serialize_doc(values, schema, block_);
+  if (!r) return fail(r.error());
+  return after_document();
+}
+
 Result<void> StoreWriter::store_bytes(std::span<const uint8_t> doc) {
   offsets_.push_back(static_cast<uint32_t>(block_.size()));
   block_.insert(block_.end(), doc.begin(), doc.end());

@@ -39,6 +39,9 @@ class StoreWriter {
 
   // Serialises the document's stored values and appends them.
   Result<void> store_document(const schema::CompactDoc& doc, const schema::Schema& schema);
+  // The same bytes from the document's values already decoded.
+  Result<void> store_document(const std::vector<std::pair<schema::Field, schema::OwnedValue>>& values,
+                              const schema::Schema& schema);
   // Appends an already serialised document.
   Result<void> store_bytes(std::span<const uint8_t> doc);
   // Appends every document of another store by copying its blocks. Contract

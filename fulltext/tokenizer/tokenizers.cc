@@ -87,6 +87,8 @@ class CharClassStream : public TokenStream {
     if constexpr (kWhitespace) {
       return !is_ascii_whitespace(cp);
     } else {
+      // ASCII first: its alphanumerics are exactly 0-9, A-Z and a-z.
+      if (cp < 0x80) return (cp - '0' < 10) || ((cp | 0x20) - 'a' < 26);
       return unicode::is_alphanumeric(cp);
     }
   }

@@ -63,6 +63,24 @@ std::multiset<uint64_t> ids_with(const core::Searcher& s, const std::string& wor
   return out;
 }
 
+// The program's 50,000,000 bytes over min(cores, 3) workers.
+TEST(IndexWriter, WorkersAndBudgets) {
+  struct Case {
+    unsigned cores;
+    size_t workers;
+    size_t budget;
+  } cases[] = {{1, 1, 50'000'000}, {2, 2, 25'000'000}, {3, 3, 16'666'666}, {8, 3, 16'666'666}};
+  auto f = SearchFixture::create();
+  for (const auto& c : cases) {
+    size_t workers = IndexWriter::default_worker_count(c.cores);
+    EXPECT_EQ(workers, c.workers) << c.cores;
+    auto w = IndexWriter::create_with_workers(f.index, 50'000'000, workers);
+    ASSERT_TRUE(w) << w.error().display();
+    EXPECT_EQ((*w)->worker_count(), c.workers);
+    EXPECT_EQ((*w)->per_worker_budget(), c.budget) << c.cores;
+  }
+}
+
 TEST(IndexWriter, AddCommitSearchDeleteReopen) {
   DiskIndex disk;
   auto index = disk.create();

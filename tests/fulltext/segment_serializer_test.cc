@@ -102,7 +102,7 @@ TEST(SegmentSerializer, PostingsWritersToInvertedIndexReader) {
     norms.record(doc, body_field, pos.num_tokens);
   }
   // JSON field: at path "k", the integer 1 and the text "one".
-  uint32_t path = ctx.path_id("k");
+  uint32_t path = ctx.path_to_unordered_id.get_or_allocate_unordered_id("k");
   postings::IndexingTerm jterm(json_field);
   uint8_t header[] = {0, 0, 0, static_cast<uint8_t>(path), 'i'};
   jterm.append_bytes(header);

@@ -299,19 +299,25 @@ IoResult<void> serialize_value(const OwnedValue& value, std::vector<uint8_t>& ou
   return serialize_value_at(value, out, false);
 }
 
-IoResult<void> serialize_doc(const CompactDoc& doc, const Schema& schema, std::vector<uint8_t>& out) {
+namespace {
+
+// VInt count of stored values, then per stored value its u32 LE field id and
+// the value; `value_at(i)` gives entry i's value.
+template <class FieldAt, class ValueAt>
+IoResult<void> serialize_entries(size_t num_entries, const FieldAt& field_at,
+                                 const ValueAt& value_at, const Schema& schema, std::vector<uint8_t>& out) {
   auto stored = [&](Field f) { return f < schema.num_fields() && schema.get_field_entry(f).is_stored(); };
   uint64_t n = 0;
-  for (size_t i = 0; i < doc.num_entries(); ++i) n += stored(doc.entry_field(i)) ? 1 : 0;
+  for (size_t i = 0; i < num_entries; ++i) n += stored(field_at(i)) ? 1 : 0;
   vint::append(out, n);
   uint64_t written = 0;
-  for (size_t i = 0; i < doc.num_entries(); ++i) {
-    Field f = doc.entry_field(i);
+  for (size_t i = 0; i < num_entries; ++i) {
+    Field f = field_at(i);
     if (!stored(f)) continue;
-    auto value = doc.entry_value(i);
+    auto value = value_at(i);
     if (!value) return io_fail(IoErrorKind::InvalidData, value.error().display());
     for (int b = 0; b < 4; ++b) out.push_back(static_cast<uint8_t>(f >> (8 * b)));
-    if (auto r = serialize_value_at(*value, out, true); !r) return r;
+    if (auto r = serialize_value_at(**value, out, true); !r) return r;
     ++written;
   }
   if (written != n) {
@@ -320,6 +326,28 @@ IoResult<void> serialize_doc(const CompactDoc& doc, const Schema& schema, std::v
                                n, written));
   }
   return {};
+}
+
+}  // namespace
+
+IoResult<void> serialize_doc(const CompactDoc& doc, const Schema& schema, std::vector<uint8_t>& out) {
+  OwnedValue decoded;
+  return serialize_entries(
+      doc.num_entries(), [&](size_t i) { return doc.entry_field(i); },
+      [&](size_t i) -> Result<const OwnedValue*> {
+        auto v = doc.entry_value(i);
+        if (!v) return std::unexpected(v.error());
+        decoded = std::move(*v);
+        return &decoded;
+      },
+      schema, out);
+}
+
+IoResult<void> serialize_doc(const std::vector<std::pair<Field, OwnedValue>>& values, const Schema& schema,
+                             std::vector<uint8_t>& out) {
+  return serialize_entries(
+      values.size(), [&](size_t i) { return values[i].first; },
+      [&](size_t i) -> Result<const OwnedValue*> { return &values[i].second; }, schema, out);
 }
 
 // ---- stored form: reading ----------------------------------------------------------

@@ -39,6 +39,8 @@ class CompactDoc {
 
   size_t num_entries() const { return entries_.size(); }
   Field entry_field(size_t i) const { return entries_[i].field; }
+  // The kind of entry i's top node, known without decoding the value.
+  NodeKind entry_kind(size_t i) const { return entries_[i].kind; }
   // Decodes the value of entry i; an inconsistent node buffer (which the
   // engine never builds) is InternalError.
   Result<OwnedValue> entry_value(size_t i) const;
@@ -59,6 +61,9 @@ class CompactDoc {
 // The stored form: VInt count, then per stored value its u32 field id and
 // the value (a type code and its payload).
 IoResult<void> serialize_doc(const CompactDoc& doc, const Schema& schema, std::vector<uint8_t>& out);
+// The same bytes from the document's values already decoded (field_values()).
+IoResult<void> serialize_doc(const std::vector<std::pair<Field, OwnedValue>>& values, const Schema& schema,
+                             std::vector<uint8_t>& out);
 IoResult<void> serialize_value(const OwnedValue& value, std::vector<uint8_t>& out);
 std::expected<CompactDoc, DeserializeError> deserialize_doc(std::span<const uint8_t> bytes, uint32_t store_version);
 std::expected<OwnedValue, DeserializeError> deserialize_value(std::span<const uint8_t>& in, StoredValueType type,
