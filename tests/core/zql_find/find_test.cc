@@ -107,9 +107,6 @@ TEST_F(Find, GroupsByValuesWithHaving) {
 
 TEST_F(Find, Refusals) {
   const std::pair<const char*, const char*> cases[] = {
-      {"FIND a.name FROM (a:Person), (b:Pet)",
-       "Query execution error: Several node patterns in FROM are not supported: use one node pattern, or connect "
-       "them with a relationship"},
       {"FIND n FROM (n:Person) AT TIMESTAMP 5",
        "Query execution error: AT TIMESTAMP is not supported: FIND reads the current data only"},
       {"FIND path.depth FROM (n:Person)",
