@@ -125,6 +125,11 @@ std::set<uint64_t> live_ids(const core::Searcher& s) {
 }
 
 TEST(IndexWriterCrash, KilledChildLeavesOneAcknowledgedCommit) {
+#if defined(__SANITIZE_THREAD__)
+  // The thread sanitizer refuses to start threads in a child forked from a
+  // threaded process; the release build runs this test.
+  GTEST_SKIP() << "fork after threads is not supported under the thread sanitizer";
+#endif
   int rounds = CRASH_TEST_DEFAULT_ROUNDS;
   if (const char* env = std::getenv("CRASH_TEST_ROUNDS")) rounds = std::atoi(env);
   uint32_t kill_window_us = 300'000;
