@@ -13,7 +13,10 @@ namespace {
 std::string os_text(int e) { return std::string(std::strerror(e)) + " (os error " + std::to_string(e) + ")"; }
 }  // namespace
 
-Reader::Reader(int fd, uint64_t size, size_t buffer_size) : fd_(fd), size_(size), buffer_(buffer_size) {
+// The buffer never outgrows the file: a reload of a small dump should not
+// clear a megabyte it will never fill.
+Reader::Reader(int fd, uint64_t size, size_t buffer_size)
+    : fd_(fd), size_(size), buffer_(static_cast<size_t>(std::clamp<uint64_t>(size, 1, buffer_size))) {
   window_ = pos_ = end_ = buffer_.data();
 }
 

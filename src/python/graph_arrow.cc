@@ -166,7 +166,7 @@ PyObject* to_arrow_complete(PyObject* self, PyObject* const* args, Py_ssize_t na
       [](const ArrowReply& reply) { return reply_to_py(reply, true); });
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kArrowMethods[] = {
     method_def<to_arrow>("to_arrow",
      "to_arrow($self, label=None)\n--\n\n"
      "Export graph to Apache Arrow format\n"
@@ -193,6 +193,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_arrow_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_arrow_methods() { return kArrowMethods; }
 
 }  // namespace zudizid::python

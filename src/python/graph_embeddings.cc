@@ -183,7 +183,7 @@ constexpr const char* kGetNodeEmbeddingDoc =
     "    >>> g.get_node_embedding(node_id, \"mini-lm\")\n"
     "    [0.5, 0.25, 1.0]\n";
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kEmbeddingsMethods[] = {
     method_def<graph_add_node_embedding>("add_node_embedding", kAddNodeEmbeddingDoc),
     method_def<graph_add_edge_embedding>("add_edge_embedding", kAddEdgeEmbeddingDoc),
     method_def<graph_add_path_reference_embedding>("add_path_reference_embedding", kAddPathReferenceEmbeddingDoc),
@@ -192,6 +192,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_embedding_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_embedding_methods() { return kEmbeddingsMethods; }
 
 }  // namespace zudizid::python

@@ -85,7 +85,7 @@ PyObject* list_indexes(PyObject* self, PyObject*) {
       [](std::vector<index::IndexMetadata>& records) { return metadata_to_py(records); });
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kIndexMethods[] = {
     method_def<create_index>("create_index",
                              "create_index($self, label, property, index_type=\"hash\")\n--\n\n"
                              "Create an index on a property\n"
@@ -128,6 +128,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_index_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_index_methods() { return kIndexMethods; }
 
 }  // namespace zudizid::python

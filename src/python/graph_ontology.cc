@@ -36,7 +36,7 @@ PyObject* import_turtle(PyObject* self, PyObject* const* args, Py_ssize_t nargsf
       [](const rdf_owl::importer::ImportStats& stats) { return stats_to_py(stats); });
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kOntologyMethods[] = {
     method_def<import_turtle>("import_turtle",
                               "import_turtle($self, ttl_source)\n--\n\n"
                               "Importa una fuente Turtle (OWL/RDF) en el grafo.\n\n"
@@ -53,6 +53,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_ontology_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_ontology_methods() { return kOntologyMethods; }
 
 }  // namespace zudizid::python

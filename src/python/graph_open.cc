@@ -161,7 +161,7 @@ PyObject* exit(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObjec
 #define PROFILE_LINE "profile: \"default\" | \"mobile\" | \"server\""
 #define ENGINE_LINE "engine: \"kelm\""
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kOpenMethods[] = {
     method_def<open>("open", "open(path)\n--\n\nOpen a graph database", Binding::Static),
     method_def<open_with_profile>(
         "open_with_profile",
@@ -196,6 +196,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_open_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_open_methods() { return kOpenMethods; }
 
 }  // namespace zudizid::python

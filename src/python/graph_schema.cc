@@ -128,7 +128,7 @@ PyObject* rebuild_schema(PyObject* self, PyObject*) {
   return call_blocking(self, [](graph::Graph& g) { return graph::rebuild_schema(g); }, none_to_py);
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kSchemaMethods[] = {
     method_def<get_labels>("get_labels",
                            "get_labels($self)\n--\n\n"
                            "Get all node labels in the graph\n"
@@ -232,6 +232,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_schema_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_schema_methods() { return kSchemaMethods; }
 
 }  // namespace zudizid::python

@@ -49,7 +49,7 @@ PyObject* get_stats(PyObject* self, PyObject*) {
       [](graph::GraphStats& stats) { return stats_to_py(stats); });
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kStatsMethods[] = {
     method_def<node_count>("node_count", "node_count($self)\n--\n\nGet node count"),
     method_def<get_stats>("get_stats",
                           "get_stats($self)\n--\n\n"
@@ -66,6 +66,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_stats_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_stats_methods() { return kStatsMethods; }
 
 }  // namespace zudizid::python

@@ -78,7 +78,7 @@ PyObject* bulk_loader(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
   return wrap_bulk_loader(std::move(loader));
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kTxnMethods[] = {
     method_def<begin_transaction>(
         "begin_transaction",
         "begin_transaction($self, isolation=None)\n--\n\n"
@@ -101,6 +101,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_txn_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_txn_methods() { return kTxnMethods; }
 
 }  // namespace zudizid::python

@@ -395,7 +395,7 @@ constexpr const char* kDeleteDoc =
     "    >>> g.delete(\"Note\", \"key\", \"note:intro\")\n"
     "    '...'\n";
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kUpsertMethods[] = {
     method_def<graph_upsert>("upsert", kUpsertDoc),
     method_def<graph_upsert_many>("upsert_many", kUpsertManyDoc),
     method_def<graph_delete>("delete", kDeleteDoc),
@@ -403,6 +403,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_upsert_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_upsert_methods() { return kUpsertMethods; }
 
 }  // namespace zudizid::python

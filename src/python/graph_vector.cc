@@ -234,13 +234,13 @@ constexpr const char* kSearchHybridDoc =
     "Returns:\n"
     "    list[dict]: {node_id, score, text_rank, vector_rank}, best first.\n";
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kVectorMethods[] = {
     method_def<knn_nodes>("knn_nodes", kKnnNodesDoc),
     method_def<search_hybrid>("search_hybrid", kSearchHybridDoc),
 };
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_vector_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_vector_methods() { return kVectorMethods; }
 
 }  // namespace zudizid::python

@@ -26,7 +26,7 @@ PyObject* execute_zql(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
       [](StatementResult& result) { return new_zql_result(std::move(result)); });
 }
 
-const PyMethodDef kMethods[] = {
+const PyMethodDef kZqlMethods[] = {
     method_def<execute_zql>("execute_zql",
                             "execute_zql($self, query)\n--\n\n"
                             "Execute any ZQL statement and return a unified result."),
@@ -34,6 +34,6 @@ const PyMethodDef kMethods[] = {
 
 }  // namespace
 
-std::span<const PyMethodDef> graph_zql_methods() { return kMethods; }
+std::span<const PyMethodDef> graph_zql_methods() { return kZqlMethods; }
 
 }  // namespace zudizid::python

@@ -21,9 +21,6 @@
 #ifndef QUERY_FUZZ_DEFAULT_ITERATIONS
 #define QUERY_FUZZ_DEFAULT_ITERATIONS 100000
 #endif
-#ifndef QUERY_FUZZ_SUITE
-#define QUERY_FUZZ_SUITE QueryTextFuzzShort
-#endif
 
 namespace fendral {
 namespace {
@@ -148,7 +145,7 @@ std::string generate(std::mt19937_64& rng) {
   }
 }
 
-TEST(QUERY_FUZZ_SUITE, RandomAndMutatedQueryTexts) {
+TEST(QueryTextFuzz, RandomAndMutatedQueryTexts) {
   size_t iterations = QUERY_FUZZ_DEFAULT_ITERATIONS;
   if (const char* v = std::getenv("QUERY_FUZZ_ITERATIONS")) iterations = std::strtoull(v, nullptr, 10);
   uint64_t seed = 0x9e3779b97f4a7c15ULL;

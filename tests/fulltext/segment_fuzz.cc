@@ -21,9 +21,6 @@
 #ifndef SEGMENT_FUZZ_DEFAULT_ITERATIONS
 #define SEGMENT_FUZZ_DEFAULT_ITERATIONS 3000
 #endif
-#ifndef SEGMENT_FUZZ_SUITE
-#define SEGMENT_FUZZ_SUITE SegmentFuzzShort
-#endif
 
 // The largest single allocation while armed.
 static std::atomic<bool> g_armed{false};
@@ -142,7 +139,7 @@ void read_all(const Segment& s) {
   }
 }
 
-TEST(SEGMENT_FUZZ_SUITE, DamagedComponentsNeverCrash) {
+TEST(SegmentFuzz, DamagedComponentsNeverCrash) {
   const Segment clean = build_segment();
   read_all(clean);  // the undamaged segment reads
   uint64_t iterations = SEGMENT_FUZZ_DEFAULT_ITERATIONS;

@@ -14,9 +14,6 @@
 #ifndef TURTLE_FUZZ_DEFAULT_ITERATIONS
 #define TURTLE_FUZZ_DEFAULT_ITERATIONS 20000
 #endif
-#ifndef TURTLE_FUZZ_SUITE
-#define TURTLE_FUZZ_SUITE TurtleFuzzShort
-#endif
 
 namespace zudizid::rdf_owl::importer {
 namespace {
@@ -40,7 +37,7 @@ int iterations() {
 #endif
 }
 
-TEST(TURTLE_FUZZ_SUITE, MutatedDocumentsReadOrFailCleanly) {
+TEST(TurtleFuzz, MutatedDocumentsReadOrFailCleanly) {
   const char* seed_env = std::getenv("TURTLE_FUZZ_SEED");
   std::mt19937_64 rng(seed_env ? std::strtoull(seed_env, nullptr, 10) : 7);
   size_t accepted = 0;

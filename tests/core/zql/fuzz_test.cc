@@ -22,9 +22,6 @@
 #ifndef ZQL_FUZZ_DEFAULT_ITERATIONS
 #define ZQL_FUZZ_DEFAULT_ITERATIONS 5000
 #endif
-#ifndef ZQL_FUZZ_SUITE
-#define ZQL_FUZZ_SUITE ZqlFuzzShort
-#endif
 
 namespace zudizid::query::zql {
 namespace {
@@ -304,7 +301,7 @@ void run_one(const std::string& text, GrammarRule extra_rule, std::size_t& parse
   if (e) ASSERT_FALSE(e->debug_string().empty());
 }
 
-TEST(ZQL_FUZZ_SUITE, RandomAndMutatedInputs) {
+TEST(ZqlFuzz, RandomAndMutatedInputs) {
   std::size_t iterations = ZQL_FUZZ_DEFAULT_ITERATIONS;
   if (const char* v = std::getenv("ZQL_FUZZ_ITERATIONS")) iterations = std::strtoull(v, nullptr, 10);
   std::uint64_t seed = 0x5eed2024ULL;

@@ -24,9 +24,6 @@
 #ifndef ZQL_EXEC_FUZZ_DEFAULT_ITERATIONS
 #define ZQL_EXEC_FUZZ_DEFAULT_ITERATIONS 3000
 #endif
-#ifndef ZQL_EXEC_FUZZ_SUITE
-#define ZQL_EXEC_FUZZ_SUITE ZqlExecFuzzShort
-#endif
 
 namespace zudizid::query::zql::executor {
 namespace {
@@ -132,7 +129,7 @@ std::string mutate(std::string text, std::mt19937_64& rng) {
   return text;
 }
 
-TEST(ZQL_EXEC_FUZZ_SUITE, MutatedStatements) {
+TEST(ZqlExecFuzz, MutatedStatements) {
   const uint64_t seed = std::getenv("ZQL_FUZZ_SEED") ? std::strtoull(std::getenv("ZQL_FUZZ_SEED"), nullptr, 10)
                                                      : std::random_device{}();
   std::mt19937_64 rng(seed);
