@@ -7,7 +7,7 @@
 #include "query/zql/executor/aggregations/aggregation.h"
 #include "common/ascii.h"
 #include "query/zql/executor/ascii_lower.h"
-#include "query/zql/executor/paths/expr_walk.h"
+#include "query/zql/parser/expr_walk.h"
 #include "query/zql/executor/where/scopes.h"
 
 namespace zudizid::query::zql::executor {
@@ -15,6 +15,7 @@ namespace zudizid::query::zql::executor {
 namespace {
 
 using ast::Expr;
+using ast::Walk;
 using Kind = PropertyValue::Kind;
 
 DbError exec_error(std::string text) { return DbError::query_execution(std::move(text)); }
@@ -60,7 +61,7 @@ class GroupScope final : public ConditionScope {
 void collect_expr_variables(const Expr& expr, std::vector<std::string>& names) {
   walk_expr(expr, [&](const Expr& e) {
     if (const auto* p = e.get_if<Expr::Property>()) add_name(names, p->variable);
-    return Walk::Into;
+    return Walk::Descend;
   });
 }
 

@@ -7,7 +7,7 @@
 #include "query/zql/executor/find/find_helpers.h"
 #include "query/zql/executor/operators/projections.h"
 #include "query/zql/executor/ordering.h"
-#include "query/zql/executor/paths/expr_walk.h"
+#include "query/zql/parser/expr_walk.h"
 #include "query/zql/executor/paths/hop_query.h"
 #include "query/zql/executor/where/analysis.h"
 #include "query/zql/executor/where/scopes.h"
@@ -17,6 +17,7 @@ namespace zudizid::query::zql::executor {
 namespace {
 
 using ast::Expr;
+using ast::Walk;
 
 // Every group call of the projections and HAVING, each with its
 // accumulator slot. Calls are told apart by their place in the query.
@@ -75,7 +76,7 @@ DbResult<QueryResult> aggregate_hop_bindings(QueryContext& context, operators::B
   }
   if (query.having) {
     walk_expr(query.having->condition, [&](const Expr& e) {
-      if (!is_group_call(e)) return Walk::Into;
+      if (!is_group_call(e)) return Walk::Descend;
       plan.calls.push_back(&e);
       return Walk::Skip;
     });
@@ -99,7 +100,7 @@ DbResult<QueryResult> aggregate_hop_bindings(QueryContext& context, operators::B
     walk_expr(*algorithm_part, [&](const Expr& e) {
       if (const auto* p = e.get_if<Expr::Property>(); p != nullptr && !p->property.empty())
         algorithm_keys.push_back(property_key(*p));
-      return Walk::Into;
+      return Walk::Descend;
     });
   }
 

@@ -11,7 +11,7 @@
 #include "query/zql/executor/operators/start_nodes.h"
 #include "query/zql/executor/operators/traverse.h"
 #include "query/zql/executor/ordering.h"
-#include "query/zql/executor/paths/expr_walk.h"
+#include "query/zql/parser/expr_walk.h"
 #include "query/zql/executor/paths/path_keys.h"
 #include "query/zql/executor/where/analysis.h"
 
@@ -20,6 +20,7 @@ namespace zudizid::query::zql::executor {
 namespace {
 
 using ast::Expr;
+using ast::Walk;
 
 constexpr std::string_view kLog = "zudizid::query::zql::executor";
 
@@ -61,7 +62,7 @@ DbResult<QueryResult> hop_rows(QueryContext& context, operators::BindingStream s
     walk_expr(*algorithm_part, [&](const Expr& e) {
       if (const auto* p = e.get_if<Expr::Property>())
         append_missing(keys, &scratch, p->property.empty() ? p->variable + ".id" : property_key(*p));
-      return Walk::Into;
+      return Walk::Descend;
     });
   }
 

@@ -7,7 +7,7 @@
 #include "common/utf8.h"
 #include "query/zql/executor/arithmetic.h"
 #include "query/zql/executor/paths/expr_tree_eval.h"
-#include "query/zql/executor/paths/expr_walk.h"
+#include "query/zql/parser/expr_walk.h"
 #include "query/zql/executor/paths/path_embeddings.h"
 #include "query/zql/executor/paths/path_values.h"
 #include "query/zql/executor/paths/semantic_filters.h"
@@ -19,6 +19,7 @@ namespace {
 
 using ast::BinaryOperator;
 using ast::Expr;
+using ast::Walk;
 using Kind = PropertyValue::Kind;
 using Outcome = std::optional<PropertyValue>;
 
@@ -171,7 +172,7 @@ bool expr_uses_path_reducer(const Expr& expr) {
   bool found = false;
   walk_expr(expr, [&](const Expr& e) {
     const auto* call = e.get_if<Expr::FunctionCall>();
-    if (call == nullptr) return Walk::Into;
+    if (call == nullptr) return Walk::Descend;
     found = is_path_reducer(call->name);
     return found ? Walk::Stop : Walk::Skip;
   });
@@ -179,22 +180,22 @@ bool expr_uses_path_reducer(const Expr& expr) {
 }
 
 bool expr_uses_path_embedding_function(const Expr& expr) {
-  return any_expr(expr, [](const Expr& e) { return call_named(e, is_path_embedding_function); });
+  return ast::find_expr(expr, [](const Expr& e) { return call_named(e, is_path_embedding_function); }) != nullptr;
 }
 
 bool expr_uses_semantic_path_filter(const Expr& expr) {
-  return any_expr(expr, [](const Expr& e) { return call_named(e, is_semantic_path_filter); });
+  return ast::find_expr(expr, [](const Expr& e) { return call_named(e, is_semantic_path_filter); }) != nullptr;
 }
 
 bool expr_uses_path_eval(const Expr& expr) {
-  return any_expr(expr, [](const Expr& e) { return call_named(e, is_path_eval); });
+  return ast::find_expr(expr, [](const Expr& e) { return call_named(e, is_path_eval); }) != nullptr;
 }
 
 bool expr_references_path_result(const Expr& expr) {
-  return any_expr(expr, [](const Expr& e) {
-    const auto* p = e.get_if<Expr::Property>();
-    return p != nullptr && p->variable == "path" && p->property == "result";
-  });
+  return ast::find_expr(expr, [](const Expr& e) {
+           const auto* p = e.get_if<Expr::Property>();
+           return p != nullptr && p->variable == "path" && p->property == "result";
+         }) != nullptr;
 }
 
 DbResult<PropertyValue> eval_path_reducer(std::span<const Edge> edges, std::string_view function,

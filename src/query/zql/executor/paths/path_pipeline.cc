@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "query/zql/executor/find/find_helpers.h"
-#include "query/zql/executor/paths/expr_walk.h"
+#include "query/zql/parser/expr_walk.h"
 #include "query/zql/executor/paths/path_embeddings.h"
 #include "query/zql/executor/paths/path_env.h"
 #include "query/zql/executor/paths/path_functions.h"
@@ -18,6 +18,7 @@ namespace zudizid::query::zql::executor {
 namespace {
 
 using ast::Expr;
+using ast::Walk;
 using Kind = PropertyValue::Kind;
 
 // Every expression of the query that may hold a path function.
@@ -64,14 +65,14 @@ DbResult<Programs> parse_programs(const ast::Query& q, PathEnv& env) {
   for_each_query_expr(q, [&](const Expr& root) {
     walk_expr(root, [&](const Expr& e) {
       const auto* call = e.get_if<Expr::FunctionCall>();
-      if (failed || call == nullptr || !is_path_eval(call->name) || call->args.size() != 1) return Walk::Into;
+      if (failed || call == nullptr || !is_path_eval(call->name) || call->args.size() != 1) return Walk::Descend;
       const auto* lit = call->args[0].get_if<Expr::Literal>();
-      if (lit == nullptr || lit->value.kind() != Kind::String) return Walk::Into;
+      if (lit == nullptr || lit->value.kind() != Kind::String) return Walk::Descend;
       if (auto parsed = env.path_eval_program(lit->value.as_string()); !parsed) {
         failed = parsed.error();
         return Walk::Stop;
       }
-      return Walk::Into;
+      return Walk::Descend;
     });
   });
   if (failed) return std::unexpected(std::move(*failed));

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "query/zql/executor/paths/expr_walk.h"
+#include "query/zql/parser/expr_walk.h"
 #include "query/zql/executor/where/condition.h"
 #include "query/zql/executor/where/scopes.h"
 
@@ -12,6 +12,7 @@ namespace {
 
 using ast::BinaryOperator;
 using ast::Expr;
+using ast::Walk;
 
 constexpr std::array<std::string_view, 7> kMetadataNames = {"depth", "nodes", "edges", "start",
                                                             "end",   "state", "result"};
@@ -77,7 +78,7 @@ void check_path_metadata_refs(const Expr& expr, std::vector<PathMetadataKind>& k
     if (p != nullptr && p->variable == "path") {
       if (auto kind = path_metadata_kind(p->property)) kinds.push_back(*kind);
     }
-    return Walk::Into;
+    return Walk::Descend;
   });
 }
 
@@ -89,7 +90,7 @@ std::optional<std::string> collect_path_metadata_refs(const Expr& expr) {
       found = p->property;
       return Walk::Stop;
     }
-    return Walk::Into;
+    return Walk::Descend;
   });
   return found;
 }
