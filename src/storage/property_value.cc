@@ -522,6 +522,28 @@ std::expected<PropertyValue, std::string> PropertyValue::from_msgpack(const mp::
   }
 }
 
+mp::Result<PropertyValue> PropertyValue::read_msgpack(mp::Reader& reader, const mp::Head& head) {
+  if (head.kind == MKind::Str || head.kind == MKind::Bin) {
+    auto payload = reader.read_payload(head.len);
+    if (!payload) return std::unexpected(payload.error());
+    std::string_view text(reinterpret_cast<const char*>(payload->data()), payload->size());
+    if (!common::is_valid_utf8(text)) return std::unexpected(mp::Error{std::string(kUntaggedMismatch)});
+    return string(std::string(text));
+  }
+  std::expected<PropertyValue, std::string> value;
+  if (head.kind == MKind::Array || head.kind == MKind::Map || head.kind == MKind::Ext) {
+    auto tree = reader.read_value_after(head);
+    if (!tree) return std::unexpected(tree.error());
+    value = from_msgpack(*tree);
+  } else {
+    mp::Value scalar;
+    scalar.head = head;
+    value = from_msgpack(scalar);
+  }
+  if (!value) return std::unexpected(mp::Error{std::move(value.error())});
+  return std::move(*value);
+}
+
 void PropertyValue::to_json(js::Writer& w) const {
   switch (kind()) {
     case Kind::Null: return w.null();
