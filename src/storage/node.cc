@@ -73,7 +73,7 @@ mp::Result<NodeKind> kind_from_msgpack(mp::Reader& reader, const mp::Head& head)
 }
 
 // Reads a property map, handing each property read to `keep(slot, name,
-// value)` in stored order; with `only`, properties not named there are
+// value)` in stored order (`name` views the input); with `only`, properties not named there are
 // skipped undecoded and `slot` is the name's position in `only` (else 0).
 template <class Keep>
 mp::Result<void> read_properties(mp::Reader& reader, const mp::Head& head, const std::vector<std::string>* only,
@@ -83,7 +83,7 @@ mp::Result<void> read_properties(mp::Reader& reader, const mp::Head& head, const
   for (uint32_t k = 0; k < head.len; ++k) {
     auto key_head = reader.read_head();
     if (!key_head) return std::unexpected(key_head.error());
-    auto name = read_string(reader, *key_head);
+    auto name = read_text(reader, *key_head);
     if (!name) return std::unexpected(name.error());
     size_t slot = 0;
     if (only) {
@@ -97,7 +97,7 @@ mp::Result<void> read_properties(mp::Reader& reader, const mp::Head& head, const
     if (!value_head) return std::unexpected(value_head.error());
     auto pv = PropertyValue::read_msgpack(reader, *value_head);
     if (!pv) return std::unexpected(pv.error());
-    keep(slot, std::move(*name), std::move(*pv));
+    keep(slot, *name, std::move(*pv));
   }
   reader.leave();
   return {};
@@ -107,8 +107,8 @@ mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::He
                                                 const std::vector<std::string>* only = nullptr) {
   PropertyMap out;
   if (head.kind == Kind::Map) out.reserve(reader.plausible_count(head.len, 2));
-  auto r = read_properties(reader, head, only, [&](size_t, std::string&& name, PropertyValue&& value) {
-    out.insert_or_assign(std::move(name), std::move(value));  // the last occurrence wins
+  auto r = read_properties(reader, head, only, [&](size_t, std::string_view name, PropertyValue&& value) {
+    out.insert_or_assign(std::string(name), std::move(value));  // the last occurrence wins
   });
   if (!r) return std::unexpected(r.error());
   return out;
@@ -325,7 +325,7 @@ mp::Result<void> node_fields_from_msgpack(mp::Reader& reader, const std::vector<
   if (!head) return std::unexpected(head.error());
   out.values.assign(properties.size(), std::nullopt);
   return read_node(reader, *head, out.id, out.label, out.kind, [&](mp::Reader& rd, const mp::Head& h) {
-    return read_properties(rd, h, &properties, [&](size_t slot, std::string&&, PropertyValue&& value) {
+    return read_properties(rd, h, &properties, [&](size_t slot, std::string_view, PropertyValue&& value) {
       out.values[slot] = std::move(value);
     });
   });

@@ -236,8 +236,16 @@ struct GroupKeyHash {
   size_t operator()(const GroupKey& k) const { return std::hash<std::string>{}(k.text); }
 };
 struct GroupKeyEquivalent {
+  // Equal values (same kind, same value) are equivalent in that order; the
+  // order itself decides the rest (Int 1 and Float 1.0, NaNs).
   bool operator()(const GroupKey& a, const GroupKey& b) const {
-    return a.text == b.text && !GroupKeyLess{}(a, b) && !GroupKeyLess{}(b, a);
+    if (a.text != b.text || a.values.size() != b.values.size()) return false;
+    for (size_t i = 0; i < a.values.size(); ++i) {
+      const PropertyValue& x = a.values[i];
+      const PropertyValue& y = b.values[i];
+      if (!x.eq(y) && (PropertyValue::total_less(x, y) || PropertyValue::total_less(y, x))) return false;
+    }
+    return true;
   }
 };
 
