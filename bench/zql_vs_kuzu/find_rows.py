@@ -1,6 +1,6 @@
 """FIND rows of the ZQL benchmark: ZudizID against SQLite and Kùzu 0.11.3
-(when ./install-kuzu has put it under this folder; kuzu_find_rows.mjs runs
-it), on one seeded Person(name, age, city) graph.
+(when ./install-kuzu has put it where node finds it from this folder;
+kuzu_find_rows.mjs runs it), on one seeded Person(name, age, city) graph.
 
   find-index  1,000 x FIND n.age FROM (n:Person) WHERE n.name = $x
               (hash index on Person.name; SQLite index on name)
@@ -40,9 +40,23 @@ def median_time(fn, runs=5):
     return statistics.median(times)
 
 
+def kuzu_installed():
+    """Whether node finds the kuzu package from this folder: like node, look
+    in node_modules here and in every folder above (npm install puts it in
+    the nearest one that already has node_modules, e.g. the repository's)."""
+    d = HERE
+    while True:
+        if os.path.isdir(os.path.join(d, "node_modules", "kuzu")):
+            return True
+        parent = os.path.dirname(d)
+        if parent == d:
+            return False
+        d = parent
+
+
 def run_kuzu(tmp, rows, lookups):
     """Kùzu's median seconds per row, or the reason there are none."""
-    if not shutil.which("node") or not os.path.isdir(os.path.join(HERE, "node_modules", "kuzu")):
+    if not shutil.which("node") or not kuzu_installed():
         return "not installed (run ./install-kuzu)"
     with open(os.path.join(tmp, "person.csv"), "w") as f:
         f.writelines(f"{name},{age},{city}\n" for name, age, city in rows)

@@ -157,7 +157,7 @@ mp::Result<std::optional<uint64_t>> read_optional_u64(mp::Reader& reader, const 
   return std::optional<uint64_t>(*v);
 }
 
-mp::Result<std::string> read_string(mp::Reader& reader, const mp::Head& head) {
+mp::Result<std::string_view> read_text(mp::Reader& reader, const mp::Head& head) {
   if (head.kind != Kind::Str && head.kind != Kind::Bin) return std::unexpected(invalid_type_reading(reader, head, "a string"));
   auto payload = reader.read_payload(head.len);
   if (!payload) return std::unexpected(payload.error());
@@ -165,7 +165,13 @@ mp::Result<std::string> read_string(mp::Reader& reader, const mp::Head& head) {
     if (head.kind == Kind::Str) return std::unexpected(invalid_utf8(*payload));
     return std::unexpected(invalid_value("byte array", "a string"));
   }
-  return std::string(as_text(*payload));
+  return as_text(*payload);
+}
+
+mp::Result<std::string> read_string(mp::Reader& reader, const mp::Head& head) {
+  auto text = read_text(reader, head);
+  if (!text) return std::unexpected(text.error());
+  return std::string(*text);
 }
 
 mp::Result<common::Uuid> read_uuid(mp::Reader& reader, const mp::Head& head) {

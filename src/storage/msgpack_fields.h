@@ -57,6 +57,8 @@ mp::Result<uint64_t> read_unsigned(mp::Reader& reader, const mp::Head& head, std
                                    uint64_t max = UINT64_MAX);
 mp::Result<std::optional<uint64_t>> read_optional_u64(mp::Reader& reader, const mp::Head& head);
 mp::Result<std::string> read_string(mp::Reader& reader, const mp::Head& head);
+// read_string as a view into the reader's input.
+mp::Result<std::string_view> read_text(mp::Reader& reader, const mp::Head& head);
 mp::Result<common::Uuid> read_uuid(mp::Reader& reader, const mp::Head& head);
 mp::Result<std::vector<float>> read_f32_vector(mp::Reader& reader, const mp::Head& head);
 

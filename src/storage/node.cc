@@ -72,41 +72,66 @@ mp::Result<NodeKind> kind_from_msgpack(mp::Reader& reader, const mp::Head& head)
   return *kind;
 }
 
-// With `only`, properties not named there are skipped undecoded.
-mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::Head& head,
-                                                const std::vector<std::string>* only = nullptr) {
+// Reads a property map, handing each property read to `keep(slot, name,
+// value)` in stored order (`name` views the input); with `only`, properties not named there are
+// skipped undecoded and `slot` is the name's position in `only` (else 0).
+template <class Keep>
+mp::Result<void> read_properties(mp::Reader& reader, const mp::Head& head, const std::vector<std::string>* only,
+                                 Keep&& keep) {
   if (head.kind != Kind::Map) return std::unexpected(invalid_type_reading(reader, head, "a map"));
   if (auto e = reader.enter(); !e) return std::unexpected(e.error());
-  PropertyMap out;
-  out.reserve(reader.plausible_count(head.len, 2));
   for (uint32_t k = 0; k < head.len; ++k) {
     auto key_head = reader.read_head();
     if (!key_head) return std::unexpected(key_head.error());
-    auto name = read_string(reader, *key_head);
+    auto name = read_text(reader, *key_head);
     if (!name) return std::unexpected(name.error());
-    if (only && std::find(only->begin(), only->end(), *name) == only->end()) {
-      if (auto skipped = reader.skip_value(); !skipped) return std::unexpected(skipped.error());
-      continue;
+    size_t slot = 0;
+    if (only) {
+      slot = static_cast<size_t>(std::find(only->begin(), only->end(), *name) - only->begin());
+      if (slot == only->size()) {
+        if (auto skipped = reader.skip_value(); !skipped) return std::unexpected(skipped.error());
+        continue;
+      }
     }
-    auto value = reader.read_value();
-    if (!value) return std::unexpected(value.error());
-    auto pv = PropertyValue::from_msgpack(*value);
-    if (!pv) return std::unexpected(mp::Error{pv.error()});
-    out.insert_or_assign(std::move(*name), std::move(*pv));  // the last occurrence wins
+    auto value_head = reader.read_head();
+    if (!value_head) return std::unexpected(value_head.error());
+    auto pv = PropertyValue::read_msgpack(reader, *value_head);
+    if (!pv) return std::unexpected(pv.error());
+    keep(slot, *name, std::move(*pv));
   }
   reader.leave();
+  return {};
+}
+
+mp::Result<PropertyMap> properties_from_msgpack(mp::Reader& reader, const mp::Head& head,
+                                                const std::vector<std::string>* only = nullptr) {
+  PropertyMap out;
+  if (head.kind == Kind::Map) out.reserve(reader.plausible_count(head.len, 2));
+  auto r = read_properties(reader, head, only, [&](size_t, std::string_view name, PropertyValue&& value) {
+    out.insert_or_assign(std::string(name), std::move(value));  // the last occurrence wins
+  });
+  if (!r) return std::unexpected(r.error());
   return out;
+}
+
+// The Node struct walk, with `properties(reader, head)` reading the map.
+template <class ReadProperties>
+mp::Result<void> read_node(mp::Reader& reader, const mp::Head& head, Uuid& id, std::string& label, NodeKind& kind,
+                           ReadProperties&& properties) {
+  return read_struct(reader, head, kNodeShape, [&](size_t field, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
+    switch (field) {
+      case 0: return assign(id, read_uuid(rd, h));
+      case 1: return assign(label, read_string(rd, h));
+      case 2: return properties(rd, h);
+      default: return assign(kind, kind_from_msgpack(rd, h));
+    }
+  });
 }
 
 mp::Result<Node> node_from_msgpack(mp::Reader& reader, const mp::Head& head, const std::vector<std::string>* only) {
   Node node;
-  auto r = read_struct(reader, head, kNodeShape, [&](size_t field, mp::Reader& rd, const mp::Head& h) -> mp::Result<void> {
-    switch (field) {
-      case 0: return assign(node.id, read_uuid(rd, h));
-      case 1: return assign(node.label, read_string(rd, h));
-      case 2: return assign(node.properties, properties_from_msgpack(rd, h, only));
-      default: return assign(node.kind, kind_from_msgpack(rd, h));
-    }
+  auto r = read_node(reader, head, node.id, node.label, node.kind, [&](mp::Reader& rd, const mp::Head& h) {
+    return assign(node.properties, properties_from_msgpack(rd, h, only));
   });
   if (!r) return std::unexpected(r.error());
   return node;
@@ -292,6 +317,18 @@ mp::Result<Node> node_from_msgpack_with(mp::Reader& reader, const std::vector<st
   auto head = reader.read_head();
   if (!head) return std::unexpected(head.error());
   return node_from_msgpack(reader, *head, &properties);
+}
+
+mp::Result<void> node_fields_from_msgpack(mp::Reader& reader, const std::vector<std::string>& properties,
+                                          NodeFields& out) {
+  auto head = reader.read_head();
+  if (!head) return std::unexpected(head.error());
+  out.values.assign(properties.size(), std::nullopt);
+  return read_node(reader, *head, out.id, out.label, out.kind, [&](mp::Reader& rd, const mp::Head& h) {
+    return read_properties(rd, h, &properties, [&](size_t slot, std::string_view, PropertyValue&& value) {
+      out.values[slot] = std::move(value);
+    });
+  });
 }
 
 void Node::to_json(js::Writer& w, std::string_view key, const Node& node) {

@@ -470,17 +470,29 @@ void PropertyValue::to_msgpack(mp::Writer& w) const {
   }
 }
 
-std::expected<PropertyValue, std::string> PropertyValue::from_msgpack(const mp::Value& v) {
-  switch (v.kind()) {
+namespace {
+
+// The value of a head that carries it whole (nil, booleans, numbers).
+std::optional<PropertyValue> scalar_of(const mp::Head& h) {
+  switch (h.kind) {
     case MKind::Nil: return PropertyValue();
-    case MKind::Bool: return boolean(v.head.boolean);
-    case MKind::SInt: return integer(v.head.i);
+    case MKind::Bool: return PropertyValue::boolean(h.boolean);
+    case MKind::SInt: return PropertyValue::integer(h.i);
     case MKind::UInt:
-      if (v.head.u <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-        return integer(static_cast<int64_t>(v.head.u));
-      return float64(static_cast<double>(v.head.u));
+      if (h.u <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        return PropertyValue::integer(static_cast<int64_t>(h.u));
+      return PropertyValue::float64(static_cast<double>(h.u));
     case MKind::F32:
-    case MKind::F64: return float64(v.head.f);
+    case MKind::F64: return PropertyValue::float64(h.f);
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::expected<PropertyValue, std::string> PropertyValue::from_msgpack(const mp::Value& v) {
+  if (auto scalar = scalar_of(v.head)) return std::move(*scalar);
+  switch (v.kind()) {
     case MKind::Str:
     case MKind::Bin:
       if (common::is_valid_utf8(v.bytes)) return string(v.bytes);
@@ -520,6 +532,22 @@ std::expected<PropertyValue, std::string> PropertyValue::from_msgpack(const mp::
     }
     default: return mismatch();
   }
+}
+
+mp::Result<PropertyValue> PropertyValue::read_msgpack(mp::Reader& reader, const mp::Head& head) {
+  if (head.kind == MKind::Str || head.kind == MKind::Bin) {
+    auto payload = reader.read_payload(head.len);
+    if (!payload) return std::unexpected(payload.error());
+    std::string_view text(reinterpret_cast<const char*>(payload->data()), payload->size());
+    if (!common::is_valid_utf8(text)) return std::unexpected(mp::Error{std::string(kUntaggedMismatch)});
+    return string(std::string(text));
+  }
+  if (auto scalar = scalar_of(head)) return std::move(*scalar);
+  auto tree = reader.read_value_after(head);
+  if (!tree) return std::unexpected(tree.error());
+  auto value = from_msgpack(*tree);
+  if (!value) return std::unexpected(mp::Error{std::move(value.error())});
+  return std::move(*value);
 }
 
 void PropertyValue::to_json(js::Writer& w) const {

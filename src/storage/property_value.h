@@ -109,6 +109,11 @@ class PropertyValue {
   // From one complete decoded value; the error text is
   // "data did not match any variant of untagged enum PropertyValue".
   static std::expected<PropertyValue, std::string> from_msgpack(const common::msgpack::Value& value);
+  // The value whose head was just read, straight from the reader: the same
+  // value and errors as read_value_after then from_msgpack (a mismatch is
+  // the Error with that text), without the decoded tree for a scalar.
+  static common::msgpack::Result<PropertyValue> read_msgpack(common::msgpack::Reader& reader,
+                                                             const common::msgpack::Head& head);
 
   void to_json(common::json::Writer& writer) const;
   void to_json(std::string& out) const;

@@ -160,12 +160,11 @@ Cursor<Node> Storage::node_records() const {
 
 namespace {
 
-// node_record_batch, with `only` as in decode_node.
-DbResult<Storage::NodeBatch> record_batch(const kelm::Db& db, const std::optional<std::string>& after, size_t limit,
-                                          const std::optional<std::string>& label,
-                                          const std::vector<std::string>* only) {
-  Storage::NodeBatch batch;
-  if (limit == 0) return batch;
+// Calls `visit(key, value)` for each current node record after `after`
+// (from the first when absent) in key order, until it returns false or an
+// error.
+template <class Visit>
+DbResult<void> walk_node_records(const kelm::Db& db, const std::optional<std::string>& after, Visit&& visit) {
   kelm::Bound lo = after ? kelm::Bound::excluded(kelm::IVec::from_slice(*after))
                          : kelm::Bound::included(kelm::IVec::from_slice(keys::kNodePrefix));
   auto it = db.default_tree().range(std::move(lo), kelm::Bound::unbounded());
@@ -174,15 +173,29 @@ DbResult<Storage::NodeBatch> record_batch(const kelm::Db& db, const std::optiona
     const auto& [key, value] = **next;
     if (!key.view().starts_with(keys::kNodePrefix)) break;  // past the node records
     if (!is_current_node_key(key.view())) continue;
+    DbResult<bool> more = visit(key, value);
+    if (!more) return std::unexpected(std::move(more.error()));
+    if (!*more) break;
+  }
+  return {};
+}
+
+// node_record_batch, with `only` as in decode_node.
+DbResult<Storage::NodeBatch> record_batch(const kelm::Db& db, const std::optional<std::string>& after, size_t limit,
+                                          const std::optional<std::string>& label,
+                                          const std::vector<std::string>* only) {
+  Storage::NodeBatch batch;
+  if (limit == 0) return batch;
+  auto walked = walk_node_records(db, after, [&](const kelm::IVec& key, const kelm::IVec& value) -> DbResult<bool> {
     auto node = decode_node(value, only);
     if (!node) return std::unexpected(std::move(node.error()));
-    if (label && node->label != *label) continue;
+    if (label && node->label != *label) return true;
     batch.nodes.push_back(std::move(*node));
-    if (batch.nodes.size() == limit) {
-      batch.resume_key = std::string(key.view());
-      break;
-    }
-  }
+    if (batch.nodes.size() < limit) return true;
+    batch.resume_key = std::string(key.view());
+    return false;
+  });
+  if (!walked) return std::unexpected(std::move(walked.error()));
   return batch;
 }
 
@@ -197,6 +210,20 @@ DbResult<Storage::NodeBatch> node_record_batch_with(const Storage& storage, cons
                                                     size_t limit, const std::optional<std::string>& label,
                                                     const std::vector<std::string>& properties) {
   return record_batch(storage.db(), after, limit, label, &properties);
+}
+
+DbResult<void> visit_node_fields(const Storage& storage, const std::optional<std::string>& label,
+                                 const std::vector<std::string>& properties,
+                                 const std::function<DbResult<void>(const NodeFields&)>& visit) {
+  NodeFields fields;
+  return walk_node_records(storage.db(), std::nullopt, [&](const kelm::IVec&, const kelm::IVec& value) -> DbResult<bool> {
+    common::msgpack::Reader reader(value.bytes());
+    if (auto read = node_fields_from_msgpack(reader, properties, fields); !read)
+      return std::unexpected(DbError::msgpack_decode(read.error().message));
+    if (label && fields.label != *label) return true;
+    if (auto r = visit(fields); !r) return std::unexpected(std::move(r.error()));
+    return true;
+  });
 }
 
 Cursor<Node> node_records_of(const Storage& storage, std::vector<Uuid> ids) {

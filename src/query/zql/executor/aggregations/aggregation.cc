@@ -11,6 +11,7 @@
 #include "graph/graph.h"
 #include "graph/vector/index_cache.h"
 #include "graph/vector/live_search.h"
+#include "storage/node_fields.h"
 #include "query/zql/executor/aggregations/precompute.h"
 #include "query/zql/executor/aggregations/shortest_path_call.h"
 #include "query/zql/executor/where/analysis.h"
@@ -53,40 +54,76 @@ const PropertyValue* property_of(const Node& n, const std::string& name) {
   return it == n.properties.end() ? nullptr : &it->second;
 }
 
-// Sum and count of the numeric values.
-std::pair<double, size_t> numeric_sum(std::span<const Node> nodes, const std::string& property) {
-  double sum = 0.0;
-  size_t count = 0;
-  for (const Node& n : nodes) {
-    const PropertyValue* v = property_of(n, property);
-    if (v && is_number(*v)) {
-      sum += number_of(*v);
-      ++count;
-    }
-  }
-  return {sum, count};
+// count, sum, avg, min and max over one group, fed node by node in scan
+// order with each node's value of the aggregated property (null: absent).
+//   sum: the numeric values added as doubles; avg: that sum over their
+//   number, Null without any; min/max: by the value order, skipping Null,
+//   the earliest of equal values staying; no node with the property at all
+//   is an error, only Nulls give Null.
+enum class Fold { Count, Sum, Avg, Min, Max };
+
+std::optional<Fold> fold_named(std::string_view name) {
+  if (name == "count") return Fold::Count;
+  if (name == "sum") return Fold::Sum;
+  if (name == "avg") return Fold::Avg;
+  if (name == "min") return Fold::Min;
+  if (name == "max") return Fold::Max;
+  return std::nullopt;
 }
 
-// min or max by the value order, skipping Null; the earliest of equal values
-// stays. No node with the property at all is an error; only Nulls give Null.
-DbResult<PropertyValue> extreme(std::span<const Node> nodes, const std::string& property, bool want_max) {
-  const PropertyValue* best = nullptr;
-  bool found = false;
-  for (const Node& n : nodes) {
-    const PropertyValue* v = property_of(n, property);
-    if (!v) continue;
-    found = true;
-    if (v->is_null()) continue;
-    if (!best) {
-      best = v;
-      continue;
+class Accumulator {
+ public:
+  explicit Accumulator(Fold fold) : fold_(fold) {}
+
+  void add(const PropertyValue* v) {
+    ++nodes_;
+    if (!v) return;
+    switch (fold_) {
+      case Fold::Count: return;
+      case Fold::Sum:
+      case Fold::Avg:
+        if (is_number(*v)) {
+          sum_ += number_of(*v);
+          ++numeric_;
+        }
+        return;
+      case Fold::Min:
+      case Fold::Max: {
+        found_ = true;
+        if (v->is_null()) return;
+        if (best_) {
+          auto order = v->cmp(*best_);
+          if (fold_ == Fold::Max ? !(order > 0) : !(order < 0)) return;
+        }
+        best_ = *v;
+        return;
+      }
     }
-    auto order = v->cmp(*best);
-    if (want_max ? order > 0 : order < 0) best = v;
   }
-  if (!found) return std::unexpected(exec_error(fmt::format("No values found for {}()", want_max ? "max" : "min")));
-  return best ? *best : PropertyValue::null();
-}
+
+  DbResult<PropertyValue> result() const {
+    switch (fold_) {
+      case Fold::Count: return PropertyValue::integer(static_cast<int64_t>(nodes_));
+      case Fold::Sum: return PropertyValue::float64(sum_);
+      case Fold::Avg:
+        return numeric_ ? PropertyValue::float64(sum_ / static_cast<double>(numeric_)) : PropertyValue::null();
+      case Fold::Min:
+      case Fold::Max:
+        if (!found_)
+          return std::unexpected(exec_error(fmt::format("No values found for {}()", fold_ == Fold::Max ? "max" : "min")));
+        return best_ ? *best_ : PropertyValue::null();
+    }
+    return PropertyValue::null();
+  }
+
+ private:
+  Fold fold_;
+  size_t nodes_ = 0;
+  double sum_ = 0.0;
+  size_t numeric_ = 0;
+  bool found_ = false;
+  std::optional<PropertyValue> best_;
+};
 
 DbResult<PropertyValue> knn_nodes(std::span<const Node> nodes, const graph::Graph& graph,
                                   const Expr::FunctionCall& call, const AggregationContext& context) {
@@ -199,8 +236,16 @@ struct GroupKeyHash {
   size_t operator()(const GroupKey& k) const { return std::hash<std::string>{}(k.text); }
 };
 struct GroupKeyEquivalent {
+  // Equal values (same kind, same value) are equivalent in that order; the
+  // order itself decides the rest (Int 1 and Float 1.0, NaNs).
   bool operator()(const GroupKey& a, const GroupKey& b) const {
-    return a.text == b.text && !GroupKeyLess{}(a, b) && !GroupKeyLess{}(b, a);
+    if (a.text != b.text || a.values.size() != b.values.size()) return false;
+    for (size_t i = 0; i < a.values.size(); ++i) {
+      const PropertyValue& x = a.values[i];
+      const PropertyValue& y = b.values[i];
+      if (!x.eq(y) && (PropertyValue::total_less(x, y) || PropertyValue::total_less(y, x))) return false;
+    }
+    return true;
   }
 };
 
@@ -208,16 +253,21 @@ struct Group {
   std::vector<Node> nodes;
 };
 
-// The grouped value of one node: id and label by name, else the property
-// (absent as Null).
+// The grouped value of a node with `id`, `label` and `value` of property
+// `p`: id and label by name, else the property (absent as Null).
+PropertyValue grouped_value(const Expr::Property& p, const Uuid& id, const std::string& label,
+                            const PropertyValue* value) {
+  if (p.property == "id") return PropertyValue::string(id.to_string());
+  if (p.property == "label") return PropertyValue::string(label);
+  return value ? *value : PropertyValue::null();
+}
+
+// The grouped value of one node, after checking the expression.
 DbResult<PropertyValue> group_value(const Expr& e, const Node& n, std::string_view variable) {
   const auto* p = e.get_if<Expr::Property>();
   if (!p) return std::unexpected(exec_error("GROUP BY only supports property expressions"));
   if (p->variable != variable) return std::unexpected(exec_error(fmt::format("Unknown variable in GROUP BY: {}", p->variable)));
-  if (p->property == "id") return PropertyValue::string(n.id.to_string());
-  if (p->property == "label") return PropertyValue::string(n.label);
-  const PropertyValue* v = property_of(n, p->property);
-  return v ? *v : PropertyValue::null();
+  return grouped_value(*p, n.id, n.label, property_of(n, p->property));
 }
 
 // ---- HAVING -------------------------------------------------------------------
@@ -257,65 +307,109 @@ class GroupScope final : public ConditionScope {
 
 // ---- shapes -------------------------------------------------------------------
 
+// Groups gathered under their key through a hash map and put in key order
+// once at the end. The caller fills one scratch key per node and asks for
+// its group.
+template <class G>
+class GroupTable {
+ public:
+  GroupKey& scratch() {
+    scratch_.text.clear();
+    scratch_.values.clear();
+    return scratch_;
+  }
+  // The key's text gets each value's key text, joined by "|".
+  static void add_value(GroupKey& key, PropertyValue v) {
+    if (!key.values.empty()) key.text += '|';
+    append_group_key_text(key.text, &v);
+    key.values.push_back(std::move(v));
+  }
+  // The group of the scratch key; `make()` builds a new one.
+  template <class Make>
+  G& group(Make&& make) {
+    auto slot = slots_.find(scratch_);
+    if (slot == slots_.end()) {
+      slot = slots_.emplace(scratch_, groups_.size()).first;
+      groups_.emplace_back(scratch_, make());
+    }
+    return groups_[slot->second].second;
+  }
+  std::vector<std::pair<GroupKey, G>> sorted() && {
+    std::sort(groups_.begin(), groups_.end(),
+              [](const auto& a, const auto& b) { return GroupKeyLess{}(a.first, b.first); });
+    return std::move(groups_);
+  }
+
+ private:
+  std::unordered_map<GroupKey, size_t, GroupKeyHash, GroupKeyEquivalent> slots_;
+  std::vector<std::pair<GroupKey, G>> groups_;
+  GroupKey scratch_;
+};
+
+// The columns of a grouped result (result.columns filled) and how each row
+// begins.
+struct GroupedColumns {
+  std::string id_column;
+  // (column, group expression position) of the grouped property columns.
+  std::vector<std::pair<std::string, size_t>> grouped;
+  std::vector<const ast::ExpressionProjection*> functions;
+
+  GroupedColumns(QueryResult& result, const ast::Query& query, std::string_view variable,
+                 const std::vector<Expr>& group_exprs)
+      : id_column(fmt::format("{}.id", variable)) {
+    result.columns.push_back(id_column);
+    for (size_t i = 0; i < group_exprs.size(); ++i) {
+      const auto* p = group_exprs[i].get_if<Expr::Property>();
+      if (!p) continue;
+      std::string natural = fmt::format("{}.{}", p->variable, p->property);
+      if (natural == id_column) continue;
+      std::string column = natural;
+      for (const auto& proj : query.find.projections) {
+        const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
+        if (!ep || !ep->alias) continue;
+        const auto* pp = ep->expr.get_if<Expr::Property>();
+        if (pp && pp->variable == p->variable && pp->property == p->property) {
+          column = *ep->alias;
+          break;
+        }
+      }
+      result.columns.push_back(column);
+      grouped.emplace_back(std::move(column), i);
+    }
+    for (const auto& proj : query.find.projections) {
+      const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
+      if (!ep || !is_special_function_call(ep->expr)) continue;
+      functions.push_back(ep);
+      result.columns.push_back(ep->alias ? *ep->alias : ep->expr.get_if<Expr::FunctionCall>()->name);
+    }
+  }
+
+  // The group's id and grouped columns; the functions are the caller's.
+  Row row_head(const Uuid& first, const GroupKey& key) const {
+    Row row;
+    row[id_column] = PropertyValue::string(first.to_string());
+    for (const auto& [column, i] : grouped) row[column] = PropertyValue::string(group_key_text(&key.values[i]));
+    return row;
+  }
+};
+
 DbResult<QueryResult> execute_group_by(std::vector<Node> nodes, const graph::Graph& graph, const ast::Query& query,
                                        std::string_view variable, const std::vector<Expr>& group_exprs,
                                        AggregationContext& context) {
-  // Nodes gather under their key through a hash map; the groups are put in
-  // key order once at the end. One scratch key serves every lookup.
-  std::unordered_map<GroupKey, size_t, GroupKeyHash, GroupKeyEquivalent> slots;
-  std::vector<std::pair<GroupKey, Group>> groups;
-  GroupKey scratch;
+  GroupTable<Group> table;
   for (Node& n : nodes) {
-    scratch.text.clear();
-    scratch.values.clear();
+    GroupKey& key = table.scratch();
     for (const Expr& e : group_exprs) {
       auto v = group_value(e, n, variable);
       if (!v) return std::unexpected(std::move(v.error()));
-      if (!scratch.values.empty()) scratch.text += '|';
-      append_group_key_text(scratch.text, &*v);
-      scratch.values.push_back(std::move(*v));
+      GroupTable<Group>::add_value(key, std::move(*v));
     }
-    auto slot = slots.find(scratch);
-    if (slot == slots.end()) {
-      slot = slots.emplace(scratch, groups.size()).first;
-      groups.emplace_back(scratch, Group{});
-    }
-    groups[slot->second].second.nodes.push_back(std::move(n));
+    table.group([] { return Group{}; }).nodes.push_back(std::move(n));
   }
-  std::sort(groups.begin(), groups.end(),
-            [](const auto& a, const auto& b) { return GroupKeyLess{}(a.first, b.first); });
+  auto groups = std::move(table).sorted();
 
   QueryResult result;
-  const std::string id_column = fmt::format("{}.id", variable);
-  result.columns.push_back(id_column);
-  // (column, group expression position) of the grouped property columns.
-  std::vector<std::pair<std::string, size_t>> grouped_columns;
-  for (size_t i = 0; i < group_exprs.size(); ++i) {
-    const auto* p = group_exprs[i].get_if<Expr::Property>();
-    if (!p) continue;
-    std::string natural = fmt::format("{}.{}", p->variable, p->property);
-    if (natural == id_column) continue;
-    std::string column = natural;
-    for (const auto& proj : query.find.projections) {
-      const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
-      if (!ep || !ep->alias) continue;
-      const auto* pp = ep->expr.get_if<Expr::Property>();
-      if (pp && pp->variable == p->variable && pp->property == p->property) {
-        column = *ep->alias;
-        break;
-      }
-    }
-    result.columns.push_back(column);
-    grouped_columns.emplace_back(std::move(column), i);
-  }
-  std::vector<const ast::ExpressionProjection*> functions;
-  for (const auto& proj : query.find.projections) {
-    const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
-    if (!ep || !is_special_function_call(ep->expr)) continue;
-    functions.push_back(ep);
-    result.columns.push_back(ep->alias ? *ep->alias : ep->expr.get_if<Expr::FunctionCall>()->name);
-  }
-
+  const GroupedColumns columns(result, query, variable, group_exprs);
   for (auto& [key, group] : groups) {
     if (query.having) {
       auto keep = eval_condition(query.having->condition,
@@ -323,10 +417,8 @@ DbResult<QueryResult> execute_group_by(std::vector<Node> nodes, const graph::Gra
       if (!keep) return std::unexpected(std::move(keep.error()));
       if (!*keep) continue;
     }
-    Row row;
-    row[id_column] = PropertyValue::string(group.nodes.front().id.to_string());
-    for (const auto& [column, i] : grouped_columns) row[column] = PropertyValue::string(group_key_text(&key.values[i]));
-    for (const auto* ep : functions) {
+    Row row = columns.row_head(group.nodes.front().id, key);
+    for (const auto* ep : columns.functions) {
       auto named = evaluate_function(group.nodes, variable, graph, ep->expr, ep->alias, context);
       if (!named) return std::unexpected(std::move(named.error()));
       row[std::move(named->first)] = std::move(named->second);
@@ -358,6 +450,92 @@ DbResult<QueryResult> single_row(std::vector<Node> nodes, const graph::Graph& gr
   }
   result.rows.push_back(std::move(row));
   return result;
+}
+
+// ---- folding a label scan ------------------------------------------------------
+
+// A query the fold serves: its grouped values and functions, each reading
+// one slot of the properties the scan decodes (none: id, label, count).
+struct FoldPlan {
+  struct Key {
+    const Expr::Property* property;
+    std::optional<size_t> slot;
+  };
+  struct Function {
+    std::string column;
+    Fold fold;
+    std::optional<size_t> slot;
+  };
+  bool grouped = false;
+  std::vector<Expr> group_exprs;
+  std::vector<Key> keys;
+  std::vector<Function> functions;  // the function columns, in order
+};
+
+std::optional<size_t> slot_of(const std::vector<std::string>& properties, const std::string& name) {
+  auto it = std::find(properties.begin(), properties.end(), name);
+  if (it == properties.end()) return std::nullopt;
+  return static_cast<size_t>(it - properties.begin());
+}
+
+// The plan, or none when the query needs the nodes themselves or would fail
+// before its first row (the node road then gives that answer).
+std::optional<FoldPlan> fold_plan(const ast::Query& query, std::string_view variable,
+                                  const std::vector<std::string>& properties) {
+  if (query.having) return std::nullopt;
+  FoldPlan plan;
+  auto function = [&](const ast::ExpressionProjection& ep) -> std::optional<FoldPlan::Function> {
+    const auto* call = ep.expr.get_if<Expr::FunctionCall>();
+    auto fold = call ? fold_named(call->name) : std::nullopt;
+    if (!fold) return std::nullopt;
+    FoldPlan::Function f{ep.alias ? *ep.alias : call->name, *fold, std::nullopt};
+    if (*fold == Fold::Count) return f;
+    auto p = aggregated_property(*call, variable);
+    if (!p) return std::nullopt;
+    f.slot = slot_of(properties, (*p)->property);
+    if (!f.slot) return std::nullopt;
+    return f;
+  };
+  for (const auto& proj : query.find.projections) {
+    const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
+    if (!ep) return std::nullopt;
+    if (const auto* p = ep->expr.get_if<Expr::Property>()) {
+      if (p->variable != variable) return std::nullopt;
+      if (!query.group_by) plan.group_exprs.push_back(ep->expr);
+      continue;
+    }
+    if (!function(*ep)) return std::nullopt;
+  }
+  if (query.group_by) plan.group_exprs = query.group_by->expressions;
+  plan.grouped = !plan.group_exprs.empty();
+  for (const Expr& e : plan.group_exprs) {
+    const auto* p = e.get_if<Expr::Property>();
+    if (!p || p->variable != variable) return std::nullopt;
+    FoldPlan::Key key{p, std::nullopt};
+    if (p->property != "id" && p->property != "label") {
+      key.slot = slot_of(properties, p->property);
+      if (!key.slot) return std::nullopt;
+    }
+    plan.keys.push_back(key);
+  }
+  // The function columns as the node road lists them.
+  for (const auto& proj : query.find.projections) {
+    const auto* ep = std::get_if<ast::ExpressionProjection>(&proj);
+    if (ep->expr.kind() == Expr::Kind::Property) continue;
+    if (plan.grouped && !is_special_function_call(ep->expr)) return std::nullopt;
+    plan.functions.push_back(*function(*ep));
+  }
+  return plan;
+}
+
+struct FoldGroup {
+  Uuid first;
+  std::vector<Accumulator> accumulators;
+};
+
+const PropertyValue* slot_value(const NodeFields& fields, const std::optional<size_t>& slot) {
+  if (!slot || !fields.values[*slot]) return nullptr;
+  return &*fields.values[*slot];
 }
 
 }  // namespace
@@ -400,14 +578,12 @@ DbResult<std::pair<std::string, PropertyValue>> evaluate_call(std::span<const No
   };
 
   if (name == "count") return named(PropertyValue::integer(static_cast<int64_t>(nodes.size())));
-  if (name == "sum" || name == "avg" || name == "min" || name == "max") {
+  if (auto fold = fold_named(name)) {
     auto p = aggregated_property(*call, variable);
     if (!p) return std::unexpected(std::move(p.error()));
-    const std::string& property = (*p)->property;
-    if (name == "min" || name == "max") return named(extreme(nodes, property, name == "max"));
-    auto [sum, count] = numeric_sum(nodes, property);
-    if (name == "sum") return named(PropertyValue::float64(sum));
-    return named(count ? PropertyValue::float64(sum / static_cast<double>(count)) : PropertyValue::null());
+    Accumulator acc(*fold);
+    for (const Node& n : nodes) acc.add(property_of(n, (*p)->property));
+    return named(acc.result());
   }
   if (auto mean = evaluate_algorithm_mean(name, nodes, context.scores)) return named(std::move(*mean));
   if (name == "knn_nodes") return named(knn_nodes(nodes, graph, *call, context));
@@ -446,6 +622,65 @@ DbResult<QueryResult> execute_aggregation(std::vector<Node> nodes, const graph::
   }
   if (!implicit.empty()) return execute_group_by(std::move(nodes), graph, query, variable, implicit, context);
   return single_row(std::move(nodes), graph, query, variable, context);
+}
+
+}  // namespace zudizid::query::zql::executor::aggregations
+
+namespace zudizid::query::zql::executor::aggregations {
+
+std::optional<DbResult<QueryResult>> fold_node_scan(const graph::Graph& graph, const ast::Query& query,
+                                                    std::string_view variable, const std::optional<std::string>& label,
+                                                    const std::vector<std::string>& properties) {
+  auto plan = fold_plan(query, variable, properties);
+  if (!plan) return std::nullopt;
+  auto fresh = [&] {
+    std::vector<Accumulator> accumulators;
+    for (const auto& f : plan->functions) accumulators.emplace_back(f.fold);
+    return accumulators;
+  };
+  auto add = [&](FoldGroup& group, const NodeFields& fields) {
+    for (size_t j = 0; j < plan->functions.size(); ++j)
+      group.accumulators[j].add(slot_value(fields, plan->functions[j].slot));
+  };
+  GroupTable<FoldGroup> table;
+  FoldGroup all{Uuid{}, fresh()};
+  auto folded = storage::visit_node_fields(*graph.storage(), label, properties,
+                                           [&](const NodeFields& fields) -> DbResult<void> {
+    if (!plan->grouped) {
+      add(all, fields);
+      return {};
+    }
+    GroupKey& key = table.scratch();
+    for (const auto& k : plan->keys)
+      GroupTable<FoldGroup>::add_value(key, grouped_value(*k.property, fields.id, fields.label, slot_value(fields, k.slot)));
+    add(table.group([&] { return FoldGroup{fields.id, fresh()}; }), fields);
+    return {};
+  });
+  if (!folded) return DbResult<QueryResult>(std::unexpected(std::move(folded.error())));
+
+  QueryResult result;
+  auto fill = [&](Row& row, const FoldGroup& group) -> DbResult<void> {
+    for (size_t j = 0; j < plan->functions.size(); ++j) {
+      auto v = group.accumulators[j].result();
+      if (!v) return std::unexpected(std::move(v.error()));
+      row[plan->functions[j].column] = std::move(*v);
+    }
+    return {};
+  };
+  if (!plan->grouped) {
+    for (const auto& f : plan->functions) result.columns.push_back(f.column);
+    Row row;
+    if (auto r = fill(row, all); !r) return DbResult<QueryResult>(std::unexpected(std::move(r.error())));
+    result.rows.push_back(std::move(row));
+    return DbResult<QueryResult>(std::move(result));
+  }
+  const GroupedColumns columns(result, query, variable, plan->group_exprs);
+  for (auto& [key, group] : std::move(table).sorted()) {
+    Row row = columns.row_head(group.first, key);
+    if (auto r = fill(row, group); !r) return DbResult<QueryResult>(std::unexpected(std::move(r.error())));
+    result.rows.push_back(std::move(row));
+  }
+  return DbResult<QueryResult>(std::move(result));
 }
 
 }  // namespace zudizid::query::zql::executor::aggregations

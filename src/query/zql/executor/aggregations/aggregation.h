@@ -62,6 +62,17 @@ struct AggregationContext {
 DbResult<QueryResult> execute_aggregation(std::vector<Node> nodes, const graph::Graph& graph,
                                           const ast::Query& query, std::string_view variable);
 
+// execute_aggregation over the label scan of `label` (every node without
+// one), folded as the records are read, when the query's projections are
+// only the variable's properties and count, sum, avg, min and max of its
+// properties, without HAVING: no node is kept. `properties` are those the
+// query reads (the scan decodes only them). The same result and errors as
+// the scan drained into execute_aggregation; none when the query is not of
+// that shape.
+std::optional<DbResult<QueryResult>> fold_node_scan(const graph::Graph& graph, const ast::Query& query,
+                                                    std::string_view variable, const std::optional<std::string>& label,
+                                                    const std::vector<std::string>& properties);
+
 // The column name and value of one function projection over `nodes` (a
 // group, or every matched node). Names are matched exactly as written.
 DbResult<std::pair<std::string, PropertyValue>> evaluate_function(std::span<const Node> nodes,

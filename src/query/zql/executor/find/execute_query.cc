@@ -243,6 +243,23 @@ std::optional<std::vector<std::string>> properties_read(const ast::Query& query,
   return names;
 }
 
+// DISTINCT, ORDER BY, OFFSET/LIMIT, then the ORDER BY extras removed.
+QueryResult finish_rows(const ast::Query& query, QueryResult result, const std::vector<std::string>& extras) {
+  if (query.find.distinct) apply_distinct(result);
+  ZLOG(Debug, kLog, "After filter and project: {} rows (including {} extras)", result.rows.size(), extras.size());
+  if (query.order_by)
+    std::stable_sort(result.rows.begin(), result.rows.end(),
+                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
+  if (query.limit) {
+    const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());
+    result.rows.erase(result.rows.begin(), result.rows.begin() + static_cast<ptrdiff_t>(offset));
+    if (result.rows.size() > query.limit->limit) result.rows.resize(query.limit->limit);
+  }
+  strip_extra_columns(result, extras);
+  ZLOG(Info, kLog, "Query execution complete: {} rows", result.rows.size());
+  return result;
+}
+
 DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& query) {
   auto pattern = node_pattern_of(query);
   if (!pattern) return std::unexpected(std::move(pattern.error()));
@@ -251,7 +268,15 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
   const Expr* where = query.filter ? &query.filter->condition : nullptr;
   graph::Graph& graph = context.graph;
 
-  auto start = operators::select_start_nodes(graph, node, variable, where, properties_read(query, node, variable));
+  const auto properties = properties_read(query, node, variable);
+  // An aggregate of plain folds over a label scan reads no node into memory.
+  if (!where && node.properties.empty() && properties && is_aggregated(query)) {
+    if (auto folded = aggregations::fold_node_scan(graph, query, variable, node.label, *properties)) {
+      if (!*folded) return std::unexpected(std::move(folded->error()));
+      return finish_rows(query, std::move(**folded), {});
+    }
+  }
+  auto start = operators::select_start_nodes(graph, node, variable, where, properties);
   if (!start) return std::unexpected(std::move(start.error()));
   NodeStream stream = std::move(start->nodes);
 
@@ -335,19 +360,7 @@ DbResult<QueryResult> run_node_query(QueryContext& context, const ast::Query& qu
     }
   }
 
-  if (query.find.distinct) apply_distinct(result);
-  ZLOG(Debug, kLog, "After filter and project: {} rows (including {} extras)", result.rows.size(), extras.size());
-  if (query.order_by)
-    std::stable_sort(result.rows.begin(), result.rows.end(),
-                     [&](const Row& a, const Row& b) { return compare_rows_for_order(query.order_by->items, a, b); });
-  if (query.limit) {
-    const uint64_t offset = std::min<uint64_t>(query.limit->offset.value_or(0), result.rows.size());
-    result.rows.erase(result.rows.begin(), result.rows.begin() + static_cast<ptrdiff_t>(offset));
-    if (result.rows.size() > query.limit->limit) result.rows.resize(query.limit->limit);
-  }
-  strip_extra_columns(result, extras);
-  ZLOG(Info, kLog, "Query execution complete: {} rows", result.rows.size());
-  return result;
+  return finish_rows(query, std::move(result), extras);
 }
 
 }  // namespace
