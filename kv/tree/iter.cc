@@ -1,6 +1,6 @@
-// Forward range iteration: each step reuses the private copy of the previous
-// leaf, steps to its right sibling, or finds its leaf afresh from the root,
-// under the shared side of the concurrency control.
+// Forward range iteration: a step takes the next key of the private copy of
+// the current leaf; past its end it steps to the right sibling, or finds its
+// leaf afresh from the root, under the shared side of the concurrency control.
 #include "common/log.h"
 #include "kv/sync/concurrency_control.h"
 #include "kv/tree/tree.h"
@@ -18,6 +18,24 @@ int cmp(Bytes a, Bytes b) {
 
 std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
   using Item = std::optional<Result<std::pair<IVec, IVec>>>;
+  auto within_hi = [&](const IVec& key) {
+    return hi_.kind == Bound::Kind::Unbounded || (hi_.kind == Bound::Kind::Included ? cmp(hi_.key.bytes(), key.bytes()) >= 0
+                                                                                    : cmp(hi_.key.bytes(), key.bytes()) > 0);
+  };
+  if (resuming_) {
+    // The next key of the private copy follows the last one returned; the
+    // copy is this iterator's own, so reading it takes no lock.
+    const Node& node = cached_->second;
+    const Leaf& lf = std::get<Leaf>(node.data);
+    if (resume_at_ < lf.keys.size()) {
+      const size_t pos = resume_at_++;
+      IVec key = node.full_key(pos);
+      if (!within_hi(key)) return std::nullopt;
+      return Item(std::pair{std::move(key), lf.values[pos]});
+    }
+    lo_ = Bound::excluded(node.full_key(resume_at_ - 1));
+    resuming_ = false;
+  }
   auto cc = tree::concurrency_control().read();
   auto guard = pin();
   TreeInner& t = *tree_.inner();
@@ -80,13 +98,11 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
       if (pos < lf.keys.size()) {
         IVec key = node.full_key(pos);
         IVec value = lf.values[pos];
-        lo_ = Bound::excluded(key);
         cached_ = std::move(cur);
         forward_ = true;
-        bool within = hi_.kind == Bound::Kind::Unbounded ||
-                      (hi_.kind == Bound::Kind::Included ? cmp(hi_.key.bytes(), key.bytes()) >= 0
-                                                         : cmp(hi_.key.bytes(), key.bytes()) > 0);
-        if (!within) return std::nullopt;
+        resuming_ = true;
+        resume_at_ = pos + 1;
+        if (!within_hi(key)) return std::nullopt;
         return Item(std::pair{std::move(key), std::move(value)});
       }
       if (node.hi.empty()) return std::nullopt;

@@ -12,9 +12,19 @@ int cmp(Bytes a, Bytes b) {
   return o < 0 ? -1 : (o > 0 ? 1 : 0);
 }
 
+constexpr size_t kPrefetchAll = 32;
+
 // Binary search: (found, position or insertion point).
 std::pair<bool, size_t> search(const std::vector<IVec>& keys, Bytes probe) {
   size_t lo = 0, hi = keys.size();
+  // A leaf's keys longer than an inline IVec each live in their own buffer,
+  // so every probe would wait for memory in turn; asking for all of them
+  // first lets those loads overlap. Index nodes are larger and their short
+  // separators are inline.
+  if (hi <= kPrefetchAll) {
+    for (const IVec& k : keys)
+      if (!k.is_inline()) __builtin_prefetch(k.data());
+  }
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
     int c = cmp(keys[mid].bytes(), probe);
