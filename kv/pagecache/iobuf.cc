@@ -333,7 +333,8 @@ Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf, bool sync_f
   }
   if (options_.config.temporary) {
     std::vector<Written> one{w};
-    return mark_durable(one, true);
+    // A waiter may hold the accountant: it is not waited for here.
+    return mark_durable(one, !sync_follows);
   }
   // The sync is shared: the written range waits for the next sync of the
   // file (a flush, a reader or waiter that needs it, the periodic flusher,
@@ -347,7 +348,7 @@ Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf, bool sync_f
     backlog_full = unsynced_bytes_ >= kUnsyncedLimitSegments * S;
   }
   wake_waiters();
-  if (backlog_full) {
+  if (backlog_full && !sync_follows) {
     if (auto r = sync_written(true); !r) return std::unexpected(Error::io(r.error()));
   }
   return {};

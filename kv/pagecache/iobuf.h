@@ -165,8 +165,10 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   // The body of the buffer-write job: writes, and on failure stores the
   // error and wakes every waiter.
   void write_or_stop(const std::shared_ptr<IoBuf>& buf, bool from_seal, bool sync_follows);
-  // `sync_follows`: the caller syncs the file right after, so no early
-  // writeback is started for the range.
+  // `sync_follows`: the caller is a waiter in make_stable, which syncs the
+  // file right after (so no early writeback is started and no backlog sync
+  // is run here) and may hold the segment accountant (so it is not waited
+  // for).
   Result<void> write_to_log(const std::shared_ptr<IoBuf>& buf, bool sync_follows = false);
 
   // One buffer written to the file: its lsn, the lsn count it completes and

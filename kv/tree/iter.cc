@@ -3,6 +3,7 @@
 // leaf afresh from the root, under the shared side of the concurrency control.
 #include "common/log.h"
 #include "kv/sync/concurrency_control.h"
+#include "kv/tree/prefetch.h"
 #include "kv/tree/tree.h"
 
 namespace kelm {
@@ -12,6 +13,15 @@ namespace {
 int cmp(Bytes a, Bytes b) {
   auto o = IVec::compare(a, b);
   return o < 0 ? -1 : (o > 0 ? 1 : 0);
+}
+
+// The iterator's private copy of a leaf.
+Node copy_leaf(const Node& n) {
+  if (const auto* lf = std::get_if<Leaf>(&n.data)) {
+    tree::prefetch_buffers(lf->keys, true);
+    tree::prefetch_buffers(lf->values, true);
+  }
+  return n.clone();
 }
 
 }  // namespace
@@ -43,7 +53,7 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
     auto lookup = [&](Bytes key) -> Result<std::pair<PageId, Node>> {
       auto v = t.view_for_key(key, guard);
       if (!v) return std::unexpected(v.error());
-      return std::pair<PageId, Node>{v->pid, v->node().clone()};
+      return std::pair<PageId, Node>{v->pid, copy_leaf(v->node())};
     };
     std::pair<PageId, Node> cur;
     if (forward_ && cached_) {
@@ -114,7 +124,7 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
         auto sib = t.view_for_pid(node.next, guard);
         if (!sib) return Item(std::unexpected(sib.error()));
         if (*sib && (*sib)->node().is_leaf() && !(*sib)->node().merging) {
-          cur = std::pair<PageId, Node>{node.next, (*sib)->node().clone()};
+          cur = std::pair<PageId, Node>{node.next, copy_leaf((*sib)->node())};
           continue;
         }
       }
