@@ -101,13 +101,6 @@ IVec& IVec::operator=(IVec&& other) noexcept {
   return *this;
 }
 
-std::strong_ordering IVec::compare(std::span<const uint8_t> a, std::span<const uint8_t> b) noexcept {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
-  if (c != 0) return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
-  return a.size() <=> b.size();
-}
-
 std::string IVec::debug_bytes(std::span<const uint8_t> bytes, bool alternate) {
   std::string out = "[";
   if (alternate) {

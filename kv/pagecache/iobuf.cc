@@ -204,7 +204,8 @@ Result<IoReservation> IoBufs::reserve(LogKind kind, PageId pid, uint64_t len, co
   }
 }
 
-Result<void> IoBufs::maybe_seal_and_write(const std::shared_ptr<IoBuf>& buf, uint64_t h, bool from_reserve) {
+Result<void> IoBufs::maybe_seal_and_write(const std::shared_ptr<IoBuf>& buf, uint64_t h, bool from_reserve,
+                                          bool write_here) {
   const uint64_t S = options_.config.segment_size;
   if (header::is_sealed(h)) return {};
   const LogOffset log_offset = buf->log_offset;
@@ -255,8 +256,13 @@ Result<void> IoBufs::maybe_seal_and_write(const std::shared_ptr<IoBuf>& buf, uin
 
   if (header::n_writers(h) == 0) {
     if (auto e = stored_error()) return std::unexpected(*e);
-    ZLOG(Trace, kIoTarget, "asynchronously writing iobuf with lsn {} to log from maybe_seal", lsn);
-    submit_write(buf, true);
+    if (write_here) {
+      ZLOG(Trace, kIoTarget, "writing iobuf with lsn {} to log from maybe_seal", lsn);
+      write_or_stop(buf, true, true);
+    } else {
+      ZLOG(Trace, kIoTarget, "asynchronously writing iobuf with lsn {} to log from maybe_seal", lsn);
+      submit_write(buf, true);
+    }
   }
   return {};
 }
@@ -279,23 +285,27 @@ Result<void> IoBufs::exit_reservation(const std::shared_ptr<IoBuf>& buf) {
   return {};
 }
 
+void IoBufs::write_or_stop(const std::shared_ptr<IoBuf>& buf, bool from_seal, bool sync_follows) {
+  if (auto r = write_to_log(buf, sync_follows); !r) {
+    ZLOG(Error, from_seal ? kIoTarget : kLogTarget, "hit error while writing iobuf with lsn {}: {}", buf->lsn,
+         r.error().display());
+    options_.errors->set(r.error());
+    // Wake every waiter: each one then finds the stored error.
+    wake_waiters();
+  }
+}
+
 void IoBufs::submit_write(std::shared_ptr<IoBuf> buf, bool from_seal) {
   auto self = shared_from_this();
   (void)threadpool::spawn(
       [self, buf = std::move(buf), from_seal]() -> int {
-    if (auto r = self->write_to_log(buf); !r) {
-      ZLOG(Error, from_seal ? kIoTarget : kLogTarget, "hit error while writing iobuf with lsn {}: {}", buf->lsn,
-           r.error().display());
-      self->options_.errors->set(r.error());
-      // Wake every waiter: each one then finds the stored error.
-      self->wake_waiters();
-    }
-    return 0;
+        self->write_or_stop(buf, from_seal, false);
+        return 0;
       },
       options_.config.jobs);
 }
 
-Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf) {
+Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf, bool sync_follows) {
   const uint64_t S = options_.config.segment_size;
   if (buf->log_offset % S != static_cast<uint64_t>(buf->lsn) % S)
     return std::unexpected(bug("buffer offset and lsn disagree within the segment"));
@@ -323,12 +333,13 @@ Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf) {
   }
   if (options_.config.temporary) {
     std::vector<Written> one{w};
-    return mark_durable(one, true);
+    // A waiter may hold the accountant: it is not waited for here.
+    return mark_durable(one, !sync_follows);
   }
   // The sync is shared: the written range waits for the next sync of the
   // file (a flush, a reader or waiter that needs it, the periodic flusher,
   // or this job once the backlog grows large) and only then counts.
-  if (total > 0) file.sync_range_hint(buf->log_offset, total);
+  if (total > 0 && !sync_follows) file.sync_range_hint(buf->log_offset, total);
   bool backlog_full = false;
   {
     std::lock_guard lock(unsynced_mu_);
@@ -337,7 +348,7 @@ Result<void> IoBufs::write_to_log(const std::shared_ptr<IoBuf>& buf) {
     backlog_full = unsynced_bytes_ >= kUnsyncedLimitSegments * S;
   }
   wake_waiters();
-  if (backlog_full) {
+  if (backlog_full && !sync_follows) {
     if (auto r = sync_written(true); !r) return std::unexpected(Error::io(r.error()));
   }
   return {};
@@ -441,14 +452,6 @@ Result<uint64_t> IoBufs::roll() {
   return header::offset(h);
 }
 
-Result<void> IoBufs::seal_buffer_of(const IoReservation& r) {
-  for (;;) {
-    const uint64_t h = r.buffer()->header.load(std::memory_order_acquire);
-    if (header::is_sealed(h)) return {};
-    if (auto s = maybe_seal_and_write(r.buffer(), h, false); !s) return s;
-  }
-}
-
 Result<uint64_t> IoBufs::make_stable(Lsn lsn, bool accept_written) {
   const Lsn first = stable_lsn_.load();
   if (first >= lsn) return 0;
@@ -461,7 +464,10 @@ Result<uint64_t> IoBufs::make_stable(Lsn lsn, bool accept_written) {
     const uint64_t h = buf->header.load(std::memory_order_acquire);
     if (header::offset(h) != 0 && !header::is_sealed(h) && buf->lsn <= lsn) {
       // The wanted lsn may sit in this open buffer: seal it so it is written.
-      if (auto r = maybe_seal_and_write(buf, h, false); !r) return std::unexpected(r.error());
+      // This caller waits for the bytes anyway, so it writes them itself
+      // (when no writer is left inside) and syncs them on its next pass:
+      // one write and one sync, with no hand-off to the IO pool and back.
+      if (auto r = maybe_seal_and_write(buf, h, false, true); !r) return std::unexpected(r.error());
       continue;
     }
     std::unique_lock lock(intervals_mu_);

@@ -101,8 +101,6 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
 
   // Seals the current buffer if it holds data; bytes sealed.
   Result<uint64_t> roll();
-  // Seals the buffer holding `r` unless already sealed.
-  Result<void> seal_buffer_of(const IoReservation& r);
   // Waits until lsn is durable (or, with accept_written, merely written);
   // bytes by which the stable lsn grew during the call.
   Result<uint64_t> make_stable(Lsn lsn, bool accept_written);
@@ -152,7 +150,11 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
 
   // Used by reservations.
   Result<void> exit_reservation(const std::shared_ptr<IoBuf>& buf);
-  Result<void> maybe_seal_and_write(const std::shared_ptr<IoBuf>& buf, uint64_t h, bool from_reserve);
+  // With `write_here`, a buffer the seal leaves without writers is written
+  // by the calling thread (a caller that waits for it anyway) instead of by
+  // an IO-pool job.
+  Result<void> maybe_seal_and_write(const std::shared_ptr<IoBuf>& buf, uint64_t h, bool from_reserve,
+                                    bool write_here = false);
 
  private:
   explicit IoBufs(Options options) : options_(std::move(options)) {}
@@ -160,7 +162,14 @@ class IoBufs : public std::enable_shared_from_this<IoBufs> {
   Error stop_with(const Error& e);  // records e, wakes waiters, returns the stored error
   void wake_waiters();
   void submit_write(std::shared_ptr<IoBuf> buf, bool from_seal);
-  Result<void> write_to_log(const std::shared_ptr<IoBuf>& buf);
+  // The body of the buffer-write job: writes, and on failure stores the
+  // error and wakes every waiter.
+  void write_or_stop(const std::shared_ptr<IoBuf>& buf, bool from_seal, bool sync_follows);
+  // `sync_follows`: the caller is a waiter in make_stable, which syncs the
+  // file right after (so no early writeback is started and no backlog sync
+  // is run here) and may hold the segment accountant (so it is not waited
+  // for).
+  Result<void> write_to_log(const std::shared_ptr<IoBuf>& buf, bool sync_follows = false);
 
   // One buffer written to the file: its lsn, the lsn count it completes and
   // the header-stable lsn it carries.

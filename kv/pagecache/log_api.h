@@ -160,9 +160,6 @@ class Log {
 
   // Seals the current IO buffer if it holds data and hands it to be written.
   virtual Result<void> roll_iobuf() = 0;
-  // Seals the IO buffer holding `r` so that no later reservation lands in it;
-  // it is written once its writers have finished.
-  virtual Result<void> seal_iobuf_of(const Reservation& r) = 0;
   // Records (manifest lsn -> required stable lsn) for the stable-lsn
   // bookkeeping and recovery. ReportableBug when the manifest lsn is not
   // above the stable lsn.

@@ -95,12 +95,6 @@ class SegmentedLog final : public Log {
     return {};
   }
 
-  Result<void> seal_iobuf_of(const Reservation& r) override {
-    auto* impl = dynamic_cast<SegmentedReservation*>(r.impl());
-    if (!impl) return std::unexpected(Error::reportable_bug("reservation of another log"));
-    return bufs_->seal_buffer_of(impl->inner());
-  }
-
   Result<void> mark_batch(Lsn manifest_lsn, Lsn required_lsn) override {
     return bufs_->mark_batch(manifest_lsn, required_lsn);
   }

@@ -1,8 +1,9 @@
-// Forward range iteration: each step reuses the private copy of the previous
-// leaf, steps to its right sibling, or finds its leaf afresh from the root,
-// under the shared side of the concurrency control.
+// Forward range iteration: a step takes the next key of the private copy of
+// the current leaf; past its end it steps to the right sibling, or finds its
+// leaf afresh from the root, under the shared side of the concurrency control.
 #include "common/log.h"
 #include "kv/sync/concurrency_control.h"
+#include "kv/tree/prefetch.h"
 #include "kv/tree/tree.h"
 
 namespace kelm {
@@ -14,10 +15,37 @@ int cmp(Bytes a, Bytes b) {
   return o < 0 ? -1 : (o > 0 ? 1 : 0);
 }
 
+// The iterator's private copy of a leaf.
+Node copy_leaf(const Node& n) {
+  if (const auto* lf = std::get_if<Leaf>(&n.data)) {
+    tree::prefetch_buffers(lf->keys, true);
+    tree::prefetch_buffers(lf->values, true);
+  }
+  return n.clone();
+}
+
 }  // namespace
 
 std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
   using Item = std::optional<Result<std::pair<IVec, IVec>>>;
+  auto within_hi = [&](const IVec& key) {
+    return hi_.kind == Bound::Kind::Unbounded || (hi_.kind == Bound::Kind::Included ? cmp(hi_.key.bytes(), key.bytes()) >= 0
+                                                                                    : cmp(hi_.key.bytes(), key.bytes()) > 0);
+  };
+  if (resuming_) {
+    // The next key of the private copy follows the last one returned; the
+    // copy is this iterator's own, so reading it takes no lock.
+    const Node& node = cached_->second;
+    const Leaf& lf = std::get<Leaf>(node.data);
+    if (resume_at_ < lf.keys.size()) {
+      const size_t pos = resume_at_++;
+      IVec key = node.full_key(pos);
+      if (!within_hi(key)) return std::nullopt;
+      return Item(std::pair{std::move(key), lf.values[pos]});
+    }
+    lo_ = Bound::excluded(node.full_key(resume_at_ - 1));
+    resuming_ = false;
+  }
   auto cc = tree::concurrency_control().read();
   auto guard = pin();
   TreeInner& t = *tree_.inner();
@@ -25,7 +53,7 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
     auto lookup = [&](Bytes key) -> Result<std::pair<PageId, Node>> {
       auto v = t.view_for_key(key, guard);
       if (!v) return std::unexpected(v.error());
-      return std::pair<PageId, Node>{v->pid, v->node().clone()};
+      return std::pair<PageId, Node>{v->pid, copy_leaf(v->node())};
     };
     std::pair<PageId, Node> cur;
     if (forward_ && cached_) {
@@ -80,13 +108,11 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
       if (pos < lf.keys.size()) {
         IVec key = node.full_key(pos);
         IVec value = lf.values[pos];
-        lo_ = Bound::excluded(key);
         cached_ = std::move(cur);
         forward_ = true;
-        bool within = hi_.kind == Bound::Kind::Unbounded ||
-                      (hi_.kind == Bound::Kind::Included ? cmp(hi_.key.bytes(), key.bytes()) >= 0
-                                                         : cmp(hi_.key.bytes(), key.bytes()) > 0);
-        if (!within) return std::nullopt;
+        resuming_ = true;
+        resume_at_ = pos + 1;
+        if (!within_hi(key)) return std::nullopt;
         return Item(std::pair{std::move(key), std::move(value)});
       }
       if (node.hi.empty()) return std::nullopt;
@@ -98,7 +124,7 @@ std::optional<Result<std::pair<IVec, IVec>>> Iter::next() {
         auto sib = t.view_for_pid(node.next, guard);
         if (!sib) return Item(std::unexpected(sib.error()));
         if (*sib && (*sib)->node().is_leaf() && !(*sib)->node().merging) {
-          cur = std::pair<PageId, Node>{node.next, (*sib)->node().clone()};
+          cur = std::pair<PageId, Node>{node.next, copy_leaf((*sib)->node())};
           continue;
         }
       }

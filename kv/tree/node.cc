@@ -1,6 +1,9 @@
 #include "kv/tree/node.h"
 
 #include <algorithm>
+#include <type_traits>
+
+#include "kv/tree/prefetch.h"
 
 namespace kelm {
 namespace {
@@ -12,9 +15,14 @@ int cmp(Bytes a, Bytes b) {
   return o < 0 ? -1 : (o > 0 ? 1 : 0);
 }
 
+constexpr size_t kPrefetchAll = 32;
+
 // Binary search: (found, position or insertion point).
 std::pair<bool, size_t> search(const std::vector<IVec>& keys, Bytes probe) {
   size_t lo = 0, hi = keys.size();
+  // Leaves are small: their key buffers are all asked for before the
+  // probes. Index nodes are larger and their short separators are inline.
+  if (hi <= kPrefetchAll) tree::prefetch_buffers(keys, false);
   while (lo < hi) {
     size_t mid = lo + (hi - lo) / 2;
     int c = cmp(keys[mid].bytes(), probe);
@@ -45,6 +53,7 @@ std::string link_debug(const Link& l) {
 namespace {
 template <class T>
 std::vector<T> copy_with_room(const std::vector<T>& v, size_t extra) {
+  if constexpr (std::is_same_v<T, IVec>) tree::prefetch_buffers(v, true);
   std::vector<T> out;
   out.reserve(v.size() + extra);
   out.assign(v.begin(), v.end());

@@ -199,10 +199,10 @@ Result<void> apply_batches(std::vector<std::pair<Tree, Batch>> batches) {
   if (auto r = log.roll_iobuf(); !r) return r;
   auto manifest = log.reserve(pagecache::LogKind::Skip, pagecache::kBatchManifestPid, pagecache::BatchManifestBody{});
   if (!manifest) return std::unexpected(manifest.error());
-  if (auto s = log.seal_iobuf_of(*manifest); !s) {
-    (void)manifest->abort();
-    return s;
-  }
+  // The manifest's buffer is not sealed here: the open manifest keeps it
+  // from being written until the seal below, whichever buffers the writes
+  // land in, and sharing it lets one write and one sync make a small batch
+  // durable. The bytes in the file are the same either way.
   // Seals the manifest with the highest reserved lsn, so recovery replays
   // everything logged since the manifest or nothing of it.
   auto seal = [&]() -> Result<void> {

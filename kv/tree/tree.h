@@ -153,6 +153,12 @@ class Iter {
   Bound hi_;
   std::optional<std::pair<PageId, Node>> cached_;
   bool forward_ = true;
+  // While set, the scan stands just after key `resume_at_ - 1` of the cached
+  // leaf: that key is the lower bound (excluded) and `lo_` is not yet
+  // updated to it. Steps within the private copy then need no search, no
+  // lock and no epoch.
+  bool resuming_ = false;
+  size_t resume_at_ = 0;
 };
 
 class TreeInner {

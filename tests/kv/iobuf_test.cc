@@ -227,5 +227,28 @@ TEST_F(IoBufsTest, DurableLogSyncsEveryWrite) {
   EXPECT_GT(file->syncs.load(), before);
 }
 
+// A flush that seals the buffer it waits for costs one write and one sync,
+// each time, and leaves the bytes readable; a flush with nothing new costs
+// neither.
+TEST_F(IoBufsTest, FlushOfAnOpenBufferIsOneWriteAndOneSync) {
+  open(4096);
+  for (int round = 0; round < 5; ++round) {
+    auto w = write(2, bytes(40, static_cast<uint8_t>(round)));
+    ASSERT_TRUE(w);
+    const size_t writes = file->writes, syncs = file->syncs;
+    ASSERT_TRUE(log->flush());
+    EXPECT_EQ(file->writes.load(), writes + 1) << "round " << round;
+    EXPECT_EQ(file->syncs.load(), syncs + 1) << "round " << round;
+    EXPECT_GE(log->stable_lsn(), log->highest_reserved_lsn());
+    auto back = read_message(config, w->second.offset, 0);
+    ASSERT_TRUE(back && back->is(LogRead::Kind::Inline)) << "round " << round;
+    EXPECT_EQ(back->data, bytes(40, static_cast<uint8_t>(round)));
+  }
+  const size_t writes = file->writes, syncs = file->syncs;
+  ASSERT_TRUE(log->flush());
+  EXPECT_EQ(file->writes.load(), writes);
+  EXPECT_EQ(file->syncs.load(), syncs);
+}
+
 }  // namespace
 }  // namespace kelm::pagecache

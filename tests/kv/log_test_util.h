@@ -48,6 +48,7 @@ class FaultyFile final : public File {
   std::atomic<size_t> max_write{0};  // cap each write at this many bytes (0 = no cap)
   std::atomic<uint64_t> fail_reads_from{0};  // read_errno applies at offsets >= this
   std::atomic<size_t> reads{0};
+  std::atomic<size_t> writes{0};
   std::atomic<size_t> syncs{0};
 
   IoResult<size_t> read_at(uint8_t* buf, size_t n, uint64_t offset) override {
@@ -57,6 +58,7 @@ class FaultyFile final : public File {
     return inner_->read_at(buf, n, offset);
   }
   IoResult<size_t> write_at(const uint8_t* buf, size_t n, uint64_t offset) override {
+    ++writes;
     if (int e = write_errno.load()) return std::unexpected(zudizid::common::IoError::from_os(e));
     if (size_t cap = max_write.load(); cap && n > cap) n = cap;
     return inner_->write_at(buf, n, offset);

@@ -185,7 +185,6 @@ class StandinLog final : public Log {
     return s_->stable;
   }
   Result<void> roll_iobuf() override { return check(); }
-  Result<void> seal_iobuf_of(const Reservation&) override { return check(); }
   Result<void> mark_batch(Lsn manifest_lsn, Lsn required) override {
     std::lock_guard lk(s_->mu);
     if (manifest_lsn <= s_->stable)
