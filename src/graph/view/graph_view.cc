@@ -190,7 +190,14 @@ GraphView GraphView::for_nodes(const Graph& graph, std::unordered_set<Uuid> ids)
 
 DbResult<std::vector<Uuid>> GraphView::nodes() const {
   if (!ids_) {
-    // The current node records: "node:{id}", without the version keys.
+    if (graph_->labels().loaded()) {
+      // Every current node is listed under its label: no record is read.
+      auto all = graph_->labels().all_ids();
+      ZLOG(Debug, kTarget, "Listed {} nodes of the whole graph", all.size());
+      return all;
+    }
+    // The label map could not be built: read the current node records,
+    // "node:{id}" without the version keys, whose failure is then ours.
     auto all = parallel_scan<Uuid>(
         graph_->storage()->db().default_tree(), storage::keys::kNodePrefix,
         [](std::string_view key) {
