@@ -105,6 +105,7 @@ def main():
         ("ours PageRank via runner, first after load", ours["pagerank_runner_first"]),
         ("ours PageRank via runner, again", ours["pagerank_runner_again"]),
         ("  of which graph view reads", ours["pagerank_view"]),
+        ("    of which the node list", ours["pagerank_view_nodes"]),
         ("  of which computation", ours["pagerank_compute"]),
         ("igraph graph construction", build),
         ("igraph PageRank", peer_pr),

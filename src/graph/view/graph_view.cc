@@ -118,15 +118,30 @@ bool before(const ListedEnd& a, const ListedEnd& b) {
   return a.node < b.node;
 }
 
-// Every (edge, node) pair of `adjacency`, sorted by edge id, then node.
-// The caller holds the map's read lock.
+// Every (edge, node) pair of `adjacency`, in no particular order: the
+// map's buckets are walked in ranges in parallel. The caller holds the
+// map's read lock.
 std::vector<ListedEnd> listed_ends(const AdjacencyMap& adjacency) {
+  const size_t buckets = adjacency.bucket_count();
+  const size_t blocks = algorithms::blocks_for(buckets, 1 << 14, 64);
+  std::vector<std::vector<ListedEnd>> parts(blocks);
+  algorithms::for_each_block(blocks, [&](size_t b) {
+    auto [lo, hi] = algorithms::block_range(buckets, blocks, b);
+    for (size_t k = lo; k < hi; ++k) {
+      for (auto it = adjacency.begin(k); it != adjacency.end(k); ++it) {
+        for (const Uuid& edge : it->second) {
+          parts[b].push_back({word_at(edge.bytes(), 0), word_at(edge.bytes(), 8), it->first});
+        }
+      }
+    }
+  });
   size_t total = 0;
-  for (const auto& [_, list] : adjacency) total += list.size();
+  for (const auto& part : parts) total += part.size();
   std::vector<ListedEnd> ends;
   ends.reserve(total);
-  for (const auto& [node, list] : adjacency) {
-    for (const Uuid& edge : list) ends.push_back({word_at(edge.bytes(), 0), word_at(edge.bytes(), 8), node});
+  for (auto& part : parts) {
+    ends.insert(ends.end(), part.begin(), part.end());
+    std::vector<ListedEnd>().swap(part);
   }
   return ends;
 }
@@ -150,10 +165,17 @@ DbResult<std::vector<algorithms::EdgeEnds>> listed_edges(const Graph& graph) {
   {
     std::shared_lock out(graph.outgoing_adjacency().mu);
     std::shared_lock in(graph.incoming_adjacency().mu);
-    sources = listed_ends(graph.outgoing_adjacency().map);
-    targets = listed_ends(graph.incoming_adjacency().map);
+    algorithms::for_each_block(2, [&](size_t side) {
+      if (side) {
+        targets = listed_ends(graph.incoming_adjacency().map);
+      } else {
+        sources = listed_ends(graph.outgoing_adjacency().map);
+      }
+    });
   }
-  algorithms::for_each_block(2, [&](size_t side) { algorithms::parallel_sort(side ? targets : sources, before); });
+  // (A lambda, not the function itself: the sort then inlines the compare.)
+  auto by_edge = [](const ListedEnd& a, const ListedEnd& b) { return before(a, b); };
+  algorithms::for_each_block(2, [&](size_t side) { algorithms::parallel_sort(side ? targets : sources, by_edge); });
   std::vector<algorithms::EdgeEnds> edges;
   edges.reserve(std::max(sources.size(), targets.size()));
   size_t s = 0, t = 0;
