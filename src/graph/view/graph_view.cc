@@ -7,6 +7,7 @@
 #include "algorithms/parallel.h"
 #include "common/log.h"
 #include "graph/graph.h"
+#include "graph/view/parallel_scan.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -36,55 +37,6 @@ DbResult<Uuid> node_id_of(std::span<const uint8_t> record) {
   auto node = Node::from_msgpack(reader);
   if (!node) return std::unexpected(DbError::msgpack_decode(node.error().message));
   return node->id;
-}
-
-// decode(value) of every entry of `it` whose key `keep` accepts, in order;
-// the first failure ends the scan.
-template <class T, class Keep, class Decode>
-DbResult<std::vector<T>> scan(kelm::Iter it, Keep keep, Decode decode) {
-  std::vector<T> out;
-  while (auto next = it.next()) {
-    if (!*next) return std::unexpected(DbError((*next).error()));
-    const auto& [key, value] = **next;
-    if (!keep(key.view())) continue;
-    auto item = decode(value.bytes());
-    if (!item) return std::unexpected(std::move(item.error()));
-    out.push_back(*item);
-  }
-  return out;
-}
-
-// As scan() over the keys of `tree` beginning with `prefix`, in key order,
-// read as sixteen ranges in parallel: ids are lower-case hex text, so the
-// ranges cut the keys after the prefix at "1", "2", ..., "9", "a", ..., "f"
-// (keys of any other form still fall into one of them).
-template <class T, class Keep, class Decode>
-DbResult<std::vector<T>> parallel_scan(const kelm::Tree& tree, std::string_view prefix, Keep keep, Decode decode) {
-  constexpr std::string_view kCuts = "123456789abcdef";
-  constexpr size_t kRanges = kCuts.size() + 1;
-  auto at = [&](size_t cut) { return kelm::IVec::from_slice(std::string(prefix) + kCuts[cut]); };
-  std::string end(prefix);
-  const bool bounded = !end.empty();
-  if (bounded) ++end.back();  // just past every key with the prefix
-  std::vector<DbResult<std::vector<T>>> parts(kRanges, std::vector<T>{});
-  algorithms::for_each_block(kRanges, [&](size_t r) {
-    kelm::Bound lo =
-        r == 0 ? (prefix.empty() ? kelm::Bound::unbounded() : kelm::Bound::included(kelm::IVec::from_slice(prefix)))
-               : kelm::Bound::included(at(r - 1));
-    kelm::Bound hi = r + 1 < kRanges
-                         ? kelm::Bound::excluded(at(r))
-                         : (bounded ? kelm::Bound::excluded(kelm::IVec::from_slice(end)) : kelm::Bound::unbounded());
-    parts[r] = scan<T>(tree.range(std::move(lo), std::move(hi)), keep, decode);
-  });
-  std::vector<T> out;
-  size_t total = 0;
-  for (auto& part : parts) {
-    if (!part) return std::unexpected(std::move(part.error()));
-    total += part->size();
-  }
-  out.reserve(total);
-  for (auto& part : parts) out.insert(out.end(), part->begin(), part->end());
-  return out;
 }
 
 // One end of an edge as an adjacency list names it: the edge id as two
@@ -220,12 +172,8 @@ DbResult<std::vector<Uuid>> GraphView::nodes() const {
     }
     // The label map could not be built: read the current node records,
     // "node:{id}" without the version keys, whose failure is then ours.
-    auto all = parallel_scan<Uuid>(
-        graph_->storage()->db().default_tree(), storage::keys::kNodePrefix,
-        [](std::string_view key) {
-          return key.find(":v") == std::string_view::npos && key.find(":current") == std::string_view::npos;
-        },
-        node_id_of);
+    auto all = parallel_scan<Uuid>(graph_->storage()->db().default_tree(), storage::keys::kNodePrefix,
+                                   is_current_node_key, node_id_of);
     if (all) ZLOG(Debug, kTarget, "Read {} nodes of the whole graph", all->size());
     return all;
   }
