@@ -66,6 +66,7 @@ DbResult<RecordBatch> summary_batch(storage::Cursor<const NodeSummary*>& rows, s
                                     int64_t max_text_bytes) {
   auto fail = [](std::string text) { return std::unexpected(DbError::message("Arrow conversion error: " + text)); };
   ColumnBuilder ids(ArrowType::Utf8, expected_rows, max_text_bytes);
+  ids.reserve_text(kIdTextBytes * expected_rows);
   ColumnBuilder labels(ArrowType::Utf8, expected_rows, max_text_bytes);
   ColumnBuilder counts(ArrowType::Int64, expected_rows, max_text_bytes);
   std::string id_text;
@@ -163,6 +164,7 @@ DbResult<RecordBatch> nodes_to_arrow_with_properties(std::span<const Node> nodes
   RecordBatch batch;
   batch.fields = {{"id", ArrowType::Utf8, false}, {"label", ArrowType::Utf8, false}};
   ColumnBuilder ids(ArrowType::Utf8, selected.size(), max_text_bytes);
+  ids.reserve_text(kIdTextBytes * selected.size());
   ColumnBuilder labels(ArrowType::Utf8, selected.size(), max_text_bytes);
   std::vector<ColumnBuilder> builders;
   builders.reserve(columns.size());
