@@ -10,8 +10,11 @@ same edge list when ./install-kuzu has installed it; otherwise its time
 measured earlier on this machine is quoted. Prints absolute wall and CPU
 seconds, then the ratios ours / peer (below 1 means we are faster).
 
-usage: run.py <path to algorithms_bench> [--nodes 1000000] [--edges 5000000]
+usage: run.py [path to algorithms_bench] [--nodes 1000000] [--edges 5000000]
               [--bc-nodes 20000] [--bc-edges 100000] [--seed 1] [--work DIR]
+The driver defaults to build/bench/algorithms_vs_igraph/algorithms_bench.
+(algorithms_cli beside it is not a driver: it prints one algorithm's scores
+for the peer tests in tests/python.)
 """
 import argparse
 import json
@@ -26,6 +29,8 @@ import numpy as np
 
 KUZU_PAGERANK_SECONDS = 4.46  # project_graph + page_rank, Kùzu 0.11.3 from npm, measured earlier
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+DEFAULT_DRIVER = os.path.join(ROOT, "build", "bench", "algorithms_vs_igraph", "algorithms_bench")
 
 
 def kuzu_pagerank(work):
@@ -62,7 +67,7 @@ def timed(f):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("driver")
+    ap.add_argument("driver", nargs="?", default=DEFAULT_DRIVER)
     ap.add_argument("--nodes", type=int, default=1_000_000)
     ap.add_argument("--edges", type=int, default=5_000_000)
     ap.add_argument("--bc-nodes", type=int, default=20_000)
@@ -70,6 +75,10 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--work")
     a = ap.parse_args()
+    if os.path.basename(a.driver) == "algorithms_cli":
+        ap.error(f"{a.driver}: the driver is algorithms_bench (algorithms_cli prints scores for the peer tests)")
+    if not os.access(a.driver, os.X_OK):
+        ap.error(f"{a.driver}: not built (cmake --build build --target algorithms_bench)")
     work = a.work or tempfile.mkdtemp(prefix="algorithms_vs_igraph-")
     os.makedirs(work, exist_ok=True)
 
@@ -96,6 +105,7 @@ def main():
         ("ours PageRank via runner, first after load", ours["pagerank_runner_first"]),
         ("ours PageRank via runner, again", ours["pagerank_runner_again"]),
         ("  of which graph view reads", ours["pagerank_view"]),
+        ("    of which the node list", ours["pagerank_view_nodes"]),
         ("  of which computation", ours["pagerank_compute"]),
         ("igraph graph construction", build),
         ("igraph PageRank", peer_pr),

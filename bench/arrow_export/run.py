@@ -51,8 +51,11 @@ def rows_of(data, tmp):
     path = os.path.join(tmp, "check.arrow")
     with open(path, "wb") as f:
         f.write(data)
-    out = subprocess.run(["node", os.path.join(ROOT, "tests/python/arrow_read.mjs"), path], check=True,
+    out = subprocess.run(["node", os.path.join(ROOT, "tests/python/arrow_read.mjs"), "--rows", path],
                          capture_output=True, text=True)
+    if out.returncode != 0:
+        sys.exit(f"apache-arrow could not decode our stream ({len(data)} bytes), exit {out.returncode}:\n"
+                 f"{out.stderr[-2000:]}")
     return json.loads(out.stdout)[0]["rows"]
 
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "algorithms/parallel.h"
+
 namespace zudizid::algorithms {
 
 CompactGraph CompactGraph::build(std::span<const Uuid> nodes, std::span<const EdgeEnds> edges) {
@@ -9,11 +11,27 @@ CompactGraph CompactGraph::build(std::span<const Uuid> nodes, std::span<const Ed
   g.index = IdIndex(nodes.size());
   for (const Uuid& id : nodes) g.index.insert(id);
   g.node_count = static_cast<uint32_t>(g.index.size());
-  g.edges.reserve(edges.size());
-  for (const EdgeEnds& e : edges) {
-    uint32_t s = g.index.insert(e.source);
-    uint32_t t = g.index.insert(e.target);
-    g.edges.push_back({s, t});
+  // The ends that are nodes are looked up in parallel (finds only); the
+  // others are numbered afterwards in one ordered pass, source before
+  // target, as inserting edge by edge would number them.
+  g.edges.resize(edges.size());
+  const size_t blocks = blocks_for(edges.size(), 1 << 15);
+  std::vector<char> stray(blocks, 0);
+  for_each_block(blocks, [&](size_t b) {
+    auto [lo, hi] = block_range(edges.size(), blocks, b);
+    for (size_t i = lo; i < hi; ++i) {
+      g.edges[i] = {g.index.find(edges[i].source), g.index.find(edges[i].target)};
+      stray[b] |= g.edges[i].source == IdIndex::kAbsent || g.edges[i].target == IdIndex::kAbsent;
+    }
+  });
+  for (size_t b = 0; b < blocks; ++b) {
+    if (!stray[b]) continue;
+    auto [lo, hi] = block_range(edges.size(), blocks, b);
+    for (size_t i = lo; i < hi; ++i) {
+      CompactEdge& c = g.edges[i];
+      if (c.source == IdIndex::kAbsent) c.source = g.index.insert(edges[i].source);
+      if (c.target == IdIndex::kAbsent) c.target = g.index.insert(edges[i].target);
+    }
   }
   return g;
 }

@@ -45,6 +45,7 @@ DbResult<RecordBatch> edges_to_arrow(std::span<const Edge> edges, int64_t max_te
   std::vector<ColumnBuilder> builders;
   builders.reserve(batch.fields.size() + names.size());
   for (size_t i = 0; i < batch.fields.size(); ++i) builders.emplace_back(ArrowType::Utf8, edges.size(), max_text_bytes);
+  for (size_t i = 0; i < 3; ++i) builders[i].reserve_text(kIdTextBytes * edges.size());  // id, source, target
   for (std::string_view name : names) {
     batch.fields.push_back({std::string(name), ArrowType::Utf8, true});
     builders.emplace_back(ArrowType::Utf8, edges.size(), max_text_bytes);

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -140,8 +141,11 @@ std::expected<void, std::string> check_batch(const RecordBatch& batch) {
 
 }  // namespace
 
-std::expected<std::string, IpcError> write_ipc_stream(const RecordBatch& batch) {
-  std::string out;
+constexpr char kEndOfStream[8] = {'\xff', '\xff', '\xff', '\xff', 0, 0, 0, 0};
+
+std::expected<IpcLayout, IpcError> lay_out_ipc_stream(const RecordBatch& batch) {
+  IpcLayout layout;
+  std::string& out = layout.head_;
 
   {
     flatbuffers::FlatBufferBuilder fbb(1024);
@@ -154,14 +158,16 @@ std::expected<std::string, IpcError> write_ipc_stream(const RecordBatch& batch) 
 
   std::vector<I64Pair> nodes;
   std::vector<I64Pair> buffers;
-  std::vector<ColumnBuffers> layout;
   int64_t body_length = 0;
   for (const Column& column : batch.columns) {
     nodes.push_back({column.length, column.null_count});
-    layout.push_back(buffers_of(column));
-    for (const auto& [data, length] : layout.back().parts) {
+    const ColumnBuffers parts = buffers_of(column);
+    for (const auto& [data, length] : parts.parts) {
       buffers.push_back({body_length, length});
-      body_length = align_body(body_length + length);
+      const int64_t end = align_body(body_length + length);
+      layout.body_.push_back({static_cast<const char*>(data), static_cast<size_t>(length),
+                              static_cast<size_t>(end - body_length - length)});
+      body_length = end;
     }
   }
 
@@ -178,18 +184,24 @@ std::expected<std::string, IpcError> write_ipc_stream(const RecordBatch& batch) 
     append_message(out, fbb);
   }
 
-  out.reserve(out.size() + static_cast<size_t>(body_length) + 8);
-  const size_t body_start = out.size();
-  for (const ColumnBuffers& column : layout) {
-    for (const auto& [data, length] : column.parts) {
-      if (length > 0) out.append(static_cast<const char*>(data), static_cast<size_t>(length));
-      const size_t written = out.size() - body_start;
-      out.append(static_cast<size_t>(align_body(static_cast<int64_t>(written))) - written, '\0');
-    }
-  }
+  layout.size_ = out.size() + static_cast<size_t>(body_length) + sizeof(kEndOfStream);
+  return layout;
+}
 
-  append_le32(out, -1);
-  append_le32(out, 0);
+void IpcLayout::copy_to(char* out) const {
+  out = std::copy(head_.begin(), head_.end(), out);
+  for (const Piece& piece : body_) {
+    if (piece.length > 0) out = std::copy_n(piece.data, piece.length, out);
+    out = std::fill_n(out, piece.padding, '\0');
+  }
+  std::copy_n(kEndOfStream, sizeof(kEndOfStream), out);
+}
+
+std::expected<std::string, IpcError> write_ipc_stream(const RecordBatch& batch) {
+  auto layout = lay_out_ipc_stream(batch);
+  if (!layout) return std::unexpected(std::move(layout.error()));
+  std::string out(layout->size(), '\0');
+  layout->copy_to(out.data());
   return out;
 }
 

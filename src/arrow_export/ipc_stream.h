@@ -15,6 +15,7 @@
 
 #include <expected>
 #include <string>
+#include <vector>
 
 #include "arrow_export/record_batch.h"
 
@@ -30,6 +31,28 @@ struct IpcError {
   std::string text;
 };
 
+// A stream laid out but not yet copied: the framing and message bytes are
+// held, the column buffers borrowed from the batch, which must outlive it
+// unchanged. `copy_to` writes the exact bytes write_ipc_stream returns into
+// `size()` bytes at `out`, so a caller can fill its own buffer with one copy.
+class IpcLayout {
+ public:
+  size_t size() const { return size_; }
+  void copy_to(char* out) const;
+
+ private:
+  friend std::expected<IpcLayout, IpcError> lay_out_ipc_stream(const RecordBatch& batch);
+  struct Piece {
+    const char* data;
+    size_t length;
+    size_t padding;  // zero bytes after it
+  };
+  std::string head_;          // the schema and record batch messages
+  std::vector<Piece> body_;
+  size_t size_ = 0;
+};
+
+std::expected<IpcLayout, IpcError> lay_out_ipc_stream(const RecordBatch& batch);
 std::expected<std::string, IpcError> write_ipc_stream(const RecordBatch& batch);
 
 }  // namespace zudizid::arrow_export

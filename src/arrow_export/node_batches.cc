@@ -60,27 +60,28 @@ std::expected<void, std::string> append_cell(ColumnBuilder& column, const Proper
   return {};
 }
 
-// The summary batch of the nodes `nodes` yields (each pointer valid until
-// the next step); `expected_rows` sizes the buffers.
-DbResult<RecordBatch> summary_batch(storage::Cursor<const Node*>& nodes, size_t expected_rows,
+// The summary batch of the rows `rows` yields (each pointer valid until the
+// next step); `expected_rows` sizes the buffers.
+DbResult<RecordBatch> summary_batch(storage::Cursor<const NodeSummary*>& rows, size_t expected_rows,
                                     int64_t max_text_bytes) {
   auto fail = [](std::string text) { return std::unexpected(DbError::message("Arrow conversion error: " + text)); };
   ColumnBuilder ids(ArrowType::Utf8, expected_rows, max_text_bytes);
+  ids.reserve_text(kIdTextBytes * expected_rows);
   ColumnBuilder labels(ArrowType::Utf8, expected_rows, max_text_bytes);
   ColumnBuilder counts(ArrowType::Int64, expected_rows, max_text_bytes);
   std::string id_text;
-  int64_t rows = 0;
-  while (auto next = nodes.next()) {
+  int64_t count = 0;
+  while (auto next = rows.next()) {
     if (!*next) return std::unexpected(std::move(next->error()));
-    const Node& node = ***next;
+    const NodeSummary& row = ***next;
     id_text.clear();
-    node.id.append_to(id_text);
+    row.id.append_to(id_text);
     if (auto ok = ids.append_text(id_text); !ok) return fail(ok.error());
-    if (auto ok = labels.append_text(node.label); !ok) return fail(ok.error());
-    counts.append_int(static_cast<int64_t>(node.properties.size()));
-    ++rows;
+    if (auto ok = labels.append_text(row.label); !ok) return fail(ok.error());
+    counts.append_int(row.property_count);
+    ++count;
   }
-  if (rows == 0) return std::unexpected(DbError::message("Cannot convert empty node list to Arrow"));
+  if (count == 0) return std::unexpected(DbError::message("Cannot convert empty node list to Arrow"));
 
   RecordBatch batch;
   batch.fields = {{"id", ArrowType::Utf8, false}, {"label", ArrowType::Utf8, false},
@@ -88,16 +89,31 @@ DbResult<RecordBatch> summary_batch(storage::Cursor<const Node*>& nodes, size_t 
   batch.columns.push_back(std::move(ids).finish());
   batch.columns.push_back(std::move(labels).finish());
   batch.columns.push_back(std::move(counts).finish());
-  batch.num_rows = rows;
-  ZLOG(Info, "zudizid::arrow_export", "Converted {} nodes to Arrow RecordBatch", rows);
+  batch.num_rows = count;
+  ZLOG(Info, "zudizid::arrow_export", "Converted {} nodes to Arrow RecordBatch", count);
   return batch;
+}
+
+NodeSummary summary_of(const Node& node) {
+  return {node.id, node.label, static_cast<int64_t>(node.properties.size())};
 }
 
 }  // namespace
 
 DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_text_bytes) {
-  auto cursor = storage::Cursor<const Node*>([it = nodes.begin(), end = nodes.end()]() mutable
-                                              -> std::optional<DbResult<const Node*>> {
+  NodeSummary held;
+  auto cursor = storage::Cursor<const NodeSummary*>([&, it = nodes.begin(), end = nodes.end()]() mutable
+                                                     -> std::optional<DbResult<const NodeSummary*>> {
+    if (it == end) return std::nullopt;
+    held = summary_of(*it++);
+    return &held;
+  });
+  return summary_batch(cursor, nodes.size(), max_text_bytes);
+}
+
+DbResult<RecordBatch> nodes_to_arrow(std::span<const NodeSummary> nodes, int64_t max_text_bytes) {
+  auto cursor = storage::Cursor<const NodeSummary*>([it = nodes.begin(), end = nodes.end()]() mutable
+                                                     -> std::optional<DbResult<const NodeSummary*>> {
     if (it == end) return std::nullopt;
     return &*it++;
   });
@@ -105,12 +121,12 @@ DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_te
 }
 
 DbResult<RecordBatch> nodes_to_arrow(storage::Cursor<Node>& nodes, int64_t max_text_bytes) {
-  Node held;
-  auto cursor = storage::Cursor<const Node*>([&]() -> std::optional<DbResult<const Node*>> {
+  NodeSummary held;
+  auto cursor = storage::Cursor<const NodeSummary*>([&]() -> std::optional<DbResult<const NodeSummary*>> {
     auto next = nodes.next();
     if (!next) return std::nullopt;
     if (!*next) return std::unexpected(std::move(next->error()));
-    held = std::move(**next);
+    held = summary_of(**next);
     return &held;
   });
   return summary_batch(cursor, 0, max_text_bytes);
@@ -148,6 +164,7 @@ DbResult<RecordBatch> nodes_to_arrow_with_properties(std::span<const Node> nodes
   RecordBatch batch;
   batch.fields = {{"id", ArrowType::Utf8, false}, {"label", ArrowType::Utf8, false}};
   ColumnBuilder ids(ArrowType::Utf8, selected.size(), max_text_bytes);
+  ids.reserve_text(kIdTextBytes * selected.size());
   ColumnBuilder labels(ArrowType::Utf8, selected.size(), max_text_bytes);
   std::vector<ColumnBuilder> builders;
   builders.reserve(columns.size());

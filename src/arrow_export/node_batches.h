@@ -22,6 +22,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "arrow_export/record_batch.h"
@@ -31,7 +32,15 @@
 
 namespace zudizid::arrow_export {
 
+// What a summary row holds of a node.
+struct NodeSummary {
+  Uuid id;
+  std::string label;
+  int64_t property_count = 0;
+};
+
 DbResult<RecordBatch> nodes_to_arrow(std::span<const Node> nodes, int64_t max_text_bytes = kMaxUtf8Bytes);
+DbResult<RecordBatch> nodes_to_arrow(std::span<const NodeSummary> nodes, int64_t max_text_bytes = kMaxUtf8Bytes);
 // The same batch from a cursor, read one node at a time: no node list is
 // held. The cursor's first error is the result.
 DbResult<RecordBatch> nodes_to_arrow(storage::Cursor<Node>& nodes, int64_t max_text_bytes = kMaxUtf8Bytes);

@@ -27,6 +27,8 @@ enum class ArrowType : uint8_t { Utf8, Int64, Float64, Bool };
 
 // Utf8 columns carry 32-bit offsets: this many text bytes at most per column.
 inline constexpr int64_t kMaxUtf8Bytes = 2147483647;
+// The text of an id: 36 bytes, hyphenated lower-case hex.
+inline constexpr size_t kIdTextBytes = 36;
 
 struct Field {
   std::string name;
@@ -56,6 +58,8 @@ class ColumnBuilder {
   explicit ColumnBuilder(ArrowType type, size_t expected_rows = 0, int64_t max_text_bytes = kMaxUtf8Bytes);
 
   ArrowType type() const { return column_.type; }
+  // Room for `bytes` more bytes of text, when the caller knows them.
+  void reserve_text(size_t bytes) { column_.data.reserve(column_.data.size() + bytes); }
 
   void append_null();
   void append_int(int64_t value);

@@ -1,5 +1,6 @@
 #include "graph/label_map.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace zudizid::graph {
@@ -42,6 +43,23 @@ std::vector<Uuid> LabelMap::ids(std::string_view label) const {
   auto it = map_.find(std::string(label));
   if (it == map_.end()) return {};
   return {it->second.begin(), it->second.end()};
+}
+
+std::vector<Uuid> LabelMap::all_ids() const {
+  std::shared_lock lock(mu_);
+  size_t total = 0;
+  for (const auto& [_, ids] : map_) total += ids.size();
+  std::vector<Uuid> out;
+  out.reserve(total);
+  for (const auto& [_, ids] : map_) out.insert(out.end(), ids.begin(), ids.end());
+  const bool several_labels = map_.size() > 1;
+  lock.unlock();
+  // Each label's ids are ascending already: only several labels need sorting.
+  if (several_labels) {
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+  }
+  return out;
 }
 
 }  // namespace zudizid::graph

@@ -38,6 +38,9 @@ class LabelMap {
   void remove(std::string_view label, const Uuid& id);
   // The ids listed under `label`, ascending.
   std::vector<Uuid> ids(std::string_view label) const;
+  // The ids listed under any label, ascending, each once (a bulk load that
+  // relabels a record leaves its id under both labels).
+  std::vector<Uuid> all_ids() const;
 
  private:
   mutable std::shared_mutex mu_;

@@ -7,6 +7,7 @@
 #include "algorithms/parallel.h"
 #include "common/log.h"
 #include "graph/graph.h"
+#include "graph/view/parallel_scan.h"
 #include "storage/storage_keys.h"
 
 namespace zudizid::graph {
@@ -36,55 +37,6 @@ DbResult<Uuid> node_id_of(std::span<const uint8_t> record) {
   auto node = Node::from_msgpack(reader);
   if (!node) return std::unexpected(DbError::msgpack_decode(node.error().message));
   return node->id;
-}
-
-// decode(value) of every entry of `it` whose key `keep` accepts, in order;
-// the first failure ends the scan.
-template <class T, class Keep, class Decode>
-DbResult<std::vector<T>> scan(kelm::Iter it, Keep keep, Decode decode) {
-  std::vector<T> out;
-  while (auto next = it.next()) {
-    if (!*next) return std::unexpected(DbError((*next).error()));
-    const auto& [key, value] = **next;
-    if (!keep(key.view())) continue;
-    auto item = decode(value.bytes());
-    if (!item) return std::unexpected(std::move(item.error()));
-    out.push_back(*item);
-  }
-  return out;
-}
-
-// As scan() over the keys of `tree` beginning with `prefix`, in key order,
-// read as sixteen ranges in parallel: ids are lower-case hex text, so the
-// ranges cut the keys after the prefix at "1", "2", ..., "9", "a", ..., "f"
-// (keys of any other form still fall into one of them).
-template <class T, class Keep, class Decode>
-DbResult<std::vector<T>> parallel_scan(const kelm::Tree& tree, std::string_view prefix, Keep keep, Decode decode) {
-  constexpr std::string_view kCuts = "123456789abcdef";
-  constexpr size_t kRanges = kCuts.size() + 1;
-  auto at = [&](size_t cut) { return kelm::IVec::from_slice(std::string(prefix) + kCuts[cut]); };
-  std::string end(prefix);
-  const bool bounded = !end.empty();
-  if (bounded) ++end.back();  // just past every key with the prefix
-  std::vector<DbResult<std::vector<T>>> parts(kRanges, std::vector<T>{});
-  algorithms::for_each_block(kRanges, [&](size_t r) {
-    kelm::Bound lo =
-        r == 0 ? (prefix.empty() ? kelm::Bound::unbounded() : kelm::Bound::included(kelm::IVec::from_slice(prefix)))
-               : kelm::Bound::included(at(r - 1));
-    kelm::Bound hi = r + 1 < kRanges
-                         ? kelm::Bound::excluded(at(r))
-                         : (bounded ? kelm::Bound::excluded(kelm::IVec::from_slice(end)) : kelm::Bound::unbounded());
-    parts[r] = scan<T>(tree.range(std::move(lo), std::move(hi)), keep, decode);
-  });
-  std::vector<T> out;
-  size_t total = 0;
-  for (auto& part : parts) {
-    if (!part) return std::unexpected(std::move(part.error()));
-    total += part->size();
-  }
-  out.reserve(total);
-  for (auto& part : parts) out.insert(out.end(), part->begin(), part->end());
-  return out;
 }
 
 // One end of an edge as an adjacency list names it: the edge id as two
@@ -118,15 +70,30 @@ bool before(const ListedEnd& a, const ListedEnd& b) {
   return a.node < b.node;
 }
 
-// Every (edge, node) pair of `adjacency`, sorted by edge id, then node.
-// The caller holds the map's read lock.
+// Every (edge, node) pair of `adjacency`, in no particular order: the
+// map's buckets are walked in ranges in parallel. The caller holds the
+// map's read lock.
 std::vector<ListedEnd> listed_ends(const AdjacencyMap& adjacency) {
+  const size_t buckets = adjacency.bucket_count();
+  const size_t blocks = algorithms::blocks_for(buckets, 1 << 14, 64);
+  std::vector<std::vector<ListedEnd>> parts(blocks);
+  algorithms::for_each_block(blocks, [&](size_t b) {
+    auto [lo, hi] = algorithms::block_range(buckets, blocks, b);
+    for (size_t k = lo; k < hi; ++k) {
+      for (auto it = adjacency.begin(k); it != adjacency.end(k); ++it) {
+        for (const Uuid& edge : it->second) {
+          parts[b].push_back({word_at(edge.bytes(), 0), word_at(edge.bytes(), 8), it->first});
+        }
+      }
+    }
+  });
   size_t total = 0;
-  for (const auto& [_, list] : adjacency) total += list.size();
+  for (const auto& part : parts) total += part.size();
   std::vector<ListedEnd> ends;
   ends.reserve(total);
-  for (const auto& [node, list] : adjacency) {
-    for (const Uuid& edge : list) ends.push_back({word_at(edge.bytes(), 0), word_at(edge.bytes(), 8), node});
+  for (auto& part : parts) {
+    ends.insert(ends.end(), part.begin(), part.end());
+    std::vector<ListedEnd>().swap(part);
   }
   return ends;
 }
@@ -150,10 +117,17 @@ DbResult<std::vector<algorithms::EdgeEnds>> listed_edges(const Graph& graph) {
   {
     std::shared_lock out(graph.outgoing_adjacency().mu);
     std::shared_lock in(graph.incoming_adjacency().mu);
-    sources = listed_ends(graph.outgoing_adjacency().map);
-    targets = listed_ends(graph.incoming_adjacency().map);
+    algorithms::for_each_block(2, [&](size_t side) {
+      if (side) {
+        targets = listed_ends(graph.incoming_adjacency().map);
+      } else {
+        sources = listed_ends(graph.outgoing_adjacency().map);
+      }
+    });
   }
-  algorithms::for_each_block(2, [&](size_t side) { algorithms::parallel_sort(side ? targets : sources, before); });
+  // (A lambda, not the function itself: the sort then inlines the compare.)
+  auto by_edge = [](const ListedEnd& a, const ListedEnd& b) { return before(a, b); };
+  algorithms::for_each_block(2, [&](size_t side) { algorithms::parallel_sort(side ? targets : sources, by_edge); });
   std::vector<algorithms::EdgeEnds> edges;
   edges.reserve(std::max(sources.size(), targets.size()));
   size_t s = 0, t = 0;
@@ -190,13 +164,16 @@ GraphView GraphView::for_nodes(const Graph& graph, std::unordered_set<Uuid> ids)
 
 DbResult<std::vector<Uuid>> GraphView::nodes() const {
   if (!ids_) {
-    // The current node records: "node:{id}", without the version keys.
-    auto all = parallel_scan<Uuid>(
-        graph_->storage()->db().default_tree(), storage::keys::kNodePrefix,
-        [](std::string_view key) {
-          return key.find(":v") == std::string_view::npos && key.find(":current") == std::string_view::npos;
-        },
-        node_id_of);
+    if (graph_->labels().loaded()) {
+      // Every current node is listed under its label: no record is read.
+      auto all = graph_->labels().all_ids();
+      ZLOG(Debug, kTarget, "Listed {} nodes of the whole graph", all.size());
+      return all;
+    }
+    // The label map could not be built: read the current node records,
+    // "node:{id}" without the version keys, whose failure is then ours.
+    auto all = parallel_scan<Uuid>(graph_->storage()->db().default_tree(), storage::keys::kNodePrefix,
+                                   is_current_node_key, node_id_of);
     if (all) ZLOG(Debug, kTarget, "Read {} nodes of the whole graph", all->size());
     return all;
   }

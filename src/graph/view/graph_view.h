@@ -3,11 +3,12 @@
 // algorithm layer goes through this module.
 //
 // Two forms:
-//  - whole graph: every node with a current record, in id order (the ids
-//    read in place from the records), and every stored edge, in edge id
-//    order (the edge list is not checked against the node list). The
-//    edges' ends come from the in-memory adjacency lists, no record read:
-//    only an edge the lists disagree on is read from its record;
+//  - whole graph: every node with a current record, in id order, and every
+//    stored edge, in edge id order (the edge list is not checked against
+//    the node list). The node ids come from the in-memory label map and the
+//    edges' ends from the in-memory adjacency lists, no record read: only
+//    an edge the lists disagree on is read from its record (and the node
+//    records are scanned when the label map could not be built);
 //  - node set: the subgraph induced by a set of ids. Its node list holds the
 //    ids whose current record reads; its edge list holds each readable
 //    outgoing edge of an id of the set whose target is in the set, once
@@ -43,8 +44,8 @@ class GraphView {
   static GraphView for_nodes(const Graph& graph, std::unordered_set<Uuid> ids);
 
   // Whole graph: a storage error is returned unchanged and no partial list.
-  // An edge listed in memory just before its commit's batch lands may be in
-  // the list.
+  // A node or an edge listed in memory just before its commit's batch lands
+  // may be in the list.
   // Node set: never fails.
   DbResult<std::vector<Uuid>> nodes() const;
   DbResult<std::vector<algorithms::EdgeEnds>> edges() const;

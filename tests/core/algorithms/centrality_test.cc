@@ -7,6 +7,7 @@
 #include "algorithm_fixture.h"
 #include "algorithms/betweenness/betweenness.h"
 #include "algorithms/clustering/clustering.h"
+#include "algorithms/compact_graph.h"
 #include "algorithms/degree/degree.h"
 #include "algorithms/pagerank/pagerank.h"
 #include "algorithms/shortest_path/shortest_path_search.h"
@@ -65,6 +66,29 @@ TEST(PageRank, EdgesWithEndsThatAreNoNodes) {
   EXPECT_EQ(from_stray.size(), 2u);
   auto into_stray = pagerank(ids({1, 2}), edges({{1, 2}, {1, 9}}), kPageRank);
   EXPECT_NEAR(value(into_stray, 2), 0.075 + 0.85 * 0.075 / 2, 1e-15);
+}
+
+TEST(CompactGraph, NumbersStrayEndsInEdgeOrderAcrossBlocks) {
+  // Enough edges for the lookups to run in several blocks, with ends that
+  // are no nodes scattered over them (some repeated, some sources, some
+  // targets): the numbering must be the one inserting edge by edge gives.
+  std::vector<Uuid> nodes;
+  for (int v = 0; v < 1000; ++v) nodes.push_back(id(v));
+  std::vector<EdgeEnds> list;
+  for (int e = 0; e < 200000; ++e) {
+    int s = static_cast<int>((int64_t{e} * 7919) % 1000), t = static_cast<int>((int64_t{e} * 104729) % 1000);
+    if (e % 9973 == 0) s = 5000 + e % 13;
+    if (e % 15013 == 0) t = 6000 + e % 7;
+    list.push_back({id(s), id(t)});
+  }
+  CompactGraph g = CompactGraph::build(nodes, list);
+  IdIndex serial = IdIndex::of(nodes);
+  ASSERT_EQ(g.node_count, 1000u);
+  for (size_t e = 0; e < list.size(); ++e) {
+    ASSERT_EQ(g.edges[e].source, serial.insert(list[e].source)) << e;
+    ASSERT_EQ(g.edges[e].target, serial.insert(list[e].target)) << e;
+  }
+  EXPECT_EQ(g.index.ids(), serial.ids());
 }
 
 TEST(PageRank, ZeroIterationsAndEmptyInput) {

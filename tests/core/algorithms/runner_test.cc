@@ -338,6 +338,23 @@ TEST_F(RunnerGraph, ViewsAndNeighbours) {
   EXPECT_TRUE(compute_community_fast(g_, nodes));
 }
 
+TEST_F(RunnerGraph, WholeGraphNodesAreTheCurrentRecordsUnderEveryLabel) {
+  // Several labels; a node relabelled by a commit, one deleted, one
+  // relabelled by a bulk load (which leaves its id under both labels).
+  std::vector<Node> nodes;
+  for (int v = 1; v <= 9; ++v) nodes.push_back(Node{id(v), v % 3 ? "A" : "B", {}, NodeKind::Individual});
+  ASSERT_TRUE(graph::testing::commit(g_, nodes, {edge(1, 1, 2)}));
+  ASSERT_TRUE(graph::testing::commit(g_, {Node{id(4), "C", {}, NodeKind::Individual}}, {}, {id(5)}));
+  graph::BulkLoader loader(g_, 16);
+  loader.add_node(Node{id(7), "D", {}, NodeKind::Individual});
+  loader.add_node(Node{id(10), "B", {}, NodeKind::Individual});
+  ASSERT_TRUE(loader.finish());
+  std::vector<Uuid> stored;
+  for (const Node& n : all_nodes()) stored.push_back(n.id);
+  ASSERT_EQ(stored.size(), 9u);
+  EXPECT_EQ(*graph::GraphView::whole_graph(g_).nodes(), stored);
+}
+
 TEST_F(RunnerGraph, ShortestPathCall) {
   ASSERT_TRUE(graph::testing::commit(g_, {node(1), node(2), node(3)}, {edge(1, 1, 2), edge(2, 2, 3)}));
   auto text = [](int v) { return ast::Expr::literal(PropertyValue::string(id(v).to_string())); };
