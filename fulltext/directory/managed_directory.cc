@@ -99,11 +99,19 @@ IoResult<void> save_managed_paths(const Directory& directory, const std::set<std
 }
 
 IoResult<void> ManagedDirectory::register_managed_path(const std::string& path) const {
-  if (is_hidden(path)) return {};
+  return register_managed_paths(std::span<const std::string>(&path, 1));
+}
+
+IoResult<void> ManagedDirectory::register_managed_paths(std::span<const std::string> paths) const {
   std::unique_lock lock(meta_->mu);
-  if (!meta_->managed_paths.insert(normalize_path(path)).second) return {};
+  bool was_empty = meta_->managed_paths.empty();
+  bool added = false;
+  for (const auto& path : paths) {
+    if (!is_hidden(path) && meta_->managed_paths.insert(normalize_path(path)).second) added = true;
+  }
+  if (!added) return {};
   if (auto r = save_managed_paths(*directory_, meta_->managed_paths); !r) return r;
-  if (meta_->managed_paths.size() < 2) return directory_->sync_directory();
+  if (was_empty) return directory_->sync_directory();
   return {};
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <functional>
 #include <set>
+#include <span>
 #include <shared_mutex>
 #include <string>
 
@@ -44,6 +45,10 @@ class ManagedDirectory final : public Directory {
   Result<WatchHandle> watch(WatchCallback callback) const override { return directory_->watch(std::move(callback)); }
 
   IoResult<void> register_managed_path(const std::string& path) const;
+  // Registers several paths with one write of the managed list (a writer
+  // about to create a segment's files registers them all at once);
+  // open_write then finds them registered and writes the list no more.
+  IoResult<void> register_managed_paths(std::span<const std::string> paths) const;
 
   struct GarbageCollectionResult {
     std::vector<std::string> deleted_files;

@@ -32,6 +32,10 @@ class Timer {
   std::chrono::steady_clock::time_point start_;
 };
 
+bool stopped(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
+
+FendralError killed() { return FendralError::system_error("Segment updater killed"); }
+
 FendralError doc_out_of_range(uint32_t doc, uint32_t max_doc) {
   return FendralError::data_corruption(
       std::nullopt, fmt::format("Postings name doc {} in a segment of {} documents", doc, max_doc));
@@ -87,16 +91,20 @@ IndexMerger::Mapping IndexMerger::doc_id_mapping() const {
   return m;
 }
 
-Result<uint32_t> IndexMerger::write(std::unique_ptr<SegmentSerializer> serializer) const {
+Result<uint32_t> IndexMerger::write(std::unique_ptr<SegmentSerializer> serializer,
+                                     const std::atomic<bool>* stop) const {
   Mapping mapping = doc_id_mapping();
   ZLOG(Debug, kTarget, "write-fieldnorms");
   if (auto ok = write_fieldnorms(*serializer, mapping); !ok) return fail(ok.error());
   ZLOG(Debug, kTarget, "write-postings");
-  if (auto ok = write_postings(*serializer, mapping); !ok) return fail(ok.error());
+  if (auto ok = write_postings(*serializer, mapping, stop); !ok) return fail(ok.error());
+  if (stopped(stop)) return fail(killed());
   ZLOG(Debug, kTarget, "write-storagefields");
   if (auto ok = write_storable_fields(*serializer); !ok) return fail(ok.error());
+  if (stopped(stop)) return fail(killed());
   ZLOG(Debug, kTarget, "write-fastfields");
   if (auto ok = write_fast_fields(*serializer, mapping); !ok) return fail(ok.error());
+  if (stopped(stop)) return fail(killed());
   ZLOG(Debug, kTarget, "close-serializer");
   if (auto ok = SegmentSerializer::close(std::move(serializer)); !ok) return fail(ok.error());
   return max_doc_;
@@ -133,7 +141,8 @@ Result<void> IndexMerger::write_fieldnorms(SegmentSerializer& serializer, const 
   return {};
 }
 
-Result<void> IndexMerger::write_postings(SegmentSerializer& serializer, const Mapping& mapping) const {
+Result<void> IndexMerger::write_postings(SegmentSerializer& serializer, const Mapping& mapping,
+                                         const std::atomic<bool>* stop) const {
   auto slice = index_.directory().open_read(serializer.segment().relative_path(index::SegmentComponent::FieldNorms));
   if (!slice) return fail(slice.error());
   auto norms = fieldnorm::FieldNormReaders::open(*slice);
@@ -143,7 +152,7 @@ Result<void> IndexMerger::write_postings(SegmentSerializer& serializer, const Ma
     auto n = norms->get_field(field);
     if (!n) return fail(n.error());
     if (!schema.get_field_entry(field).is_indexed()) continue;
-    if (auto ok = write_postings_for_field(field, std::move(*n), serializer, mapping); !ok) return ok;
+    if (auto ok = write_postings_for_field(field, std::move(*n), serializer, mapping, stop); !ok) return ok;
   }
   return {};
 }
@@ -176,7 +185,8 @@ Result<uint64_t> IndexMerger::merged_token_count(
 }
 
 Result<void> IndexMerger::write_postings_for_field(schema::Field field, std::optional<fieldnorm::FieldNormReader> norms,
-                                                   SegmentSerializer& serializer, const Mapping& mapping) const {
+                                                   SegmentSerializer& serializer, const Mapping& mapping,
+                                                   const std::atomic<bool>* stop) const {
   Timer timer("write-postings-for-field");
   std::vector<std::shared_ptr<const index::InvertedIndexReader>> inv;
   for (const auto& r : readers_) {
@@ -220,7 +230,8 @@ Result<void> IndexMerger::write_postings_for_field(schema::Field field, std::opt
   std::vector<uint32_t> positions, deltas;
   positions.reserve(1000);
   deltas.reserve(512);
-  for (;;) {
+  for (uint32_t term_count = 0;; ++term_count) {
+    if (term_count % 256 == 0 && stopped(stop)) return fail(killed());
     auto item = terms.next();
     if (!item) return fail(FendralError::data_corruption(std::nullopt, fmt::format("Fst data is corrupted: {}", item.error().display())));
     if (!item->has_value()) break;

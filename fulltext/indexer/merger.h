@@ -12,6 +12,7 @@
 // naming a doc id >= max_doc, segments disagreeing on term frequencies.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -28,8 +29,12 @@ class IndexMerger {
   static Result<IndexMerger> open(const index::FendralIndex& index, const std::vector<index::SegmentMeta>& segments);
 
   // Writes the merged segment through `serializer` (closed on success,
-  // dropped unfinished on failure); returns its max_doc.
-  Result<uint32_t> write(std::unique_ptr<SegmentSerializer> serializer) const;
+  // dropped unfinished on failure); returns its max_doc. Once `stop` reads
+  // true the merge gives up between phases or terms with SystemError
+  // "Segment updater killed", leaving its unfinished files to the next
+  // garbage collection.
+  Result<uint32_t> write(std::unique_ptr<SegmentSerializer> serializer,
+                         const std::atomic<bool>* stop = nullptr) const;
 
   uint32_t max_doc() const { return max_doc_; }
 
@@ -49,9 +54,11 @@ class IndexMerger {
 
   Mapping doc_id_mapping() const;
   Result<void> write_fieldnorms(SegmentSerializer& serializer, const Mapping& mapping) const;
-  Result<void> write_postings(SegmentSerializer& serializer, const Mapping& mapping) const;
+  Result<void> write_postings(SegmentSerializer& serializer, const Mapping& mapping,
+                              const std::atomic<bool>* stop) const;
   Result<void> write_postings_for_field(schema::Field field, std::optional<fieldnorm::FieldNormReader> norms,
-                                        SegmentSerializer& serializer, const Mapping& mapping) const;
+                                        SegmentSerializer& serializer, const Mapping& mapping,
+                                        const std::atomic<bool>* stop) const;
   Result<uint64_t> merged_token_count(schema::Field field,
                                       const std::vector<std::shared_ptr<const index::InvertedIndexReader>>& inv) const;
   Result<void> write_storable_fields(SegmentSerializer& serializer) const;

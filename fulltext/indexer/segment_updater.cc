@@ -248,13 +248,14 @@ Result<std::optional<SegmentEntry>> SegmentUpdater::merge_segments(std::vector<S
   if (!merger) return fail(merger.error());
   auto serializer = SegmentSerializer::open(index_, segment);
   if (!serializer) return fail(serializer.error());
-  auto max_doc = merger->write(std::move(*serializer));
+  auto max_doc = merger->write(std::move(*serializer), &killed_);
   if (!max_doc) return fail(max_doc.error());
   return std::optional<SegmentEntry>(SegmentEntry{segment.with_max_doc(*max_doc), entries.front().cursor, std::nullopt});
 }
 
 void SegmentUpdater::run_merge(std::vector<SegmentEntry> entries, const std::shared_ptr<PendingMerge>& merge) {
   auto merged = merge_segments(entries, merge->target_opstamp);
+  if (killed_) return;  // a merge stopped by kill() is no failure
   if (!merged) {
     ZLOG(Warn, kTarget, "Merge of {} was cancelled: {}", segment_ids_debug(merge->ids), merged.error().display());
     return;

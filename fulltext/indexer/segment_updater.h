@@ -7,7 +7,8 @@
 // An exception escaping a task becomes that task's error reply, and one
 // escaping a merge is logged ("uncaught merge panic"); both threads keep
 // running. After kill(), commits write nothing, workers drop the segments
-// they finish and finished merges are not registered.
+// they finish, running merges stop at their next check and finished merges
+// are not registered: dropping a writer never waits for a whole merge.
 //
 // A merge of uncommitted segments becomes durable with the next commit; a
 // merge of committed segments rewrites meta.json at once with the active

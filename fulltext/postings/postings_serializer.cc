@@ -80,9 +80,8 @@ IoResult<void> PostingsSerializer::close_term(uint32_t doc_freq, Write& out) {
   }
   IoResult<void> r;
   if (doc_freq >= kBlockLen) {
-    std::vector<uint8_t> len;
-    vint::append(len, skip_.size());
-    r = out.write_all(std::span<const uint8_t>(len));
+    uint8_t len[vint::kMaxLen];
+    r = out.write_all(std::span<const uint8_t>(len, vint::serialize(skip_.size(), len)));
     if (r) r = out.write_all(std::span<const uint8_t>(skip_));
   }
   if (r) r = out.write_all(std::span<const uint8_t>(postings_));
@@ -114,12 +113,12 @@ void PositionsWriter::flush_block() {
 
 IoResult<uint64_t> PositionsWriter::close_term(Write& out) {
   flush_block();
-  std::vector<uint8_t> head;
-  vint::append(head, widths_.size());
-  head.insert(head.end(), widths_.begin(), widths_.end());
-  auto r = out.write_all(std::span<const uint8_t>(head));
+  uint8_t count[vint::kMaxLen];
+  size_t count_len = vint::serialize(widths_.size(), count);
+  auto r = out.write_all(std::span<const uint8_t>(count, count_len));
+  if (r && !widths_.empty()) r = out.write_all(std::span<const uint8_t>(widths_));
   if (r) r = out.write_all(std::span<const uint8_t>(buffer_));
-  uint64_t n = head.size() + buffer_.size();
+  uint64_t n = count_len + widths_.size() + buffer_.size();
   widths_.clear();
   buffer_.clear();
   if (!r) return std::unexpected(r.error());

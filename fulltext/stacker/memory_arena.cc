@@ -1,17 +1,21 @@
 #include "fulltext/stacker/memory_arena.h"
 
-#include <cstdlib>
+#include <sys/mman.h>
+
 #include <new>
 
 namespace fendral::stacker {
 
-void MemoryArena::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
+void MemoryArena::FreeDeleter::operator()(uint8_t* p) const { ::munmap(p, kPageSize); }
 
-// calloc hands out zero-filled pages without touching them first.
+// Pages come straight from the kernel: zero-filled, and only the 4 KiB
+// pieces actually written are ever backed. (The allocator's calloc serves a
+// page from its heap, clearing all of it, once freed pages have raised its
+// mapping threshold; most pages of the fast-field maps are never written.)
 std::unique_ptr<uint8_t[], MemoryArena::FreeDeleter> MemoryArena::zeroed_page() {
-  auto* p = static_cast<uint8_t*>(std::calloc(kPageSize, 1));
-  if (!p) throw std::bad_alloc();
-  return std::unique_ptr<uint8_t[], FreeDeleter>(p);
+  void* p = ::mmap(nullptr, kPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  return std::unique_ptr<uint8_t[], FreeDeleter>(static_cast<uint8_t*>(p));
 }
 
 MemoryArena::MemoryArena() { pages_.push_back(Page{zeroed_page(), 0}); }

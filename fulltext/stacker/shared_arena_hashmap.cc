@@ -31,14 +31,18 @@ uint32_t murmurhash2(std::span<const uint8_t> key) {
 }
 
 SharedArenaHashMap::SharedArenaHashMap(size_t capacity) {
-  size_t n = std::max<size_t>(capacity, 1);
-  size_t cap = std::bit_floor(n);
-  table_.assign(cap, Slot{});
-  mask_ = cap - 1;
+  capacity_ = std::bit_floor(std::max<size_t>(capacity, 1));
+  size_t slots = std::min(capacity_, kInitialSlots);
+  table_.assign(slots, Slot{});
+  mask_ = slots - 1;
 }
 
-void SharedArenaHashMap::resize() {
-  size_t new_cap = std::max<size_t>(table_.size() * 2, 8);
+// Called when the slot array holds half as many entries as slots. The slot
+// array is never larger than the nominal capacity, so a full slot array
+// means the nominal capacity is due to double as well.
+void SharedArenaHashMap::grow() {
+  if (capacity_ <= 2 * len_) capacity_ = std::max<size_t>(capacity_ * 2, 8);
+  size_t new_cap = std::min(std::max<size_t>(table_.size() * 2, 8), capacity_);
   std::vector<Slot> fresh(new_cap);
   size_t mask = new_cap - 1;
   for (const Slot& s : table_) {

@@ -2,6 +2,15 @@
 // are truncated) to fixed-size values, with keys and values stored in a
 // caller's arena. Slots hold (entry address, key hash); at least half the
 // slots stay empty, so probing always ends.
+//
+// capacity() is the map's nominal size, the figure the memory budget counts
+// (8 bytes a slot): it starts at the size asked for and doubles whenever it
+// is not above twice the entry count. The slot array itself starts at no
+// more than kInitialSlots and doubles under the same rule until it reaches
+// the nominal size: a segment writer asks for half a million slots and
+// usually fills a few thousand, and a small dense array is built at once and
+// probed without cache misses. Entry order (iter) is hash order either way,
+// which no caller relies on.
 #pragma once
 
 #include <cstdint>
@@ -34,17 +43,20 @@ class SharedArenaHashMap {
   std::vector<std::pair<std::span<const uint8_t>, Addr>> iter(const MemoryArena& arena) const;
 
   size_t len() const { return len_; }
-  size_t capacity() const { return table_.size(); }
-  size_t mem_usage() const { return table_.size() * 8; }
+  size_t capacity() const { return capacity_; }
+  size_t mem_usage() const { return capacity_ * 8; }
+
+  static constexpr size_t kInitialSlots = 4096;
 
  private:
   struct Slot {
     Addr addr;
     uint32_t hash = 0;
   };
-  void resize();
+  void grow();
   std::vector<Slot> table_;
   size_t mask_;
+  size_t capacity_;
   size_t len_ = 0;
 };
 
@@ -71,7 +83,7 @@ class ArenaHashMap {
 template <class V, class F>
 Result<V> SharedArenaHashMap::mutate_or_create(std::span<const uint8_t> key, MemoryArena& arena, F&& updater) {
   static_assert(std::is_trivially_copyable_v<V>);
-  if (table_.size() <= 2 * len_) resize();
+  if (table_.size() <= 2 * len_) grow();
   if (key.size() > 0xFFFF) key = key.first(0xFFFF);
   uint32_t h = murmurhash2(key);
   uint64_t probe = uint64_t{h} + 1;

@@ -2,6 +2,7 @@
 // and the exponential linked list.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <random>
 
@@ -60,6 +61,32 @@ TEST(ArenaHashMap, GrowsAndKeepsEveryEntry) {
   for (auto [key, addr] : map.iter()) got[Bytes(key.begin(), key.end())] = map.arena().read<uint32_t>(addr);
   EXPECT_EQ(got, oracle);
   EXPECT_EQ(map.mem_usage(), map.capacity() * 8 + MemoryArena::kPageSize);
+}
+
+// A map asked for more slots than it first builds: capacity() and the memory
+// figure follow the nominal size (doubling once half of it is used), every
+// entry survives the slot array growing underneath.
+TEST(ArenaHashMap, LargeNominalCapacity) {
+  const size_t nominal = SharedArenaHashMap::kInitialSlots * 4;
+  ArenaHashMap map(nominal);
+  auto inc = [](std::optional<uint32_t> v) { return v.value_or(0) + 1; };
+  auto key_of = [](uint32_t i) {
+    Bytes k(4);
+    std::memcpy(k.data(), &i, 4);
+    return k;
+  };
+  for (uint32_t i = 0; i < nominal / 2; ++i) {
+    ASSERT_EQ(map.mutate_or_create<uint32_t>(key_of(i), inc).value(), 1u);
+    ASSERT_EQ(map.capacity(), nominal) << i;
+  }
+  EXPECT_EQ(map.mem_usage(), nominal * 8 + MemoryArena::kPageSize);
+  // Half full: the next call grows the table first, even for a known key.
+  EXPECT_EQ(map.mutate_or_create<uint32_t>(key_of(0), inc).value(), 2u);
+  EXPECT_EQ(map.capacity(), 2 * nominal);
+  EXPECT_EQ(map.mem_usage(), 2 * nominal * 8 + MemoryArena::kPageSize);
+  for (uint32_t i = 1; i <= nominal / 2; ++i) ASSERT_EQ(map.mutate_or_create<uint32_t>(key_of(i), inc).value(), i < nominal / 2 ? 2u : 1u);
+  EXPECT_EQ(map.len(), nominal / 2 + 1);
+  EXPECT_EQ(map.iter().size(), nominal / 2 + 1);
 }
 
 TEST(ArenaHashMap, LongKeysAreTruncated) {

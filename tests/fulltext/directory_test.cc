@@ -291,6 +291,25 @@ TEST(MmapDirectory, BlockingMetaLockWaitsForTheHolder) {
   EXPECT_TRUE(acquired.load());
 }
 
+// A segment's files are registered with one write of the list; opening them
+// afterwards leaves the list alone.
+TEST(ManagedDirectory, BatchRegistrationWritesTheListOnce) {
+  TempDir tmp;
+  MmapDirectory raw = MmapDirectory::open(tmp.path()).value();
+  auto managed = ManagedDirectory::wrap(raw.box_clone()).value();
+  const std::string paths[] = {"a.idx", "b.pos", ".hidden"};
+  ASSERT_TRUE(managed.register_managed_paths(paths).has_value());
+  EXPECT_EQ(managed.managed_paths(), (std::set<std::string>{"a.idx", "b.pos"}));
+  ASSERT_TRUE(raw.atomic_write(".managed.json", bytes_of("[]")).has_value());
+  auto w = managed.open_write("a.idx");
+  ASSERT_TRUE(w.has_value());
+  ASSERT_TRUE((*w)->terminate_ref().has_value());
+  EXPECT_EQ(read_all(raw, ".managed.json"), "[]");
+  ASSERT_TRUE(managed.open_write("c.term").has_value());  // a new path is saved with the rest
+  EXPECT_EQ(managed.managed_paths().size(), 3u);
+  EXPECT_NE(read_all(raw, ".managed.json"), "[]");
+}
+
 TEST(ManagedDirectory, ConcurrentWritersAllEndUpInTheList) {
   TempDir tmp;
   MmapDirectory raw = MmapDirectory::open(tmp.path()).value();

@@ -210,6 +210,37 @@ TEST(IndexMerger, RenumbersDropsDeletedAndKeepsEverything) {
   }
 }
 
+// A writer dropped while a merge runs does not wait for the merge: the
+// merger gives up at its next check, and only at a check.
+TEST(IndexMerger, StopsWhenAskedAndOnlyThen) {
+  auto f = MergeFixture::create();
+  auto w = IndexWriter::create_with_workers(f.index, 30'000'000, 1);
+  ASSERT_TRUE(w);
+  (*w)->set_merge_policy(std::make_shared<NoMergePolicy>());
+  for (uint64_t i = 0; i < 2; ++i) {
+    ASSERT_TRUE((*w)->add_document(MergeFixture::doc(i, "text " + std::to_string(i))));
+    ASSERT_TRUE((*w)->commit());
+  }
+  auto meta = f.index.load_metas();
+  ASSERT_TRUE(meta);
+  ASSERT_EQ(meta->segments.size(), 2u);
+  for (bool stop : {true, false}) {
+    std::atomic<bool> flag{stop};
+    auto merger = IndexMerger::open(f.index, meta->segments);
+    ASSERT_TRUE(merger);
+    auto serializer = SegmentSerializer::open(f.index, f.index.new_segment_meta());
+    ASSERT_TRUE(serializer);
+    auto max_doc = merger->write(std::move(*serializer), &flag);
+    if (stop) {
+      ASSERT_FALSE(max_doc);
+      EXPECT_EQ(max_doc.error().display(), FendralError::system_error("Segment updater killed").display());
+    } else {
+      ASSERT_TRUE(max_doc) << max_doc.error().display();
+      EXPECT_EQ(*max_doc, 2u);
+    }
+  }
+}
+
 TEST(IndexMerger, SegmentsWithoutLiveDocumentsAreLeftOut) {
   auto f = MergeFixture::create();
   auto w = IndexWriter::create_with_workers(f.index, 30'000'000, 1);

@@ -18,6 +18,18 @@ uint64_t fnv1a(std::span<const uint8_t> bytes) {
   return h;
 }
 
+// Hash and size of each file of the segment, one line each.
+std::string file_hashes(const index::FendralIndex& index, const index::SegmentMeta& segment) {
+  std::string hashes;
+  for (auto component : index::kAllComponents) {
+    if (component == index::SegmentComponent::Delete) continue;
+    auto bytes = index.directory().atomic_read(segment.relative_path(component));
+    if (!bytes) return "unreadable " + segment.relative_path(component);
+    hashes += fmt::format("{:016x} {}\n", fnv1a(*bytes), bytes->size());
+  }
+  return hashes;
+}
+
 // Texts over a skewed vocabulary, with repeats inside documents.
 std::string text_of(uint64_t i) {
   std::string t;
@@ -31,29 +43,40 @@ std::string text_of(uint64_t i) {
   return t;
 }
 
+// One worker, one commit. The first case fits one segment; in the second the
+// worker cuts where the memory figure of its segment writer (term table,
+// arena pages, norms, fast fields) meets the program's per-worker budget, so
+// a change of the in-memory structures that moves the cut, and with it every
+// byte of the segments, fails too. Hashes are of the largest segment.
 TEST(SegmentBytes, FixedCorpusGivesPinnedFiles) {
-  auto f = testing::SearchFixture::create();
-  auto w = IndexWriter::create_with_workers(f.index, 30'000'000, 1);
-  ASSERT_TRUE(w);
-  for (uint64_t i = 0; i < 3000; ++i) ASSERT_TRUE((*w)->add_document(f.doc(i, text_of(i))));
-  ASSERT_TRUE((*w)->commit());
-  auto meta = f.index.load_metas();
-  ASSERT_TRUE(meta);
-  ASSERT_EQ(meta->segments.size(), 1u);
-  std::string hashes;
-  for (auto component : index::kAllComponents) {
-    if (component == index::SegmentComponent::Delete) continue;
-    auto bytes = f.index.directory().atomic_read(meta->segments[0].relative_path(component));
-    ASSERT_TRUE(bytes);
-    hashes += fmt::format("{:016x} {}\n", fnv1a(*bytes), bytes->size());
+  struct Case {
+    size_t budget;
+    uint64_t docs;
+    std::vector<uint32_t> sizes;  // max_doc per segment, as meta.json lists them
+    const char* hashes;           // postings, positions, fast fields, norms, terms, store
+  };
+  const Case cases[] = {
+      {30'000'000, 3000, {3000},
+       "0d7f77be8992517e 67720\n69b74f91222976f2 29213\ne50d4eb1724b391d 146\n"
+       "22c9021988858af1 3105\n137206354d2b3c32 11651\na595b2facf8f8a11 129338\n"},
+      {16'666'666, 40000, {30094, 9906},
+       "f52e9dae009296c1 485057\n621d981199df4587 172455\naea24541275e5763 145\n"
+       "840fffd251de9521 30199\na0e2384bfbac4df4 54490\ne981bc78dd089052 1289328\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.docs);
+    auto f = testing::SearchFixture::create();
+    auto w = IndexWriter::create_with_workers(f.index, c.budget, 1);
+    ASSERT_TRUE(w);
+    for (uint64_t i = 0; i < c.docs; ++i) ASSERT_TRUE((*w)->add_document(f.doc(i, text_of(i))));
+    ASSERT_TRUE((*w)->commit());
+    auto meta = f.index.load_metas();
+    ASSERT_TRUE(meta);
+    std::vector<uint32_t> sizes;
+    for (const auto& m : meta->segments) sizes.push_back(m.max_doc());
+    ASSERT_EQ(sizes, c.sizes);
+    EXPECT_EQ(file_hashes(f.index, meta->segments[0]), c.hashes);
   }
-  EXPECT_EQ(hashes,
-            "0d7f77be8992517e 67720\n"    // postings
-            "69b74f91222976f2 29213\n"    // positions
-            "e50d4eb1724b391d 146\n"      // fast fields
-            "22c9021988858af1 3105\n"     // field norms
-            "137206354d2b3c32 11651\n"    // terms
-            "a595b2facf8f8a11 129338\n");  // store
 }
 
 }  // namespace
